@@ -1,0 +1,40 @@
+// Configuration lookups: every read scans the configuration text from the
+// start; nothing is parsed in advance.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "launcher/launcher_context.h"
+#include "launcher/os.h"
+#include "launcher/text.h"
+
+namespace qlx {
+
+using ValueHandler = std::function<void(const std::string& value)>;
+
+// First line of `key` (empty when none). embeddedOnly skips the external part.
+std::string lookupValue(const LauncherContext& context, std::string_view key, bool embeddedOnly,
+                        bool toNarrow);
+
+// Calls `handler` for every line of `key`, in text order.
+void lookupValues(const LauncherContext& context, std::string_view key, const ValueHandler& handler,
+                  bool embeddedOnly, bool toNarrow);
+
+// Accessors of the one-valued keys (scope and preparation as the key table
+// gives them). The expanded ones go through expandValue(value, false).
+std::string appidValue(const LauncherContext& context);
+std::string wildcardValue(const LauncherContext& context);
+std::string singleInstanceValue(const LauncherContext& context);
+std::string mainClassValue(const LauncherContext& context);
+std::string minJreValue(const LauncherContext& context);
+std::string maxJreValue(const LauncherContext& context);
+std::string mainArgvValue(const LauncherContext& context);
+std::string stdoutValue(const LauncherContext& context, Os& os = systemOs());
+std::string stderrValue(const LauncherContext& context, Os& os = systemOs());
+std::string forceCwdValue(const LauncherContext& context, Os& os = systemOs());
+// `argv` lines through expandLine.
+void argvValues(const LauncherContext& context, StringList& list, Os& os = systemOs());
+
+}  // namespace qlx

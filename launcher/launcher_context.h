@@ -1,0 +1,42 @@
+// The launcher context: the configuration text and the paths every later
+// step reads. Built once by start-up and published through processState().
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "launcher/payload.h"
+
+namespace qlx {
+
+struct LauncherContext {
+  std::string configText;        // UTF-8; external part first, then the embedded block
+  size_t externalLength = 0;     // bytes of configText that came from the external file
+  std::string applicationPath;   // full path of the executable
+  std::string applicationHome;   // its directory with the trailing separator
+  std::string startDirectory;    // current directory, ending in a separator
+  std::string vmValue;           // cached `vm` key, empty until first asked
+  PayloadLayout payload;         // where the payload lies in the file
+  PayloadStatus payloadStatus = PayloadStatus::NoArchiveLength;
+};
+
+// Normalises a configuration block or file to UTF-8 by its byte order mark
+// and appends it to `out`.
+void appendConfigurationText(std::string& out, const uint8_t* bytes, size_t length);
+
+// Candidate names of the external configuration file, in the order tried.
+void externalConfigCandidates(const std::string& applicationPath, std::string out[4]);
+
+// Fills the context from the running executable (its path, its payload and
+// the external configuration file). Platform work is in
+// launcher_context_win.cpp / launcher_context_posix.cpp; the portable steps
+// are in launcher_context.cpp.
+void loadConfiguration(LauncherContext& context);
+
+// Re-reads the current directory into startDirectory.
+void refreshStartDirectory(LauncherContext& context);
+
+// Application home of a path: up to and including its last '\' or '/'.
+std::string homeOf(const std::string& path);
+
+}  // namespace qlx

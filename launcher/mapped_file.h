@@ -1,0 +1,28 @@
+// A read-only view of a whole file (mapped_file_win.cpp, mapped_file_posix.cpp).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qlx {
+
+class MappedFile {
+ public:
+  MappedFile() = default;
+  explicit MappedFile(const std::string& path);  // empty view on failure
+  ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  bool valid() const { return data_ != nullptr || (opened_ && size_ == 0); }
+  const uint8_t* data() const { return data_; }
+  uint64_t size() const { return size_; }
+
+ private:
+  const uint8_t* data_ = nullptr;
+  uint64_t size_ = 0;
+  bool opened_ = false;
+  void* handle_ = nullptr;  // platform mapping handle, if any
+};
+
+}  // namespace qlx

@@ -1,0 +1,86 @@
+// Messages: every text shown to the user has an id; the string table gives
+// the default and `message id=text` lines override it.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "launcher/launcher_context.h"
+#include "launcher/os.h"
+
+namespace qlx {
+
+enum MessageId : int {
+  kMsgJreNotFound = 1,
+  kMsgJreNotValid = 2,
+  kMsgVmInitFailed = 3,
+  kMsgVmStartFailed = 4,
+  kMsgNoVmVersion = 5,
+  kMsgVersionTooLow = 6,
+  kMsgMainClassNotFound = 7,
+  kMsgMainMethodMissing = 8,
+  kMsgModified = 9,
+  kMsgError = 10,
+  kMsgVersionTooHigh = 12,
+  kMsgAlreadyRunning = 13,
+  kMsgNoPayload = 14,  // launcher file carries no usable payload
+  kMsgServiceName = 256,
+  kMsgServiceDisplayName = 257,
+  kMsgServiceDescription = 258,
+  kMsgServiceDependencies = 259,
+  kMsgNtOnly = 272,
+  kMsgInstalled = 273,
+  kMsgInstallFailed = 274,
+  kMsgUninstalled = 275,
+  kMsgUninstallFailed = 276,
+  kMsgAccessDenied = 277,
+  kMsgDupName = 278,
+  kMsgMarkedForDelete = 279,
+  kMsgServiceExists = 280,
+  kMsgErrorOccurs = 281,
+  kMsgNoSuchService = 282,
+  kMsgUsage = 1024,
+};
+
+// Upper bound of a formatted message, as for the runtime buffer it replaces.
+inline constexpr size_t kMaxFormattedMessage = 1031;
+
+// \n \r \t become control characters, \x becomes x, a final \ ends the text.
+std::string unescapeMessage(std::string_view text);
+
+// Fills each "%s" with the next argument (missing ones are empty) and turns
+// "%%" into "%"; every other character, other '%' sequences included, is
+// copied as is. The text is never used as a printf format. The result is cut
+// at `limit` bytes.
+std::string fillPlaceholders(std::string_view format, std::initializer_list<std::string_view> args,
+                             size_t limit = kMaxFormattedMessage);
+
+// The `message id=text` overrides, first line of an id wins.
+class MessageOverrides {
+ public:
+  void build(const LauncherContext& context, Os& os);
+  // Null when the id has no override.
+  const std::string* find(int id) const;
+
+ private:
+  std::vector<std::pair<int, std::string>> entries_;
+};
+
+// The text of a message: first `message` override, else the string table,
+// else empty. Uses the published launcher context.
+std::string messageText(int id);
+
+// The string table text of an id (resource on Windows, built-in table on
+// Linux); empty when the table has none. messages_win.cpp / messages_posix.cpp.
+std::string stringTableText(int id);
+
+// "%s\n" to stderr and, unless stdout and stderr share one file, to stdout.
+void printMessage(const std::string& text);
+
+// printMessage(messageText(id)), then exit(id).
+[[noreturn]] void reportFatal(int id);
+
+}  // namespace qlx

@@ -1,0 +1,59 @@
+// The few operating-system services the portable core needs, behind one
+// interface so that host tests can drive the logic with a fake.
+//
+// os_win.cpp provides the real implementation on Windows (getenv, _access,
+// FindFirstFileA, RegOpenKeyExA ...), os_posix.cpp on Linux (the registry is
+// always empty there).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qlx {
+
+struct DirEntry {
+  std::string name;
+  bool isDirectory = false;
+};
+
+enum class RegistryRoot { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
+
+struct RegistryData {
+  uint32_t type = 0;   // REG_SZ = 1, REG_EXPAND_SZ = 2, REG_DWORD = 4, REG_DWORD_BIG_ENDIAN = 5
+  std::string bytes;   // raw value data
+};
+
+class Os {
+ public:
+  virtual ~Os() = default;
+
+  // Environment variable, name compared without regard to case.
+  virtual std::optional<std::string> getEnv(const std::string& name) = 0;
+  // NAME=VALUE in the runtime's environment and the process environment
+  // block; NAME= (empty value) removes the variable.
+  virtual void setEnv(const std::string& assignment) = 0;
+
+  // The runtime's access test for reading (_access(path, 4)); a directory
+  // passes when it exists.
+  virtual bool isReadable(const std::string& path) = 0;
+  // The runtime's existence test.
+  virtual bool exists(const std::string& path) = 0;
+
+  // Lists the entries matching `pattern` (a directory prefix and one last
+  // component that may hold '*' and '?'), with FindFirstFileA semantics:
+  // listing order, "." and ".." included when they match. False when the
+  // directory cannot be listed.
+  virtual bool listDirectory(const std::string& pattern, std::vector<DirEntry>& out) = 0;
+
+  // One registry value of the launcher's own registry view. False when the
+  // key or value cannot be read.
+  virtual bool readRegistry(RegistryRoot root, const std::string& subkey,
+                            const std::string& valueName, RegistryData& out) = 0;
+};
+
+// The real operating system (process-wide, never null).
+Os& systemOs();
+
+}  // namespace qlx

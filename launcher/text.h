@@ -1,0 +1,48 @@
+// Text conversions shared by the whole launcher.
+//
+// The launcher keeps three kinds of text: UTF-8 (the configuration), narrow
+// text in the user's ANSI code page (everything handed to the operating
+// system), and UTF-16 (Java strings, UTF-16 configuration files). The narrow
+// conversions go through the C runtime (mbstowcs/wcstombs), so they follow the
+// locale that start-up selects with setlocale(LC_ALL, "").
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qlx {
+
+using StringList = std::vector<std::string>;
+
+// Appends one UTF-16 unit as UTF-8: one byte below 0x80, two below 0x800,
+// three otherwise. Surrogate halves are encoded one by one.
+void appendUnitAsUtf8(std::string& out, char16_t unit);
+
+// Encodes units up to `count` or the first 0 unit, whichever comes first.
+std::string utf16ToUtf8(const char16_t* units, size_t count);
+
+// Lenient UTF-8 decoding used by configuration lookups: stray or 4-byte lead
+// bytes become '?', a sequence cut short by the end of the text is dropped,
+// a missing continuation byte yields '?' and decoding resumes there.
+std::u16string decodeUtf8Lenient(std::string_view utf8);
+
+// Narrow (ANSI code page) <-> UTF-16 through the C runtime. Characters the
+// code page cannot represent become '?'.
+std::u16string narrowToUtf16(std::string_view narrow);
+std::string utf16ToNarrow(std::u16string_view units);
+
+// Configuration value to narrow text: unchanged when every byte is below 0x80.
+std::string utf8ToNarrow(std::string_view utf8);
+// Narrow text re-encoded as UTF-8: unchanged when every byte is below 0x80.
+std::string narrowToUtf8(std::string_view narrow);
+
+// Case-insensitive comparison in the current locale (narrow text).
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
+bool startsWithIgnoreCase(std::string_view text, std::string_view prefix);
+
+bool endsWithSeparator(std::string_view path);  // ends in '\' or '/'
+bool isSeparator(char c);
+
+}  // namespace qlx

@@ -1,0 +1,39 @@
+// The small routines every native family uses to talk to Java. They never
+// throw into Java and never leave an exception pending.
+#pragma once
+
+#include <jni.h>
+
+#include <cstdint>
+#include <string>
+
+#include "launcher/text.h"
+
+namespace qlx {
+
+// True if an exception was pending; it is cleared (described first when asked).
+bool checkException(JNIEnv* env, bool describe);
+
+// Native handle fields: a `long` field of the name first, else an `int` one.
+bool hasHandleField(JNIEnv* env, jobject object, const char* name);
+intptr_t getHandleField(JNIEnv* env, jobject object, const char* name);
+bool setHandleField(JNIEnv* env, jobject object, const char* name, intptr_t value);
+
+// Java string <-> narrow text of the process locale. Conversion stops at an
+// embedded character 0.
+std::string toNativeString(JNIEnv* env, jstring text);
+jstring toJavaString(JNIEnv* env, const char* text);
+
+// A String[] of list1, then list2, then list3 (null texts become "").
+jobjectArray buildStringArray(JNIEnv* env, int count1, const char* const* list1, int count2,
+                              const char* const* list2, int count3, const char* const* list3);
+
+// FindClass after '.' -> '/'; a failure is described and cleared.
+jclass findClassDotted(JNIEnv* env, const std::string& name);
+
+void callSystemExit(JNIEnv* env, int status);
+
+// env may be null: the creating thread's environment is used.
+void setContextClassLoader(JNIEnv* env, jobject loader);
+
+}  // namespace qlx

@@ -1,0 +1,50 @@
+// VmHost: the process-wide owner of the Java virtual machine: collected
+// options, the VM library, the JavaVM and the creating thread's JNIEnv.
+// Library calls live in vm_library_win.cpp (LoadLibraryA, SetDllDirectoryA,
+// FormatMessageA) and vm_library_posix.cpp (dlopen).
+#pragma once
+
+#include <jni.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/os.h"
+
+namespace qlx {
+
+class VmHost {
+ public:
+  VmHost() = default;
+  ~VmHost();  // shutdownVm()
+  VmHost(const VmHost&) = delete;
+  VmHost& operator=(const VmHost&) = delete;
+
+  void addOption(const std::string& text);
+  const std::vector<std::string>& options() const { return options_; }
+
+  // 0 loaded, 2 cannot be loaded (system error text already printed).
+  int loadVmLibrary(const std::string& path, Os& os);
+  // 0 created, 2 no library or no creation entry, 4 creation failed.
+  int createVm(const std::string& path, Os& os);
+  // Detach + DestroyJavaVM, then unload the library. Safe to repeat.
+  void shutdownVm();
+
+  JavaVM* javaVm() const { return javaVm_; }
+  JNIEnv* env() const { return env_; }
+  bool libraryLoaded() const { return library_ != nullptr; }
+
+ private:
+  std::vector<std::string> options_;
+  void* library_ = nullptr;
+  JavaVM* javaVm_ = nullptr;
+  JNIEnv* env_ = nullptr;
+};
+
+// The runtime directory of a VM library path: two path components cut off.
+std::string runtimeDirectoryOf(const std::string& libraryPath);
+
+// Replaces every "%1" in a system error text by `path` (not re-scanned).
+std::string substituteInsert(const std::string& text, const std::string& path);
+
+}  // namespace qlx
