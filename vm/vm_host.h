@@ -41,6 +41,17 @@ class VmHost {
   JNIEnv* env_ = nullptr;
 };
 
+// Platform side of library loading (vm_library_win.cpp / vm_library_posix.cpp).
+// Loads with the loader measures of the platform (error mode, DLL directory,
+// PATH fallback on Windows); on failure prints the system error text for
+// `path` and returns null.
+void* loadVmLibraryFile(const std::string& path, Os& os);
+void* vmLibrarySymbol(void* library, const char* name);
+void freeVmLibrary(void* library);
+// The operating system's text for the last error, "%1" replaced by path,
+// written with "%s\n" to stderr.
+void reportSystemError(const std::string& path);
+
 // The runtime directory of a VM library path: two path components cut off.
 std::string runtimeDirectoryOf(const std::string& libraryPath);
 

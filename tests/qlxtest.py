@@ -1,0 +1,103 @@
+"""Shared helpers of the end-to-end suites: build outputs, wrapping, running
+wrapped programs under Wine or natively, and small Java test archives.
+
+Every suite imports this module (tests/conftest.py puts tests/ on sys.path).
+"""
+import os
+import shutil
+import subprocess
+import zipfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+BUILD_HOST = Path(os.environ.get("QLX_BUILD_HOST", ROOT / "build" / "host"))
+BUILD_WIN = Path(os.environ.get("QLX_BUILD_WIN", ROOT / "build" / "win"))
+WINEPREFIX = Path(os.environ.get("QLX_WINEPREFIX", ROOT / "build" / "wineprefix"))
+JDK = Path(os.environ.get("QLX_JDK_HOME", "/usr/lib/jvm/java-17-openjdk-amd64"))
+
+QLXWRAP = BUILD_HOST / "tools" / "qlxwrap"
+STUB_WIN = BUILD_WIN / "launcher" / "qlx.exe"
+STUB_LINUX = BUILD_HOST / "launcher" / "qlx"
+
+
+def wine_env(extra=None, lang="en_US.UTF-8"):
+    env = dict(os.environ)
+    env.update({"WINEPREFIX": str(WINEPREFIX), "WINEDEBUG": "-all", "LANG": lang, "LC_ALL": lang,
+                "WINEDLLOVERRIDES": "mscoree,mshtml=", "DISPLAY": env.get("DISPLAY", "")})
+    env.setdefault("HOME", "/root")
+    if extra:
+        env.update(extra)
+    return env
+
+
+def ensure_wineprefix():
+    """Creates the private prefix once (about 10 s) and keeps a server running."""
+    WINEPREFIX.mkdir(parents=True, exist_ok=True)
+    if not (WINEPREFIX / "system.reg").exists():
+        subprocess.run(["wineboot", "-i"], env=wine_env(), check=False, capture_output=True,
+                       timeout=180)
+    subprocess.run(["wineserver", "-p"], env=wine_env(), check=False, timeout=30)
+
+
+def stop_wineserver():
+    subprocess.run(["wineserver", "-k"], env=wine_env(), check=False, timeout=60)
+
+
+def wine_path(path):
+    """Linux path -> the Z: path Wine gives it."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def run_wine(exe, *args, env=None, cwd=None, timeout=60, input=None):
+    """Runs a Windows program under Wine; returns CompletedProcess (bytes)."""
+    return subprocess.run(["wine", str(exe), *map(str, args)], env=wine_env(env),
+                          cwd=cwd, capture_output=True, timeout=timeout, input=input)
+
+
+def run_native(exe, *args, env=None, cwd=None, timeout=60, input=None):
+    full_env = dict(os.environ)
+    if env:
+        full_env.update(env)
+    return subprocess.run([str(exe), *map(str, args)], env=full_env, cwd=cwd,
+                          capture_output=True, timeout=timeout, input=input)
+
+
+def make_jar(path, entries=None):
+    """A zip archive with the given {name: bytes} entries (a manifest by default)."""
+    entries = entries or {"META-INF/MANIFEST.MF": b"Manifest-Version: 1.0\r\n\r\n"}
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in entries.items():
+            z.writestr(name, data)
+    return Path(path)
+
+
+def compile_java(src_dir, out_jar, release="8", classpath=None):
+    """Compiles every .java below src_dir into out_jar with the machine's JDK."""
+    src_dir, out_jar = Path(src_dir), Path(out_jar)
+    classes = out_jar.parent / (out_jar.stem + "-classes")
+    shutil.rmtree(classes, ignore_errors=True)
+    classes.mkdir(parents=True)
+    sources = [str(p) for p in src_dir.rglob("*.java")]
+    cmd = [str(JDK / "bin" / "javac"), "--release", release, "-d", str(classes)]
+    if classpath:
+        cmd += ["-cp", str(classpath)]
+    subprocess.run(cmd + sources, check=True)
+    entries = {str(p.relative_to(classes)): p.read_bytes() for p in classes.rglob("*.class")}
+    return make_jar(out_jar, entries)
+
+
+def wrap(stub, jar, config_text, output, *options, config_bytes=None):
+    """Runs qlxwrap; config_text is written as a UTF-8 file unless config_bytes is given."""
+    output = Path(output)
+    cfg = output.parent / (output.name + ".src.cfg")
+    if config_bytes is not None:
+        cfg.write_bytes(config_bytes)
+    else:
+        cfg.write_text(config_text, encoding="utf-8")
+    result = subprocess.run([str(QLXWRAP), "--stub", str(stub), "--jar", str(jar), "--config",
+                             str(cfg), "--output", str(output), *options],
+                            capture_output=True, text=True)
+    cfg.unlink()
+    if result.returncode != 0:
+        raise RuntimeError(f"qlxwrap failed ({result.returncode}): {result.stderr}")
+    return output
