@@ -36,6 +36,19 @@ void loadConfiguration(LauncherContext& context);
 // Re-reads the current directory into startDirectory.
 void refreshStartDirectory(LauncherContext& context);
 
+// The archive length the generator wrote into this image's slot (first 4
+// bytes, signed). Copies the slot first and dumps it to stdout when
+// _BROVANE_BINARY_DEBUG_ is set (archive_slot.cpp).
+int64_t archiveLengthFromSlot();
+
+// Platform side (launcher_context_win.cpp / launcher_context_posix.cpp).
+std::string executablePath();    // GetModuleFileNameA(NULL, 260) / /proc/self/exe
+std::string currentDirectory();  // GetCurrentDirectoryA(260), separator appended
+// Whole file, when the access test for reading and the open both succeed.
+bool readConfigFile(const std::string& path, std::string& out);
+// NAME=VALUE in the runtime's environment and the process environment block.
+void setProcessEnvironment(const std::string& name, const std::string& value);
+
 // Application home of a path: up to and including its last '\' or '/'.
 std::string homeOf(const std::string& path);
 
