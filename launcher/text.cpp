@@ -1,0 +1,164 @@
+// Text conversions: UTF-8 <-> UTF-16 by the launcher's own rules, and the
+// narrow (ANSI code page) side through the C runtime's locale.
+#include "launcher/text.h"
+
+#include <cctype>
+#include <climits>
+#include <clocale>
+#include <cstdlib>
+#include <cwchar>
+
+namespace qlx {
+
+void appendUnitAsUtf8(std::string& out, char16_t unit) {
+  const unsigned u = unit;
+  if (u < 0x80) {
+    out.push_back(static_cast<char>(u));
+  } else if (u < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (u >> 6)));
+    out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xE0 | (u >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+  }
+}
+
+std::string utf16ToUtf8(const char16_t* units, size_t count) {
+  std::string out;
+  for (size_t i = 0; i < count && units[i] != 0; ++i) appendUnitAsUtf8(out, units[i]);
+  return out;
+}
+
+std::u16string decodeUtf8Lenient(std::string_view utf8) {
+  std::u16string out;
+  const size_t n = utf8.size();
+  size_t i = 0;
+  while (i < n) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    size_t need;
+    unsigned value;
+    if (c < 0x80) {
+      out.push_back(c);
+      ++i;
+      continue;
+    } else if (c >= 0xC0 && c <= 0xDF) {
+      need = 1;
+      value = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      need = 2;
+      value = c & 0x0F;
+    } else {
+      // Stray continuation byte or a 4-byte lead: not supported.
+      out.push_back(u'?');
+      ++i;
+      continue;
+    }
+    if (n - i - 1 < need) break;  // cut short by the end of the value: dropped
+    size_t j = i + 1;
+    bool complete = true;
+    for (size_t k = 0; k < need; ++k, ++j) {
+      const unsigned char d = static_cast<unsigned char>(utf8[j]);
+      if ((d & 0xC0) != 0x80) {
+        complete = false;
+        break;
+      }
+      value = (value << 6) | (d & 0x3F);
+    }
+    out.push_back(complete ? static_cast<char16_t>(value) : u'?');
+    i = j;  // resumes at the first byte that was not a continuation byte
+  }
+  return out;
+}
+
+std::u16string narrowToUtf16(std::string_view narrow) {
+  std::u16string out;
+  std::mbstate_t state{};
+  const char* p = narrow.data();
+  size_t left = narrow.size();
+  while (left > 0 && *p != '\0') {
+    wchar_t wc = 0;
+    size_t used = std::mbrtowc(&wc, p, left, &state);
+    if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2)) {
+      // Not a character of the code page: keep going with a visible mark.
+      out.push_back(u'?');
+      state = std::mbstate_t{};
+      ++p;
+      --left;
+      continue;
+    }
+    if (used == 0) break;
+    const unsigned long code = static_cast<unsigned long>(wc);
+    if (code >= 0x10000 && code <= 0x10FFFF) {
+      const unsigned long v = code - 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 | (v >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 | (v & 0x3FF)));
+    } else if (code > 0x10FFFF) {
+      out.push_back(u'?');
+    } else {
+      out.push_back(static_cast<char16_t>(code));
+    }
+    p += used;
+    left -= used;
+  }
+  return out;
+}
+
+std::string utf16ToNarrow(std::u16string_view units) {
+  std::string out;
+  std::mbstate_t state{};
+  char buffer[MB_LEN_MAX > 16 ? MB_LEN_MAX : 16];
+  for (size_t i = 0; i < units.size(); ++i) {
+    unsigned long code = units[i];
+    if (code == 0) break;
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF && sizeof(wchar_t) >= 4) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+      ++i;
+    }
+    size_t used = std::wcrtomb(buffer, static_cast<wchar_t>(code), &state);
+    if (used == static_cast<size_t>(-1)) {
+      out.push_back('?');
+      state = std::mbstate_t{};
+    } else {
+      out.append(buffer, used);
+    }
+  }
+  return out;
+}
+
+static bool isAscii(std::string_view text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+std::string utf8ToNarrow(std::string_view utf8) {
+  if (isAscii(utf8)) return std::string(utf8);
+  return utf16ToNarrow(decodeUtf8Lenient(utf8));
+}
+
+std::string narrowToUtf8(std::string_view narrow) {
+  if (isAscii(narrow)) return std::string(narrow);
+  const std::u16string wide = narrowToUtf16(narrow);
+  return utf16ToUtf8(wide.data(), wide.size());
+}
+
+static int foldCase(char c) { return std::tolower(static_cast<unsigned char>(c)); }
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && startsWithIgnoreCase(a, b);
+}
+
+bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (foldCase(text[i]) != foldCase(prefix[i])) return false;
+  return true;
+}
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool endsWithSeparator(std::string_view path) { return !path.empty() && isSeparator(path.back()); }
+
+}  // namespace qlx
