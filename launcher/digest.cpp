@@ -1,0 +1,194 @@
+// The integrity digest: a 128-bit multiply-rotate hash over 64-byte stripes
+// in eight independent 64-bit lanes, and the rule for which bytes of a
+// wrapped file it covers.
+//
+// Why a single-byte change always changes the digest (for inputs of equal
+// length, which a byte flip keeps):
+//  * Word k of the stream (8 bytes, little-endian) feeds only lane k mod 8.
+//    A changed byte changes exactly one word, so exactly one lane sees a
+//    different input, once.
+//  * The lane step s' = rotl(s + w * P2, 31) * P1 is, for a fixed state s,
+//    injective in w (odd multiply, add, rotate and odd multiply are each a
+//    bijection of 64-bit words), so the lane states differ right after the
+//    changed word; and for a fixed w it is a bijection of s, so every later
+//    step keeps them different.
+//  * The tail is zero-padded to a full stripe (the length, mixed in at the
+//    end, tells "abc" from "abc\0"), so a change there is an ordinary word
+//    change too.
+//  * Each lane is finalised by a bijection (xorshift-multiply avalanche).
+//    The 128-bit result folds the even lanes into x and the odd lanes into y
+//    by XOR: with exactly one lane different, exactly one of x, y differs.
+//    The closing mix of (x, y) with the length is a bijection of the pair.
+// Hence the digests differ. Nothing here needs more than SSE2-era x86-64.
+#include "launcher/digest.h"
+
+#include <cstring>
+
+namespace qlx {
+namespace {
+
+constexpr uint64_t kP1 = 0x9E3779B185EBCA87ull;
+constexpr uint64_t kP2 = 0xC2B2AE3D27D4EB4Full;
+constexpr uint64_t kP3 = 0x165667B19E3779F9ull;
+constexpr uint64_t kP4 = 0xFF51AFD7ED558CCDull;
+constexpr uint64_t kP5 = 0xC4CEB9FE1A85EC53ull;
+constexpr int kLanes = 8;
+constexpr size_t kStripe = kLanes * 8;
+
+inline uint64_t rotl(uint64_t v, int r) { return (v << r) | (v >> (64 - r)); }
+
+inline uint64_t load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap64(v);
+#endif
+  return v;
+}
+
+inline uint64_t avalanche(uint64_t v) {
+  v ^= v >> 33;
+  v *= kP4;
+  v ^= v >> 29;
+  v *= kP5;
+  v ^= v >> 32;
+  return v;
+}
+
+// Streaming form, so the file digest can skip fields without copying the
+// file: bytes are consumed in 64-byte stripes, directly from the input
+// whenever nothing is buffered.
+class Hasher {
+ public:
+  Hasher() {
+    for (int i = 0; i < kLanes; ++i) lanes_[i] = kP3 * static_cast<uint64_t>(2 * i + 1) + kP1;
+  }
+
+  void update(const uint8_t* data, uint64_t size) {
+    total_ += size;
+    if (buffered_ != 0) {
+      size_t take = kStripe - buffered_;
+      if (take > size) take = static_cast<size_t>(size);
+      std::memcpy(buffer_ + buffered_, data, take);
+      buffered_ += take;
+      data += take;
+      size -= take;
+      if (buffered_ < kStripe) return;
+      stripes(buffer_, 1);
+      buffered_ = 0;
+    }
+    uint64_t whole = size / kStripe;
+    stripes(data, whole);
+    data += whole * kStripe;
+    size -= whole * kStripe;
+    std::memcpy(buffer_, data, static_cast<size_t>(size));
+    buffered_ = static_cast<size_t>(size);
+  }
+
+  Digest finish() {
+    if (buffered_ != 0) {
+      std::memset(buffer_ + buffered_, 0, kStripe - buffered_);
+      stripes(buffer_, 1);
+    }
+    uint64_t x = 0, y = 0;
+    for (int i = 0; i < kLanes; i += 2) {
+      x ^= avalanche(lanes_[i] + static_cast<uint64_t>(i));
+      y ^= avalanche(lanes_[i + 1] + static_cast<uint64_t>(i + 1));
+    }
+    // Bijective on (x, y) for a fixed length.
+    x ^= total_ * kP1;
+    y += rotl(x, 23);
+    x = avalanche(x);
+    y ^= rotl(x, 41) + total_;
+    y = avalanche(y);
+    x += y;
+    Digest out;
+    for (int i = 0; i < 8; ++i) {
+      out[i] = static_cast<uint8_t>(x >> (8 * i));
+      out[8 + i] = static_cast<uint8_t>(y >> (8 * i));
+    }
+    return out;
+  }
+
+ private:
+  void stripes(const uint8_t* p, uint64_t count) {
+    // Local copies keep the lanes in registers; the eight chains are
+    // independent, so the multiplies of different lanes overlap.
+    uint64_t l[kLanes];
+    for (int i = 0; i < kLanes; ++i) l[i] = lanes_[i];
+    for (uint64_t s = 0; s < count; ++s, p += kStripe) {
+      for (int i = 0; i < kLanes; ++i) l[i] = rotl(l[i] + load64(p + 8 * i) * kP2, 31) * kP1;
+    }
+    for (int i = 0; i < kLanes; ++i) lanes_[i] = l[i];
+  }
+
+  uint64_t lanes_[kLanes];
+  uint8_t buffer_[kStripe];
+  size_t buffered_ = 0;
+  uint64_t total_ = 0;
+};
+
+uint32_t read32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+struct Range {
+  uint64_t begin, end;
+};
+
+// The PE fields that code signing rewrites (checksum, certificate-table
+// directory entry), when the file is a PE image and they lie before `limit`.
+// Returns how many ranges were written (0 or 2), sorted.
+int signingFields(const uint8_t* data, uint64_t limit, Range out[2]) {
+  if (limit < 0x40 || data[0] != 'M' || data[1] != 'Z') return 0;
+  uint64_t pe = read32(data + 0x3C);
+  if (pe + 24 + 2 > limit || std::memcmp(data + pe, "PE\0\0", 4) != 0) return 0;
+  uint64_t opt = pe + 24;
+  unsigned magic = data[opt] | data[opt + 1] << 8;
+  uint64_t security;
+  if (magic == 0x20B) {
+    security = opt + 144;
+  } else if (magic == 0x10B) {
+    security = opt + 128;
+  } else {
+    return 0;
+  }
+  uint64_t checksum = opt + 64;
+  if (security + 8 > limit) return 0;
+  out[0] = {checksum, checksum + 4};
+  out[1] = {security, security + 8};
+  return 2;
+}
+
+}  // namespace
+
+Digest hashBytes(const uint8_t* data, uint64_t size) {
+  Hasher h;
+  h.update(data, size);
+  return h.finish();
+}
+
+Digest fileDigest(const uint8_t* data, const PayloadLayout& layout) {
+  Hasher h;
+  uint64_t digestAt = static_cast<uint64_t>(layout.digestOffset);
+  uint64_t end = layout.fileSize - static_cast<uint64_t>(layout.trailingLength);
+  if (layout.digestOffset < 0 || layout.trailingLength < 0 || digestAt + kDigestSize > end) {
+    // Not a valid layout: digest the whole file so the caller's comparison
+    // fails rather than reading outside it.
+    h.update(data, layout.fileSize);
+    return h.finish();
+  }
+  Range skip[2];
+  int n = signingFields(data, digestAt, skip);
+  uint64_t pos = 0;
+  for (int i = 0; i < n; ++i) {
+    h.update(data + pos, skip[i].begin - pos);
+    pos = skip[i].end;
+  }
+  h.update(data + pos, digestAt - pos);
+  h.update(data + digestAt + kDigestSize, end - digestAt - kDigestSize);
+  return h.finish();
+}
+
+}  // namespace qlx
