@@ -1,0 +1,142 @@
+// Linux side of the start-up steps: locale, working directory, the
+// single-instance lock and the raw command line.
+//
+// The single-instance "mutex" is an flock() on a file in /tmp named after the
+// mutex name. Like a Windows mutex it is released by the kernel when the
+// process ends in any way (SIGKILL included), so a crashed first instance
+// never blocks later starts; the lock file itself stays behind, empty.
+#include "launcher/startup.h"
+
+#include <cerrno>
+#include <climits>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "launcher/arguments.h"
+
+namespace qlx {
+namespace {
+
+// Directory of the lock files: fixed, so that every start of a program finds
+// the same file whatever its environment says (TMPDIR may differ).
+constexpr const char* kLockDirectory = "/tmp/";
+constexpr size_t kMaxFileName = 255;
+
+// Collapses ".", ".." and repeated separators of an absolute path without
+// touching the file system, as GetFullPathNameA does.
+std::string normalizeAbsolute(const std::string& path) {
+  std::string out;
+  size_t i = 0;
+  while (i < path.size()) {
+    while (i < path.size() && path[i] == '/') ++i;
+    size_t end = path.find('/', i);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(i, end - i);
+    i = end;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      size_t cut = out.rfind('/');
+      out.erase(cut == std::string::npos ? 0 : cut);
+      continue;
+    }
+    out += '/';
+    out += part;
+  }
+  // A trailing separator is kept, as the Windows call keeps it.
+  if (out.empty() || (!path.empty() && path.back() == '/')) out += '/';
+  return out;
+}
+
+// File name for a mutex name: '/' cannot appear in a file name, and '%' is
+// escaped too so that distinct names never meet. Names too long for one file
+// name keep a readable head and end in a hash of the whole name.
+std::string lockFileName(const std::string& mutexName) {
+  std::string escaped = "qlx-";
+  for (char c : mutexName) {
+    if (c == '/' || c == '%') {
+      char buf[4];
+      std::snprintf(buf, sizeof buf, "%%%02X", static_cast<unsigned char>(c));
+      escaped += buf;
+    } else {
+      escaped += c;
+    }
+  }
+  if (escaped.size() <= kMaxFileName) return escaped;
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (unsigned char c : mutexName) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  char tail[24];
+  std::snprintf(tail, sizeof tail, "-%016llx", static_cast<unsigned long long>(hash));
+  return escaped.substr(0, kMaxFileName - std::strlen(tail)) + tail;
+}
+
+void sleepMilliseconds(long ms) {
+  timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+void setUserLocale() { std::setlocale(LC_ALL, ""); }
+
+// No common controls on Linux.
+void initCommonControls() {}
+
+// The path need not exist (a later chdir decides), so realpath() is not used:
+// it would fail for missing directories and resolve symbolic links, which the
+// Windows call does not do either. PATH_MAX plays the part of the 260-byte
+// buffer.
+std::string fullPathName(const std::string& candidate) {
+  if (candidate.empty()) return std::string();
+  std::string absolute = candidate;
+  if (candidate[0] != '/') {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr) return std::string();
+    absolute = std::string(cwd) + "/" + candidate;
+  }
+  std::string result = normalizeAbsolute(absolute);
+  if (result.size() >= PATH_MAX) return std::string();
+  return result;
+}
+
+bool setWorkingDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
+
+bool acquireSingleInstance(const std::string& mutexName) {
+  std::string path = std::string(kLockDirectory) + lockFileName(mutexName);
+  // O_NOFOLLOW: /tmp is shared with other users; never follow a planted link.
+  // O_CLOEXEC: a child that inherited the descriptor would keep the lock
+  // after this process has gone.
+  int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    std::printf("CreateMutex error: %d\n", errno);
+    return false;
+  }
+  // The Windows launcher waits 100 ms for the mutex; do the same by polling.
+  for (int attempt = 0; attempt <= 10; ++attempt) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;  // fd kept open: lock held until exit
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      // Like a failing CreateMutexA: reported, and counted as another instance.
+      std::printf("CreateMutex error: %d\n", errno);
+      break;
+    }
+    if (attempt < 10) sleepMilliseconds(10);
+  }
+  close(fd);
+  return false;
+}
+
+std::string rawCommandLine(int argc, char** argv) {
+  StringList arguments;
+  for (int i = 0; i < argc; ++i) arguments.emplace_back(argv[i] ? argv[i] : "");
+  return joinArguments(arguments);
+}
+
+}  // namespace qlx

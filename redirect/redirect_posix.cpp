@@ -1,0 +1,167 @@
+// Linux redirection of standard output and standard error: file targets are
+// opened for appending and pipe targets ("|command") feed the standard input
+// of `/bin/sh -c command`; the target descriptor is dup2()ed onto 1 or 2, so
+// the launcher's stdio, the JVM's System.out/err and child processes all
+// write there. The previous descriptors are put back at process exit.
+#include "redirect/redirect.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <spawn.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace qlx {
+namespace {
+
+struct Target {
+  std::string name;
+  int fd = -1;          // -1 when opening failed
+  bool isPipe = false;
+};
+
+int openFileTarget(const std::string& path) {
+  // O_CLOEXEC: only the copies on 1 and 2 are meant to reach child processes.
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+// Starts the command with the read end of a new pipe as its standard input
+// and /dev/null as its output; returns the write end, or -1.
+int openPipeTarget(const std::string& command) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  // The reader must start with default signal dispositions even though this
+  // process ignores SIGPIPE from here on.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  pid_t child;
+  const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+  int error = posix_spawn(&child, "/bin/sh", &actions, &attributes,
+                          const_cast<char* const*>(argv), environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  close(ends[0]);
+  if (error != 0) {
+    close(ends[1]);
+    return -1;
+  }
+  // A reader that ends early must not kill the launcher (and the application
+  // with it) on the next write: the write fails with EPIPE instead, as a
+  // write into a broken pipe does on Windows. The JVM installs its own
+  // SIGPIPE handler later, which also leaves the process alive.
+  std::signal(SIGPIPE, SIG_IGN);
+  return ends[1];
+}
+
+class Redirector {
+ public:
+  ~Redirector() { restore(); }
+
+  void redirect(int streamFd, FILE* stream, const std::string& text) {
+    Target& target = findOrOpen(text);
+    Saved& saved = streamFd == 1 ? stdout_ : stderr_;
+    if (target.fd < 0 || saved.redirected) return;
+    std::fflush(stream);
+    saved.fd = fcntl(streamFd, F_DUPFD_CLOEXEC, 3);  // -1 when the stream was closed
+    if (dup2(target.fd, streamFd) < 0) {
+      if (saved.fd >= 0) close(saved.fd);
+      saved.fd = -1;
+      return;
+    }
+    saved.redirected = true;
+    // Files get every write at once; a pipe keeps the runtime's buffering.
+    if (!target.isPipe) std::setvbuf(stream, nullptr, _IONBF, 0);
+  }
+
+  // Flushes what the runtime still buffers into the targets, puts the
+  // previous descriptors back and closes the targets, so that a pipe's
+  // reader sees the end of its input.
+  void restore() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    putBack(1, stdout_);
+    putBack(2, stderr_);
+    for (auto& target : targets_) {
+      if (target->fd >= 0) close(target->fd);
+    }
+    targets_.clear();
+  }
+
+ private:
+  struct Saved {
+    bool redirected = false;
+    int fd = -1;
+  };
+
+  Target& findOrOpen(const std::string& text) {
+    // Byte-for-byte name comparison: two streams naming the same text share
+    // one target and one descriptor.
+    for (auto& target : targets_) {
+      if (target->name == text) return *target;
+    }
+    auto target = std::make_unique<Target>();
+    target->name = text;
+    if (!text.empty() && text[0] == '|') {
+      target->isPipe = true;
+      target->fd = openPipeTarget(text.substr(1));
+    } else {
+      target->fd = openFileTarget(text);
+    }
+    targets_.push_back(std::move(target));
+    return *targets_.back();
+  }
+
+  static void putBack(int streamFd, Saved& saved) {
+    if (!saved.redirected) return;
+    if (saved.fd >= 0) {
+      dup2(saved.fd, streamFd);
+      close(saved.fd);
+    } else {
+      close(streamFd);
+    }
+    saved = Saved();
+  }
+
+  std::vector<std::unique_ptr<Target>> targets_;
+  Saved stdout_;
+  Saved stderr_;
+};
+
+// Built on first use, destroyed at process exit (after main returns, or when
+// the JVM calls exit() for System.exit), which restores the streams.
+Redirector& redirector() {
+  static Redirector instance;
+  return instance;
+}
+
+}  // namespace
+
+void redirectStdout(const std::string& target) { redirector().redirect(1, stdout, target); }
+
+void redirectStderr(const std::string& target) { redirector().redirect(2, stderr, target); }
+
+void writeHandleByte(intptr_t handle, uint8_t byte) {
+  // Anything that cannot be a descriptor is ignored, like a bad handle.
+  if (handle <= 0 || handle > INT_MAX) return;
+  ssize_t ignored = write(static_cast<int>(handle), &byte, 1);
+  (void)ignored;
+}
+
+}  // namespace qlx
