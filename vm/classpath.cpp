@@ -1,0 +1,103 @@
+// Class path assembly. The launcher file itself always comes first: the
+// application archive sits at its end, so the VM reads classes straight out
+// of it. Entries are built by concatenation and never normalised.
+#include "vm/classpath.h"
+
+#include <vector>
+
+#include "launcher/config.h"
+#include "launcher/expand.h"
+#include "launcher/text.h"
+
+namespace qlx {
+
+namespace {
+
+// Archive trees deeper than this are not followed: a link or junction that
+// points back up the tree would otherwise make the walk endless (or, with
+// two of them, exponential) until the path length limit stops it.
+constexpr int kMaxArchiveDepth = 32;
+
+bool equalsAsciiNoCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+bool isArchiveName(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string extension = name.substr(dot);
+  return equalsAsciiNoCase(extension, ".jar") || equalsAsciiNoCase(extension, ".zip");
+}
+
+void collectArchivesBelow(Os& os, const std::string& directory, std::string& out, int depth) {
+  std::string dir = directory;
+  if (!endsWithSeparator(dir)) dir += '/';
+  std::vector<DirEntry> entries;
+  if (!os.listDirectory(dir + "*", entries)) return;
+  for (const DirEntry& entry : entries) {
+    if (entry.isDirectory) {
+      if (entry.name == "." || entry.name == "..") continue;
+      if (depth < kMaxArchiveDepth) collectArchivesBelow(os, dir + entry.name, out, depth + 1);
+    } else if (isArchiveName(entry.name)) {
+      out += kPathListSeparator;
+      out += dir;
+      out += entry.name;
+    }
+  }
+}
+
+void appendEnvironmentEntry(Os& os, const char* name, std::string& out) {
+  const std::optional<std::string> value = os.getEnv(name);
+  if (!value) return;
+  // Appended as the environment holds it, even when empty.
+  out += kPathListSeparator;
+  out += *value;
+}
+
+}  // namespace
+
+void collectArchives(Os& os, const std::string& directory, std::string& out) {
+  collectArchivesBelow(os, directory, out, 0);
+}
+
+std::string assembleClassPath(const LauncherContext& context, Os& os, bool second) {
+  std::string pathList;
+  lookupValues(
+      context, second ? "classpath" : "java_classpath",
+      [&](const std::string& value) { expandPathList(context, os, pathList, value); }, false, true);
+
+  std::string half = second ? pathList : context.applicationPath + pathList;
+
+  StringList libraryDirectories;
+  lookupExpandedValues(context, os, second ? "libs" : "java_libs", libraryDirectories, true);
+  for (const std::string& directory : libraryDirectories) {
+    // An empty line names no directory. Resolving it would give the empty
+    // text, and listing "" + "/" would walk the whole root of the drive.
+    if (directory.empty()) continue;
+    collectArchives(os, resolveAppPath(context, os, directory), half);
+  }
+
+  if (second) {
+    appendEnvironmentEntry(os, "CLASSPATH", half);
+    appendEnvironmentEntry(os, "CLASS_PATH", half);
+  }
+  // With a root archive length recorded, the first half could end with one
+  // more entry naming the root archive. This launcher has nothing to name
+  // there, and an empty entry would put the current directory on the class
+  // path, so nothing is added.
+  return half;
+}
+
+std::string buildClassPath(const LauncherContext& context, Os& os) {
+  return assembleClassPath(context, os, false) + kPathListSeparator +
+         assembleClassPath(context, os, true);
+}
+
+}  // namespace qlx

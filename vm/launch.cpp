@@ -1,0 +1,269 @@
+// The launch sequence: environment, VM options, class path, discovery,
+// creation, system properties, version limits, the caller's hook and the
+// call of main(String[]). Every failure is one message id, printed here once.
+#include "vm/launch.h"
+
+#include <vector>
+
+#include "launcher/arguments.h"
+#include "launcher/config.h"
+#include "launcher/expand.h"
+#include "launcher/messages.h"
+#include "launcher/process_state.h"
+#include "vm/classpath.h"
+#include "vm/discovery.h"
+#include "vm/jni_glue.h"
+#include "vm/version.h"
+
+namespace qlx {
+
+namespace {
+
+const char kToolOptions[] = "JAVA_TOOL_OPTIONS";
+
+// Environment names compare without regard to ASCII case only, whatever the
+// locale ("I" must match "i" even in a Turkish locale).
+bool sameAsciiNoCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+void applyExports(LauncherContext& context, Os& os) {
+  StringList lines;
+  lookupExpandedValues(context, os, "export", lines, true);
+  bool toolOptionsSet = false;
+  for (const std::string& line : lines) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    os.setEnv(line);
+    if (sameAsciiNoCase(line.substr(0, eq), kToolOptions)) toolOptionsSet = true;
+  }
+  // An inherited value would silently change every VM this launcher starts.
+  if (!toolOptionsSet) os.setEnv(std::string(kToolOptions) + "=");
+}
+
+void collectOptions(LauncherContext& context, VmHost& host, Os& os) {
+  StringList options;
+  lookupExpandedValues(context, os, "option", options, true);
+  for (const std::string& option : options) host.addOption(option);
+
+  const std::string classPath = buildClassPath(context, os);
+  host.addOption("-Djava.class.path=" + classPath);
+  host.addOption("-Dqlx.class.path=" + classPath);
+  host.addOption("-Dqlx.app.path=" + context.applicationPath);
+  host.addOption("-Dapplication.home=" + context.applicationHome);
+  if (isElevated()) host.addOption("-Dqlx.is.elevated=true");
+}
+
+// NewStringUTF takes JNI's modified UTF-8: characters beyond U+FFFF as two
+// encoded surrogates. Property values are standard UTF-8, so four-byte
+// sequences are rewritten; bytes that form no valid sequence become '?'
+// rather than reaching the VM as malformed input.
+std::string toModifiedUtf8(const std::string& utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  const auto continuation = [&](size_t at) {
+    return at < utf8.size() && (static_cast<unsigned char>(utf8[at]) & 0xC0) == 0x80;
+  };
+  const auto appendUnit = [&](uint32_t unit) {
+    out += static_cast<char>(0xE0 | (unit >> 12));
+    out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (unit & 0x3F));
+  };
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    if (lead < 0x80) {
+      out += static_cast<char>(lead);
+      ++i;
+    } else if (lead >= 0xC2 && lead <= 0xDF && continuation(i + 1)) {
+      out.append(utf8, i, 2);
+      i += 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF && continuation(i + 1) && continuation(i + 2)) {
+      out.append(utf8, i, 3);
+      i += 3;
+    } else if (lead >= 0xF0 && lead <= 0xF4 && continuation(i + 1) && continuation(i + 2) &&
+               continuation(i + 3)) {
+      const uint32_t cp = ((lead & 0x07u) << 18) |
+                          ((static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu) << 12) |
+                          ((static_cast<unsigned char>(utf8[i + 2]) & 0x3Fu) << 6) |
+                          (static_cast<unsigned char>(utf8[i + 3]) & 0x3Fu);
+      if (cp >= 0x10000 && cp <= 0x10FFFF) {
+        appendUnit(0xD800 + ((cp - 0x10000) >> 10));
+        appendUnit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+      } else {
+        out += '?';
+      }
+      i += 4;
+    } else {
+      out += '?';
+      ++i;
+    }
+  }
+  return out;
+}
+
+void setSystemProperty(JNIEnv* env, const std::string& assignment) {
+  const size_t eq = assignment.find('=');
+  const std::string name = assignment.substr(0, eq);
+  const std::string value = eq == std::string::npos ? std::string() : assignment.substr(eq + 1);
+  jclass system = env->FindClass("java/lang/System");
+  jmethodID setProperty =
+      system != nullptr
+          ? env->GetStaticMethodID(system, "setProperty",
+                                   "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;")
+          : nullptr;
+  if (setProperty == nullptr) {
+    checkException(env, false);
+    if (system != nullptr) env->DeleteLocalRef(system);
+    return;
+  }
+  jstring jname = env->NewStringUTF(toModifiedUtf8(name).c_str());
+  jstring jvalue = jname != nullptr ? env->NewStringUTF(toModifiedUtf8(value).c_str()) : nullptr;
+  if (jvalue != nullptr) {
+    jobject previous = env->CallStaticObjectMethod(system, setProperty, jname, jvalue);
+    if (previous != nullptr) env->DeleteLocalRef(previous);
+  }
+  // An empty name throws IllegalArgumentException: that property is skipped.
+  checkException(env, false);
+  if (jvalue != nullptr) env->DeleteLocalRef(jvalue);
+  if (jname != nullptr) env->DeleteLocalRef(jname);
+  env->DeleteLocalRef(system);
+}
+
+bool getJavaVersion(JNIEnv* env, std::string& version) {
+  jclass system = env->FindClass("java/lang/System");
+  jmethodID getProperty =
+      system != nullptr ? env->GetStaticMethodID(system, "getProperty",
+                                                 "(Ljava/lang/String;)Ljava/lang/String;")
+                        : nullptr;
+  if (getProperty == nullptr) {
+    checkException(env, false);
+    if (system != nullptr) env->DeleteLocalRef(system);
+    return false;
+  }
+  jstring name = env->NewStringUTF("java.version");
+  jobject value = name != nullptr ? env->CallStaticObjectMethod(system, getProperty, name) : nullptr;
+  version = value != nullptr ? toNativeString(env, static_cast<jstring>(value)) : std::string();
+  checkException(env, false);
+  if (value != nullptr) env->DeleteLocalRef(value);
+  if (name != nullptr) env->DeleteLocalRef(name);
+  env->DeleteLocalRef(system);
+  return true;
+}
+
+std::vector<const char*> pointersOf(const StringList& list) {
+  std::vector<const char*> pointers;
+  pointers.reserve(list.size());
+  for (const std::string& text : list) pointers.push_back(text.c_str());
+  return pointers;
+}
+
+int callMain(JNIEnv* env, const std::string& className, const StringList& argvLines,
+             const StringList& firstArgs, const StringList& secondArgs) {
+  // FindClass("") is not a class lookup the VM defines; there is nothing to find.
+  if (className.empty()) return kMsgMainClassNotFound;
+  jclass mainClass = findClassDotted(env, className);
+  if (mainClass == nullptr) return kMsgMainClassNotFound;
+  jmethodID mainMethod = env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");
+  if (mainMethod == nullptr) {
+    checkException(env, true);
+    env->DeleteLocalRef(mainClass);
+    return kMsgMainMethodMissing;
+  }
+
+  StringList configured;
+  for (const std::string& line : argvLines) splitArguments(line, configured);
+  const std::vector<const char*> list1 = pointersOf(configured);
+  const std::vector<const char*> list2 = pointersOf(firstArgs);
+  const std::vector<const char*> list3 = pointersOf(secondArgs);
+  jobjectArray arguments = buildStringArray(
+      env, static_cast<int>(list1.size()), list1.data(), static_cast<int>(list2.size()),
+      list2.data(), static_cast<int>(list3.size()), list3.data());
+  if (arguments == nullptr) {
+    // The VM could not even allocate the array: main cannot be called.
+    env->DeleteLocalRef(mainClass);
+    return kMsgVmStartFailed;
+  }
+
+  env->CallStaticVoidMethod(mainClass, mainMethod, arguments);
+  checkException(env, true);  // an uncaught exception in main: printed, result 0
+  env->DeleteLocalRef(arguments);
+  env->DeleteLocalRef(mainClass);
+  return 0;
+}
+
+// Steps after the options are collected; returns 0 or a message id.
+int runVm(LauncherContext& context, VmHost& host, Os& os, const StringList& firstArgs,
+          const std::function<void()>& startHook, const StringList& secondArgs,
+          std::string& version, std::string& minimum, std::string& maximum) {
+  const std::string library = findVmLibrary(context, os);
+  if (library.empty()) return kMsgJreNotFound;
+  const int created = host.createVm(library, os);
+  if (created != 0) return created;
+  JNIEnv* env = host.env();
+
+  StringList properties;
+  lookupExpandedValues(context, os, "property", properties, false);
+  for (const std::string& property : properties) setSystemProperty(env, property);
+
+  minimum = minJreValue(context);
+  maximum = maxJreValue(context);
+  if (!minimum.empty() || !maximum.empty()) {
+    if (!getJavaVersion(env, version)) return kMsgNoVmVersion;
+    const std::vector<int> actual = parseVersion(version);
+    if (versionTooLow(actual, parseVersion(minimum))) return kMsgVersionTooLow;
+    if (versionTooHigh(actual, parseVersion(maximum))) return kMsgVersionTooHigh;
+  }
+
+  if (startHook) startHook();
+
+  StringList argvLines;
+  argvValues(context, argvLines, os);
+  return callMain(env, mainClassValue(context), argvLines, firstArgs, secondArgs);
+}
+
+void reportFailure(int result, const std::string& version, const std::string& minimum,
+                   const std::string& maximum) {
+  std::string text = messageText(result);
+  // Both texts come from the configuration and the runtime: they are filled
+  // in, never used as a format.
+  if (result == kMsgVersionTooLow)
+    text = fillPlaceholders(text, {version, minimum});
+  else if (result == kMsgVersionTooHigh)
+    text = fillPlaceholders(text, {version, minimum, maximum});
+  printMessage(text);
+}
+
+}  // namespace
+
+int launchApplication(LauncherContext& context, VmHost& host, Os& os, const StringList& firstArgs,
+                      const std::function<void()>& startHook, const StringList& secondArgs) {
+  applyExports(context, os);
+  collectOptions(context, host, os);
+  std::string version, minimum, maximum;
+  const int result =
+      runVm(context, host, os, firstArgs, startHook, secondArgs, version, minimum, maximum);
+  if (result != 0) reportFailure(result, version, minimum, maximum);
+  return result;
+}
+
+int launchApplication(const StringList& firstArgs, const std::function<void()>& startHook,
+                      const StringList& secondArgs) {
+  ProcessState& state = processState();
+  if (state.context == nullptr || state.vmHost == nullptr) {
+    // Start-up publishes both before any run mode starts; without them
+    // there is nothing to launch.
+    printMessage(messageText(kMsgVmStartFailed));
+    return kMsgVmStartFailed;
+  }
+  return launchApplication(*state.context, *state.vmHost, systemOs(), firstArgs, startHook,
+                           secondArgs);
+}
+
+}  // namespace qlx

@@ -1,0 +1,103 @@
+// VmHost: collects the VM options, loads the VM library through the
+// platform loader and creates, then ends, the one Java virtual machine of
+// the process.
+#include "vm/vm_host.h"
+
+#include <vector>
+
+namespace qlx {
+
+namespace {
+
+// The Invocation API entry; JNICALL keeps the calling convention right for
+// 32-bit builds of the same code.
+using CreateJavaVmEntry = jint(JNICALL*)(JavaVM**, void**, void*);
+
+std::string cutAtLastSeparator(const std::string& text) {
+  const size_t pos = text.find_last_of("\\/");
+  return pos == std::string::npos ? text : text.substr(0, pos);
+}
+
+}  // namespace
+
+VmHost::~VmHost() { shutdownVm(); }
+
+void VmHost::addOption(const std::string& text) { options_.push_back(text); }
+
+int VmHost::loadVmLibrary(const std::string& path, Os& os) {
+  library_ = loadVmLibraryFile(path, os);
+  return library_ != nullptr ? 0 : 2;
+}
+
+int VmHost::createVm(const std::string& path, Os& os) {
+  if (library_ == nullptr) {
+    const int result = loadVmLibrary(path, os);
+    if (library_ == nullptr) return result;
+  }
+  // Older IBM runtimes export only the _Impl name.
+  void* symbol = vmLibrarySymbol(library_, "JNI_CreateJavaVM");
+  if (symbol == nullptr) symbol = vmLibrarySymbol(library_, "JNI_CreateJavaVM_Impl");
+  if (symbol == nullptr) return 2;
+  const auto entry = reinterpret_cast<CreateJavaVmEntry>(symbol);
+
+  std::vector<JavaVMOption> records(options_.size());
+  for (size_t i = 0; i < options_.size(); ++i) {
+    records[i].optionString = const_cast<char*>(options_[i].c_str());
+    records[i].extraInfo = nullptr;
+  }
+  JavaVMInitArgs args{};
+  args.version = JNI_VERSION_1_2;
+  args.nOptions = static_cast<jint>(records.size());
+  args.options = records.empty() ? nullptr : records.data();
+  // Unknown -X options of other vendors must not stop the start.
+  args.ignoreUnrecognized = JNI_TRUE;
+
+  JavaVM* vm = nullptr;
+  JNIEnv* env = nullptr;
+  const jint rc = entry(&vm, reinterpret_cast<void**>(&env), &args);
+
+  // The options are single-use: a VM is created at most once per process.
+  records.clear();
+  std::vector<std::string>().swap(options_);
+
+  if (rc != JNI_OK) {
+    javaVm_ = nullptr;
+    env_ = nullptr;
+    return 4;
+  }
+  javaVm_ = vm;
+  env_ = env;
+  return 0;
+}
+
+void VmHost::shutdownVm() {
+  if (javaVm_ != nullptr) {
+    javaVm_->DetachCurrentThread();
+    javaVm_->DestroyJavaVM();
+    javaVm_ = nullptr;
+    env_ = nullptr;
+  }
+  if (library_ != nullptr) {
+    freeVmLibrary(library_);
+    library_ = nullptr;
+  }
+}
+
+std::string runtimeDirectoryOf(const std::string& libraryPath) {
+  return cutAtLastSeparator(cutAtLastSeparator(libraryPath));
+}
+
+std::string substituteInsert(const std::string& text, const std::string& path) {
+  std::string out;
+  out.reserve(text.size() + path.size());
+  size_t from = 0;
+  for (size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1", from)) {
+    out.append(text, from, at - from);
+    out += path;
+    from = at + 2;
+  }
+  out.append(text, from, std::string::npos);
+  return out;
+}
+
+}  // namespace qlx
