@@ -1,0 +1,41 @@
+// String table lookup: the texts live in RT_STRING blocks of 16 counted
+// UTF-16 strings, so the generator can replace per-application texts
+// without touching the code.
+#include "launcher/messages.h"
+
+#include <cstring>
+
+#include "launcher/text.h"
+#include "launcher/win32.h"
+
+namespace qlx {
+
+std::string stringTableText(int id) {
+  if (id < 0 || id > 0xFFFF) return std::string();
+  HMODULE module = GetModuleHandleA(nullptr);
+  HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id / 16 + 1), MAKEINTRESOURCEA(6));
+  if (resource == nullptr) return std::string();
+  DWORD size = SizeofResource(module, resource);
+  HGLOBAL loaded = LoadResource(module, resource);
+  const uint8_t* block = loaded ? static_cast<const uint8_t*>(LockResource(loaded)) : nullptr;
+  if (block == nullptr) return std::string();
+
+  // Walk the counted strings, never past the block's end even if the
+  // resource was damaged.
+  size_t offset = 0;
+  for (int index = 0;; ++index) {
+    if (offset + 2 > size) return std::string();
+    uint16_t count;
+    std::memcpy(&count, block + offset, 2);
+    offset += 2;
+    if (offset + size_t{count} * 2 > size) return std::string();
+    if (index == id % 16) {
+      std::u16string units(count, u'\0');
+      if (count > 0) std::memcpy(&units[0], block + offset, size_t{count} * 2);
+      return utf16ToNarrow(units);
+    }
+    offset += size_t{count} * 2;
+  }
+}
+
+}  // namespace qlx

@@ -1,0 +1,191 @@
+// The launcher's main: the start-up sequence in its fixed order. Later steps
+// read what earlier ones set (the working directory before the start
+// directory is re-read, the redirections before the first message, the
+// same-destination flag before any failure is printed), so the order here
+// is part of the behaviour.
+#include "launcher/startup.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "launcher/arguments.h"
+#include "launcher/config.h"
+#include "launcher/digest.h"
+#include "launcher/expand.h"
+#include "launcher/launcher_context.h"
+#include "launcher/mapped_file.h"
+#include "launcher/messages.h"
+#include "launcher/process_state.h"
+#include "redirect/redirect.h"
+#include "service/service_command_line.h"
+#include "vm/vm_host.h"
+
+namespace qlx {
+
+namespace {
+
+enum class SingleInstanceMode { None, True, Handover, Custom };
+
+SingleInstanceMode singleInstanceMode(const std::string& value) {
+  if (equalsIgnoreCase(value, "true")) return SingleInstanceMode::True;
+  if (equalsIgnoreCase(value, "handover")) return SingleInstanceMode::Handover;
+  if (equalsIgnoreCase(value, "custom")) return SingleInstanceMode::Custom;
+  return SingleInstanceMode::None;
+}
+
+// A file without a usable payload has no configuration and no archive to
+// run. Say so on the console before anything is redirected, and stop.
+int refuseDamagedFile(PayloadStatus status) {
+  // The configuration of a damaged file cannot be trusted, so the text
+  // comes from the string table and not through `message` overrides.
+  std::string text = fillPlaceholders(stringTableText(kMsgNoPayload), {payloadStatusText(status)});
+  printMessage(text);
+  fflush(stdout);
+  fflush(stderr);
+  return kMsgNoPayload;
+}
+
+// The file on disk must still be the one the generator digested.
+bool fileUnchanged(const LauncherContext& context) {
+  MappedFile file(context.applicationPath);
+  const PayloadLayout& layout = context.payload;
+  if (!file.valid() || file.size() != layout.fileSize || layout.digestOffset < 0 ||
+      static_cast<uint64_t>(layout.digestOffset) + kDigestSize > file.size()) {
+    return false;
+  }
+  Digest digest = fileDigest(file.data(), layout);
+  return std::memcmp(digest.data(), file.data() + layout.digestOffset, kDigestSize) == 0;
+}
+
+// Steps 8 and 9: the working directory, by default the program's directory.
+void applyWorkingDirectory(LauncherContext& context) {
+  std::string value = forceCwdValue(context);
+  if (value.empty()) value = ".";
+  std::string full = fullPathName(workingDirectoryCandidate(context.applicationHome, value));
+  if (!full.empty()) setWorkingDirectory(full);  // a rejected directory is silently kept
+  refreshStartDirectory(context);
+}
+
+// Steps 10 to 12: standard error always goes somewhere, by default into a
+// log beside the program; standard output only when configured.
+void applyRedirection(const LauncherContext& context) {
+  std::string errorTarget = stderrValue(context);
+  if (errorTarget.empty()) errorTarget = context.applicationPath + ".stderr.log";
+  redirectStderr(errorTarget);
+  std::string outputTarget = stdoutValue(context);
+  if (!outputTarget.empty()) redirectStdout(outputTarget);
+  processState().sameDestination = !outputTarget.empty() && outputTarget == errorTarget;
+}
+
+// --- Seams of the instances and tray subsystems ---------------------------
+// The shared instance table and the instance channel (the table memory
+// chosen from `appid`, the channel registering this process, its receiver
+// thread and the handover of arguments to the first instance) and the tray
+// window thread plug in at these points of the sequence. Until those
+// subsystems are built, each of these does nothing.
+void attachInstanceChannel(const LauncherContext&) {}  // steps 4-5
+void startInstanceReceiver() {}                         // modes custom and handover
+void handArgumentsToFirstInstance(int, char**) {}       // step 16
+void releaseInstanceTable() {}                          // steps 16 and 21
+void stopInstanceChannel() {}                           // step 22
+void startTrayWindow() {}                               // step 17
+void trayCleanup() {}                                   // step 20
+
+}  // namespace
+
+std::string workingDirectoryCandidate(const std::string& base, const std::string& path) {
+  if ((!path.empty() && path[0] == '/') || (path.size() > 1 && path[1] == ':')) return path;
+  if (path.empty() || path[0] != '\\') {
+    // Without a home directory there is nothing to resolve against; the
+    // path then stays relative to the current directory.
+    if (base.empty()) return path;
+    return endsWithSeparator(base) ? base + path : base + "/" + path;
+  }
+  // A path from the root of the program's drive.
+  if (base.find(':') == 1) return base.substr(0, 2) + path;
+  return path;
+}
+
+std::string singleInstanceMutexName(const std::string& appid, const std::string& applicationPath) {
+  std::string name = appid.empty() ? applicationPath : appid;
+  for (char& c : name) {
+    if (c == ':' || c == '\\') c = '.';
+  }
+  return name + ".qlx.mutex";
+}
+
+int runLauncher(int argc, char** argv) {
+  setUserLocale();  // step 1
+
+  LauncherContext context;  // step 2
+  loadConfiguration(context);
+  if (context.payloadStatus != PayloadStatus::Ok) return refuseDamagedFile(context.payloadStatus);
+
+  VmHost vmHost;  // step 3
+  attachInstanceChannel(context);
+
+  ProcessState& state = processState();  // step 6
+  state.context = &context;
+  state.vmHost = &vmHost;
+
+  initCommonControls();            // step 7
+  applyWorkingDirectory(context);  // steps 8-9
+  applyRedirection(context);       // steps 10-12
+
+  if (!fileUnchanged(context)) reportFatal(kMsgModified);  // step 13
+
+  // Step 14. The mutex of modes true and handover stays owned until the
+  // process ends.
+  SingleInstanceMode mode = singleInstanceMode(singleInstanceValue(context));
+  bool otherInstance = false;
+  if (mode == SingleInstanceMode::True || mode == SingleInstanceMode::Handover) {
+    otherInstance =
+        !acquireSingleInstance(singleInstanceMutexName(appidValue(context), context.applicationPath));
+    if (mode == SingleInstanceMode::True && otherInstance) reportFatal(kMsgAlreadyRunning);
+  } else if (mode == SingleInstanceMode::Custom) {
+    startInstanceReceiver();
+  }
+
+  // Step 15: the rebuilt vector replaces the runtime's for the rest of the run.
+  StringList rebuilt;
+  std::vector<char*> rebuiltPointers;
+  int wildcard = wildcardMode(wildcardValue(context));
+  if (wildcard != 0) {
+    Os& os = systemOs();
+    rebuilt = rebuildArguments(wildcard, rawCommandLine(argc, argv),
+                               [&os](const std::string& pattern, StringList& list) {
+                                 findMatches(os, pattern, list);
+                               });
+    for (std::string& argument : rebuilt) rebuiltPointers.push_back(&argument[0]);
+    rebuiltPointers.push_back(nullptr);
+    argc = static_cast<int>(rebuilt.size());
+    argv = rebuiltPointers.data();
+  }
+
+  if (mode == SingleInstanceMode::Handover) {  // step 16
+    startInstanceReceiver();
+    if (otherInstance) {
+      handArgumentsToFirstInstance(argc > 0 ? argc - 1 : 0, argc > 0 ? argv + 1 : argv);
+      releaseInstanceTable();
+      fflush(stdout);
+      fflush(stderr);
+      exit(kMsgAlreadyRunning);
+    }
+  }
+
+  startTrayWindow();  // step 17
+
+  int exitCode = serviceCommandLine(argc > 0 ? argc - 1 : 0, argc > 0 ? argv + 1 : argv);  // 18
+
+  vmHost.shutdownVm();  // step 19
+  trayCleanup();        // step 20
+  state.context = nullptr;
+  state.vmHost = nullptr;
+  releaseInstanceTable();  // step 21
+  stopInstanceChannel();   // step 22
+  return exitCode;
+}
+
+}  // namespace qlx

@@ -1,0 +1,186 @@
+// Redirection of standard output and standard error on Windows into an
+// appended file or into the standard input of a command ("|command").
+//
+// Both layers are switched: the process's standard handle (what the JVM
+// and child processes write to) and the C runtime's descriptor behind
+// stdout/stderr (what the launcher's own printf writes to). The descriptor
+// is rebound with _dup2 onto a private duplicate of the target handle, so
+// the runtime owns its copy and its final flush at exit still reaches the
+// target after the redirector has closed its own handle. Copying FILE
+// records around, as older runtimes allowed, would leave two streams
+// sharing one buffer whenever both names point at the same target.
+#include "redirect/redirect.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "launcher/handle_win.h"
+
+namespace qlx {
+
+namespace {
+
+struct RedirectTarget {
+  std::string name;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  bool pipe = false;
+};
+
+HANDLE duplicateOf(HANDLE handle, BOOL inheritable) {
+  HANDLE copy = nullptr;
+  HANDLE self = GetCurrentProcess();
+  if (!DuplicateHandle(self, handle, self, &copy, 0, inheritable, DUPLICATE_SAME_ACCESS)) {
+    return INVALID_HANDLE_VALUE;
+  }
+  return copy;
+}
+
+HANDLE openFileTarget(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+  SetFilePointer(file, 0, nullptr, FILE_END);
+  return file;
+}
+
+// Starts `commandLine` with the read end of a new pipe as its standard
+// input and returns the write end, or INVALID_HANDLE_VALUE.
+HANDLE openPipeTarget(const std::string& commandLine) {
+  SECURITY_ATTRIBUTES inheritable = {};
+  inheritable.nLength = sizeof(inheritable);
+  inheritable.bInheritHandle = TRUE;
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return INVALID_HANDLE_VALUE;
+  ScopedKernelHandle reader(readEnd);
+  // Only the read end may reach the child; our end must not, or the child
+  // would hold its own input open and never see it end.
+  HANDLE ownEnd = duplicateOf(writeEnd, FALSE);
+  CloseHandle(writeEnd);
+  ScopedKernelHandle writer(ownEnd);
+  if (!writer) return INVALID_HANDLE_VALUE;
+
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = reader.get();
+  startup.hStdOutput = nullptr;
+  startup.hStdError = nullptr;
+  PROCESS_INFORMATION process = {};
+  std::string mutableLine = commandLine;  // CreateProcessA may write into it
+  if (!CreateProcessA(nullptr, &mutableLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                      nullptr, nullptr, &startup, &process)) {
+    return INVALID_HANDLE_VALUE;
+  }
+  // The child has its copy of the read end. Dropping ours means a reader
+  // that ends early breaks the pipe instead of leaving our writes blocked
+  // on a full buffer nobody drains.
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return writer.release();
+}
+
+struct StandardStream {
+  DWORD id;
+  FILE* stream;
+  int descriptor;
+  bool redirected = false;
+  HANDLE saved = INVALID_HANDLE_VALUE;    // the handle in place before, kept open by us
+  HANDLE current = INVALID_HANDLE_VALUE;  // the target's handle
+};
+
+class StreamRedirector {
+ public:
+  StreamRedirector()
+      : output_{STD_OUTPUT_HANDLE, stdout, 1}, error_{STD_ERROR_HANDLE, stderr, 2} {}
+
+  ~StreamRedirector() {
+    fflush(stdout);
+    fflush(stderr);
+    for (StandardStream* s : {&output_, &error_}) {
+      if (s->redirected) SetStdHandle(s->id, s->saved);
+    }
+    for (auto& target : targets_) {
+      if (target->handle != INVALID_HANDLE_VALUE) CloseHandle(target->handle);
+    }
+  }
+
+  void redirectStdout(const std::string& text) { redirect(output_, text); }
+  void redirectStderr(const std::string& text) { redirect(error_, text); }
+
+ private:
+  RedirectTarget& findOrOpenTarget(const std::string& text) {
+    for (auto& target : targets_) {
+      if (target->name == text) return *target;
+    }
+    auto target = std::make_unique<RedirectTarget>();
+    target->name = text;
+    target->pipe = !text.empty() && text[0] == '|';
+    target->handle = target->pipe ? openPipeTarget(text.substr(1)) : openFileTarget(text);
+    targets_.push_back(std::move(target));
+    return *targets_.back();
+  }
+
+  void redirect(StandardStream& s, const std::string& text) {
+    RedirectTarget& target = findOrOpenTarget(text);
+    s.current = target.handle;
+    if (target.handle == INVALID_HANDLE_VALUE || s.redirected) return;
+
+    // Give the runtime its own descriptor on the target first; if that is
+    // impossible the stream stays as it was, both layers alike.
+    HANDLE runtimeCopy = duplicateOf(target.handle, FALSE);
+    if (runtimeCopy == INVALID_HANDLE_VALUE) return;
+    int descriptor =
+        _open_osfhandle(reinterpret_cast<intptr_t>(runtimeCopy), _O_WRONLY | _O_APPEND | _O_TEXT);
+    if (descriptor < 0) {
+      CloseHandle(runtimeCopy);
+      return;
+    }
+
+    // Rebinding the descriptor closes the handle the runtime had for it,
+    // which is usually the original standard handle; keep a copy to put
+    // back at exit.
+    HANDLE original = GetStdHandle(s.id);
+    HANDLE kept = ScopedKernelHandle::isValid(original) ? duplicateOf(original, FALSE)
+                                                        : INVALID_HANDLE_VALUE;
+    s.saved = kept != INVALID_HANDLE_VALUE ? kept : original;
+
+    fflush(s.stream);  // what was written so far belongs to the old destination
+    int rebound = _dup2(descriptor, s.descriptor);
+    _close(descriptor);
+    SetStdHandle(s.id, target.handle);
+    s.redirected = true;
+    if (rebound == 0) {
+      // Files get every write at once; a pipe's reader is better served in blocks.
+      setvbuf(s.stream, nullptr, target.pipe ? _IOFBF : _IONBF, BUFSIZ);
+    }
+  }
+
+  std::vector<std::unique_ptr<RedirectTarget>> targets_;
+  StandardStream output_;
+  StandardStream error_;
+};
+
+StreamRedirector& redirector() {
+  static StreamRedirector instance;
+  return instance;
+}
+
+}  // namespace
+
+void redirectStdout(const std::string& target) { redirector().redirectStdout(target); }
+
+void redirectStderr(const std::string& target) { redirector().redirectStderr(target); }
+
+void writeHandleByte(intptr_t handle, uint8_t byte) {
+  if (handle == 0) return;
+  DWORD written = 0;
+  WriteFile(reinterpret_cast<HANDLE>(handle), &byte, 1, &written, nullptr);
+}
+
+}  // namespace qlx
