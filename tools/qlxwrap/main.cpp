@@ -1,0 +1,87 @@
+// qlxwrap: makes one program file out of the qlx launcher stub, a
+// configuration text and a Java application archive.
+#include <cstdio>
+
+#include "tools/qlxwrap/file_ops.h"
+#include "tools/qlxwrap/options.h"
+#include "tools/qlxwrap/wrap.h"
+
+namespace {
+
+constexpr const char* kVersion = "qlxwrap 1.0";
+
+int report(int code, const std::string& message) {
+  std::fprintf(stderr, "qlxwrap: %s\n", message.c_str());
+  return code;
+}
+
+bool readInput(const std::string& path, const char* what, qlx::wrap::Bytes& out, int& code) {
+  std::string error;
+  if (qlx::wrap::readWholeFile(path, out, error)) return true;
+  code = report(qlx::wrap::kUnreadable, std::string("cannot read ") + what + " '" + path + "': " + error);
+  return false;
+}
+
+// qlx-support.jar beside qlxwrap (dist/), in the build tree's java/, or in
+// a dist/ directory of the working directory or the source tree.
+std::string findSupportArchive() {
+  std::string dir = qlx::wrap::executableDirectory();
+  const std::string candidates[] = {
+      dir + "qlx-support.jar",
+      dir + "../java/qlx-support.jar",
+      dir + "../../dist/qlx-support.jar",
+      "dist/qlx-support.jar",
+  };
+  for (const std::string& c : candidates) {
+    if (qlx::wrap::fileExists(c)) return c;
+  }
+  return std::string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace qlx::wrap;
+  std::vector<std::string> args = commandLineUtf8(argc, argv);
+  if (!args.empty()) args.erase(args.begin());
+  Options options;
+  Failure failure;
+  if (!parseOptions(args, options, failure)) return report(failure.code, failure.message);
+  if (options.help) {
+    std::fputs(usageText(), stdout);
+    return kOk;
+  }
+  if (options.version) {
+    std::printf("%s\n", kVersion);
+    return kOk;
+  }
+
+  WrapInput input;
+  int code = kOk;
+  if (!readInput(options.stub, "stub", input.stub, code) ||
+      !readInput(options.jar, "JAR", input.archive, code) ||
+      (!options.config.empty() && !readInput(options.config, "configuration", input.config, code)))
+    return code;
+  input.archiveName = options.jar;
+  if (options.support) {
+    std::string support = findSupportArchive();
+    if (support.empty())
+      return report(kUnreadable, "--support: qlx-support.jar not found beside qlxwrap or in dist/");
+    options.merges.push_back(support);
+  }
+  for (const std::string& m : options.merges) {
+    input.merges.emplace_back();
+    if (!readInput(m, "merged archive", input.merges.back(), code)) return code;
+    input.mergeNames.push_back(m);
+  }
+  input.identity = options.identity;
+  input.defaultServiceName = defaultServiceName(options.output);
+
+  WrapResult result;
+  if (!buildWrapped(input, result, failure)) return report(failure.code, failure.message);
+  for (const std::string& note : result.notes) std::fprintf(stderr, "qlxwrap: %s\n", note.c_str());
+  std::string error;
+  if (!writeFileAtomically(options.output, result.output, options.stub, error))
+    return report(kUnwritable, "cannot write '" + options.output + "': " + error);
+  return kOk;
+}

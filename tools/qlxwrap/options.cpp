@@ -1,0 +1,133 @@
+// Parsing qlxwrap's options and the help text that documents them.
+#include "tools/qlxwrap/options.h"
+
+#include <optional>
+
+namespace qlx::wrap {
+
+const char* usageText() {
+  return
+      "Usage: qlxwrap --stub FILE --jar FILE [--config FILE] --output FILE [options]\n"
+      "\n"
+      "Appends a Java application to a copy of the qlx launcher stub, making one\n"
+      "program file. The payload after the stub is: configuration block (UTF-8 mark,\n"
+      "text with CR LF lines, NUL), its length L (32-bit little-endian), a 16-byte\n"
+      "integrity digest, then the application archive; the archive's length is also\n"
+      "written into the stub's archive length slot.\n"
+      "\n"
+      "Options:\n"
+      "  --stub FILE           launcher stub to copy (qlx.exe, or qlx on Linux)\n"
+      "  --jar FILE            application archive (a zip/JAR file)\n"
+      "  --config FILE         configuration text (UTF-8 with or without a mark, or\n"
+      "                        UTF-16 with a mark; any line ends); empty if omitted\n"
+      "  -o, --output FILE     program to write (written to a temporary file in the\n"
+      "                        same directory, then renamed into place)\n"
+      "  --service-name TEXT   Windows service name (default: output file name\n"
+      "                        without .exe); at most 255 bytes, no '/' or '\\'\n"
+      "  --display-name TEXT   service display name (default: the service name)\n"
+      "  --description TEXT    service description (default: empty)\n"
+      "  --depends LIST        services this one depends on, separated by '/'\n"
+      "  --merge JAR           add the entries of another archive (repeatable); the\n"
+      "                        application's own entries win on duplicates, merged\n"
+      "                        manifests and signature files are left out\n"
+      "  --support             merge qlx-support.jar, found beside qlxwrap, in\n"
+      "                        ../java/ or in a dist/ directory\n"
+      "  -h, --help            show this text\n"
+      "  --version             show the version\n"
+      "\n"
+      "Option values may also be given as --name=value. The service options only\n"
+      "apply to Windows stubs; for a Linux stub they are ignored with a note.\n"
+      "\n"
+      "Exit codes:\n"
+      "  0  the program was written\n"
+      "  1  bad or missing option, or an unusable configuration text\n"
+      "  2  an input file is missing or unreadable\n"
+      "  3  the JAR or a merged archive is not a usable zip archive\n"
+      "  4  the stub has no archive length slot, has two, or is already wrapped\n"
+      "  5  the output cannot be written\n"
+      "  6  the service texts do not fit into the stub's string table\n";
+}
+
+std::string defaultServiceName(const std::string& output) {
+  size_t sep = output.find_last_of("/\\");
+  std::string name = sep == std::string::npos ? output : output.substr(sep + 1);
+  if (name.size() > 4) {
+    std::string ext = name.substr(name.size() - 4);
+    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    if (ext == ".exe") name.resize(name.size() - 4);
+  }
+  return name;
+}
+
+bool parseOptions(const std::vector<std::string>& args, Options& o, Failure& f) {
+  o = Options{};
+  auto usage = [&](std::string message) {
+    f.code = kUsage;
+    f.message = std::move(message) + " (see --help)";
+    return false;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::optional<std::string> inlineValue;
+    if (arg.compare(0, 2, "--") == 0) {
+      size_t eq = arg.find('=');
+      if (eq != std::string::npos) {
+        inlineValue = arg.substr(eq + 1);
+        arg.resize(eq);
+      }
+    }
+    if (arg == "-h" || arg == "--help") {
+      o.help = true;
+      continue;
+    }
+    if (arg == "--version") {
+      o.version = true;
+      continue;
+    }
+    if (arg == "--support") {
+      if (inlineValue) return usage("--support takes no value");
+      o.support = true;
+      continue;
+    }
+    std::string* target = nullptr;
+    std::optional<std::string>* optionalTarget = nullptr;
+    bool repeatable = false;
+    if (arg == "--stub") target = &o.stub;
+    else if (arg == "--jar") target = &o.jar;
+    else if (arg == "--config") target = &o.config;
+    else if (arg == "--output" || arg == "-o") target = &o.output;
+    else if (arg == "--merge") repeatable = true;
+    else if (arg == "--service-name") optionalTarget = &o.identity.name;
+    else if (arg == "--display-name") optionalTarget = &o.identity.displayName;
+    else if (arg == "--description") optionalTarget = &o.identity.description;
+    else if (arg == "--depends") optionalTarget = &o.identity.dependencies;
+    else return usage("unknown option '" + args[i] + "'");
+
+    std::string value;
+    if (inlineValue) {
+      value = *inlineValue;
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      return usage(arg + " needs a value");
+    }
+    if (repeatable) {
+      if (value.empty()) return usage("--merge needs a file name");
+      o.merges.push_back(value);
+    } else if (target != nullptr) {
+      if (value.empty()) return usage(arg + " needs a file name");
+      if (!target->empty()) return usage(arg + " given twice");
+      *target = value;
+    } else {
+      if (optionalTarget->has_value()) return usage(arg + " given twice");
+      *optionalTarget = value;
+    }
+  }
+  if (o.help || o.version) return true;
+  if (o.stub.empty()) return usage("--stub is required");
+  if (o.jar.empty()) return usage("--jar is required");
+  if (o.output.empty()) return usage("--output is required");
+  return true;
+}
+
+}  // namespace qlx::wrap

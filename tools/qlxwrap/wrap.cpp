@@ -1,0 +1,139 @@
+// Assembling a wrapped program: stub (with its archive length slot and, for
+// Windows stubs, its service texts filled in), configuration block, block
+// length, digest, archive. The digest is computed last, over the final
+// bytes, with the same function the launcher uses to check itself.
+#include "tools/qlxwrap/wrap.h"
+
+#include <cstring>
+
+#include "launcher/digest.h"
+#include "launcher/payload.h"
+#include "tools/qlxwrap/config_block.h"
+#include "tools/qlxwrap/pe_strings.h"
+#include "tools/qlxwrap/zip_archive.h"
+
+namespace qlx::wrap {
+namespace {
+
+constexpr int kIdentityBlock = 17;  // ids 256..271
+constexpr uint64_t kMaxFileSize = 0x7FFFFFFF;  // the launcher reads sizes as 32-bit signed
+
+bool fail(Failure& f, int code, std::string message) {
+  f.code = code;
+  f.message = std::move(message);
+  return false;
+}
+
+void put64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+bool fillArchiveSlot(Bytes& stub, uint64_t archiveLength, Failure& f) {
+  int64_t marker = findArchiveSlot(stub.data(), stub.size());
+  if (marker < 0)
+    return fail(f, kBadStub, "stub has no archive length slot: it is not a qlx launcher");
+  uint64_t next = static_cast<uint64_t>(marker) + 1;
+  if (findArchiveSlot(stub.data() + next, stub.size() - next) >= 0)
+    return fail(f, kBadStub, "stub holds the archive length slot marker more than once");
+  if (marker < 8) return fail(f, kBadStub, "stub's archive length slot is cut off");
+  uint8_t* slot = stub.data() + marker - 8;
+  for (int i = 0; i < 8; ++i) {
+    if (slot[i] != 0)
+      return fail(f, kBadStub, "stub already carries a payload: wrap the bare launcher");
+  }
+  put64(slot, archiveLength);
+  return true;
+}
+
+bool toUtf16(const std::string& text, const char* what, std::u16string& out, Failure& f) {
+  if (!utf8ToUtf16(text, out)) return fail(f, kUsage, std::string(what) + " is not valid UTF-8");
+  return true;
+}
+
+bool writeIdentity(Bytes& stub, const WrapInput& in, Failure& f) {
+  const ServiceIdentity& id = in.identity;
+  std::string name = id.name.value_or(in.defaultServiceName);
+  if (name.empty()) return fail(f, kUsage, "--service-name must not be empty");
+  if (name.size() > 255)
+    return fail(f, kUsage, "--service-name is longer than the 255 bytes Windows allows");
+  if (name.find_first_of("/\\") != std::string::npos)
+    return fail(f, kUsage, "--service-name must not contain '/' or '\\'");
+  std::u16string texts[4];
+  if (!toUtf16(name, "--service-name", texts[0], f) ||
+      !toUtf16(id.displayName.value_or(name), "--display-name", texts[1], f) ||
+      !toUtf16(id.description.value_or(""), "--description", texts[2], f) ||
+      !toUtf16(id.dependencies.value_or(""), "--depends", texts[3], f))
+    return false;
+  std::vector<std::pair<int, std::u16string>> repl;
+  for (int i = 0; i < 4; ++i) repl.emplace_back(i, texts[i]);
+  std::string error;
+  if (!patchStringBlock(stub, kIdentityBlock, repl, error))
+    return fail(f, kBadIdentity, "cannot write the service texts into the stub: " + error);
+  return true;
+}
+
+bool buildArchive(const WrapInput& in, Bytes& archive, Failure& f) {
+  std::string error;
+  ZipView appView;
+  if (!parseZip(in.archive, appView, error)) return fail(f, kBadArchive, in.archiveName + ": " + error);
+  if (in.merges.empty()) {
+    archive = withoutComment(in.archive, appView);
+    return true;
+  }
+  std::vector<ZipView> views(in.merges.size());
+  std::vector<ZipSource> sources{{&in.archive, &appView, false}};
+  for (size_t i = 0; i < in.merges.size(); ++i) {
+    std::string name = i < in.mergeNames.size() ? in.mergeNames[i] : "merged archive";
+    if (!parseZip(in.merges[i], views[i], error)) return fail(f, kBadArchive, name + ": " + error);
+    sources.push_back({&in.merges[i], &views[i], true});
+  }
+  if (!mergeZips(sources, archive, error)) return fail(f, kBadArchive, error);
+  return true;
+}
+
+}  // namespace
+
+bool buildWrapped(const WrapInput& in, WrapResult& result, Failure& f) {
+  result = WrapResult{};
+  Bytes block;
+  std::string error;
+  if (!buildConfigBlock(in.config, block, error)) return fail(f, kUsage, error);
+  Bytes archive;
+  if (!buildArchive(in, archive, f)) return false;
+
+  Bytes& out = result.output;
+  out = in.stub;
+  if (isPeImage(out)) {
+    if (!writeIdentity(out, in, f)) return false;
+  } else if (in.identity.any()) {
+    result.notes.push_back(
+        "note: the stub is not a Windows executable; the service options are ignored");
+  }
+  if (!fillArchiveSlot(out, archive.size(), f)) return false;
+
+  uint64_t total = out.size() + block.size() + 4 + kDigestSize + archive.size();
+  if (total > kMaxFileSize)
+    return fail(f, kBadArchive, "wrapped program would be larger than 2 GB");
+  out.reserve(total);
+  out.insert(out.end(), block.begin(), block.end());
+  uint32_t length = static_cast<uint32_t>(block.size());
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(length >> (8 * i)));
+  out.insert(out.end(), kDigestSize, 0);
+  out.insert(out.end(), archive.begin(), archive.end());
+
+  // Read the result back the way the launcher will; a disagreement is a
+  // defect here, never something to ship.
+  PayloadLayout layout;
+  int64_t end = findArchiveEnd(out.data(), out.size());
+  PayloadStatus status = locatePayload(out.data(), out.size(), static_cast<int64_t>(archive.size()), layout);
+  if (end < 0 || status != PayloadStatus::Ok || layout.trailingLength != 0 ||
+      layout.blockLength != static_cast<int64_t>(block.size()))
+    return fail(f, kBadArchive,
+                std::string("the launcher would not read this payload back (") +
+                    payloadStatusText(status) + ")");
+  Digest digest = fileDigest(out.data(), layout);
+  std::memcpy(out.data() + layout.digestOffset, digest.data(), digest.size());
+  return true;
+}
+
+}  // namespace qlx::wrap

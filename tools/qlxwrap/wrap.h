@@ -1,0 +1,60 @@
+// qlxwrap's model: the inputs of one wrapping run, the exit codes, and the
+// function that turns a stub, a configuration text and an archive into the
+// bytes of a wrapped program. Everything here works on bytes in memory, so
+// the unit tests drive it without files.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qlx::wrap {
+
+using Bytes = std::vector<uint8_t>;
+
+// Process exit codes (documented by --help).
+enum ExitCode : int {
+  kOk = 0,
+  kUsage = 1,         // bad option, missing option, unusable configuration text
+  kUnreadable = 2,    // an input file is missing or unreadable
+  kBadArchive = 3,    // the JAR (or a merged archive) is not a usable zip
+  kBadStub = 4,       // no archive length slot, two of them, or already wrapped
+  kUnwritable = 5,    // the output could not be written
+  kBadIdentity = 6,   // the service texts do not fit the stub's string block
+};
+
+struct Failure {
+  int code = kOk;
+  std::string message;  // one line, no trailing newline
+};
+
+// Per-application service identity (string ids 256..259), UTF-8.
+struct ServiceIdentity {
+  std::optional<std::string> name;
+  std::optional<std::string> displayName;
+  std::optional<std::string> description;
+  std::optional<std::string> dependencies;  // "/"-separated
+  bool any() const { return name || displayName || description || dependencies; }
+};
+
+struct WrapInput {
+  Bytes stub;
+  Bytes config;                 // as read from the configuration file
+  Bytes archive;                // the application JAR
+  std::string archiveName = "JAR";
+  std::vector<Bytes> merges;    // further archives whose entries are added
+  std::vector<std::string> mergeNames;
+  ServiceIdentity identity;
+  std::string defaultServiceName;  // used when no name is given (PE stubs)
+};
+
+struct WrapResult {
+  Bytes output;
+  std::vector<std::string> notes;  // informational lines for stderr
+};
+
+// Builds the wrapped program. On failure returns false with `failure` set.
+bool buildWrapped(const WrapInput& input, WrapResult& result, Failure& failure);
+
+}  // namespace qlx::wrap
