@@ -1,13 +1,131 @@
-// Messages (placeholder).
+// Messages: the override table built from `message id=text` lines, the
+// escape rules of override texts, safe placeholder filling, and printing.
+// Message texts come from configuration files, so none of them is ever
+// handed to printf as a format.
 #include "launcher/messages.h"
+
+#include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+
+#include "launcher/config.h"
+#include "launcher/expand.h"
+#include "launcher/process_state.h"
+
 namespace qlx {
-std::string unescapeMessage(std::string_view text) { return std::string(text); }
-std::string fillPlaceholders(std::string_view format, std::initializer_list<std::string_view>, size_t) { return std::string(format); }
-void MessageOverrides::build(const LauncherContext&, Os&) {}
-const std::string* MessageOverrides::find(int) const { return nullptr; }
-std::string messageText(int id) { return stringTableText(id); }
-void printMessage(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
-void reportFatal(int id) { printMessage(messageText(id)); std::exit(id); }
+namespace {
+
+// The id part as the runtime's string-to-integer conversion reads it:
+// leading blanks, an optional sign, decimal digits up to the first other
+// character. Saturates instead of overflowing.
+long long parseId(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    if (value < INT_MAX) value = value * 10 + (text[i] - '0');
+    ++i;
+  }
+  if (value > INT_MAX) value = INT_MAX;
+  return negative ? -value : value;
+}
+
+MessageOverrides gOverrides;
+std::once_flag gOverridesBuilt;
+
+}  // namespace
+
+std::string unescapeMessage(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      out.push_back(text[i]);
+      continue;
+    }
+    if (++i == text.size()) break;  // a final backslash ends the text
+    switch (text[i]) {
+      case 'n': out.push_back('\n'); break;
+      case 'r': out.push_back('\r'); break;
+      case 't': out.push_back('\t'); break;
+      default: out.push_back(text[i]); break;
+    }
+  }
+  return out;
+}
+
+std::string fillPlaceholders(std::string_view format, std::initializer_list<std::string_view> args,
+                             size_t limit) {
+  std::string out;
+  auto next = args.begin();
+  for (size_t i = 0; i < format.size() && out.size() < limit; ++i) {
+    if (format[i] == '%' && i + 1 < format.size()) {
+      if (format[i + 1] == 's') {
+        if (next != args.end()) out.append(*next++);
+        ++i;
+        continue;
+      }
+      if (format[i + 1] == '%') {
+        out.push_back('%');
+        ++i;
+        continue;
+      }
+    }
+    out.push_back(format[i]);
+  }
+  if (out.size() > limit) out.resize(limit);
+  return out;
+}
+
+void MessageOverrides::build(const LauncherContext& context, Os& os) {
+  entries_.clear();
+  lookupValues(
+      context, "message",
+      [&](const std::string& line) {
+        const std::string value = expandValue(context, os, line, false);
+        const size_t eq = value.find('=');
+        if (eq == std::string::npos) return;
+        const long long id = parseId(std::string_view(value).substr(0, eq));
+        if (id <= 0) return;
+        entries_.emplace_back(static_cast<int>(id),
+                              unescapeMessage(std::string_view(value).substr(eq + 1)));
+      },
+      false, true);
+}
+
+const std::string* MessageOverrides::find(int id) const {
+  for (const auto& entry : entries_)
+    if (entry.first == id) return &entry.second;
+  return nullptr;
+}
+
+std::string messageText(int id) {
+  // Built once, from the published context; until it is published there
+  // is no configuration to read, and the table is not frozen empty.
+  const LauncherContext* context = processState().context;
+  if (context != nullptr) {
+    std::call_once(gOverridesBuilt, [&] { gOverrides.build(*context, systemOs()); });
+    if (const std::string* text = gOverrides.find(id)) return *text;
+  }
+  return stringTableText(id);
+}
+
+void printMessage(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(stderr);
+  if (!processState().sameDestination) {
+    std::fprintf(stdout, "%s\n", text.c_str());
+    std::fflush(stdout);
+  }
+}
+
+void reportFatal(int id) {
+  printMessage(messageText(id));
+  std::exit(id);
+}
+
 }  // namespace qlx

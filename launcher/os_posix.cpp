@@ -1,16 +1,79 @@
-// Linux side of the Os interface (placeholder).
+// The Os interface on Linux: the C runtime's environment, access(),
+// directory listings with FindFirstFileA-like matching, and no registry.
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
 #include "launcher/os.h"
+#include "launcher/text.h"
+
+extern char** environ;
+
 namespace qlx {
 namespace {
+
 class PosixOs : public Os {
  public:
-  std::optional<std::string> getEnv(const std::string&) override { return std::nullopt; }
-  void setEnv(const std::string&) override {}
-  bool isReadable(const std::string&) override { return false; }
-  bool exists(const std::string&) override { return false; }
-  bool listDirectory(const std::string&, std::vector<DirEntry>&) override { return false; }
-  bool readRegistry(RegistryRoot, const std::string&, const std::string&, RegistryData&) override { return false; }
+  std::optional<std::string> getEnv(const std::string& name) override {
+    if (name.empty() || name.find('=') != std::string::npos) return std::nullopt;
+    if (const char* exact = std::getenv(name.c_str())) return std::string(exact);
+    // Windows names ignore case; the Linux build answers the same way.
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+      const char* eq = std::strchr(*entry, '=');
+      if (eq == nullptr) continue;
+      if (equalsIgnoreCase(std::string_view(*entry, eq - *entry), name))
+        return std::string(eq + 1);
+    }
+    return std::nullopt;
+  }
+
+  void setEnv(const std::string& assignment) override {
+    const size_t eq = assignment.find('=');
+    if (eq == std::string::npos || eq == 0) return;
+    const std::string name = assignment.substr(0, eq);
+    if (eq + 1 == assignment.size())
+      unsetenv(name.c_str());
+    else
+      setenv(name.c_str(), assignment.c_str() + eq + 1, 1);
+  }
+
+  bool isReadable(const std::string& path) override { return access(path.c_str(), R_OK) == 0; }
+  bool exists(const std::string& path) override { return access(path.c_str(), F_OK) == 0; }
+
+  bool listDirectory(const std::string& pattern, std::vector<DirEntry>& out) override {
+    const size_t cut = pattern.find_last_of("\\/");
+    const std::string dir = cut == std::string::npos ? "." : pattern.substr(0, cut + 1);
+    const std::string component = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+    DIR* handle = opendir(dir.c_str());
+    if (handle == nullptr) return false;
+    bool any = false;
+    while (dirent* entry = readdir(handle)) {
+      // FindFirstFileA lets '*' match a leading dot, so no FNM_PERIOD.
+      if (fnmatch(component.c_str(), entry->d_name, 0) != 0) continue;
+      struct stat info;
+      const std::string full = (cut == std::string::npos ? "" : dir) + entry->d_name;
+      const bool isDir = stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+      out.push_back({entry->d_name, isDir});
+      any = true;
+    }
+    closedir(handle);
+    return any;
+  }
+
+  bool readRegistry(RegistryRoot, const std::string&, const std::string&, RegistryData&) override {
+    return false;
+  }
 };
+
 }  // namespace
-Os& systemOs() { static PosixOs os; return os; }
+
+Os& systemOs() {
+  static PosixOs os;
+  return os;
+}
+
 }  // namespace qlx

@@ -25,6 +25,7 @@ enum class PayloadStatus {
   BadArchiveLength,    // archive length does not fit in the file
   BadBlockLength,      // configuration block length breaks 0 < L <= D - 4
   BlockNotTerminated,  // the block's last byte is not its NUL
+  Unreadable,          // the launcher file could not be opened or mapped
 };
 
 // Short English description of a status, for the launcher's refusal line.
@@ -49,11 +50,14 @@ int64_t findArchiveEnd(const uint8_t* data, uint64_t size);
 PayloadStatus locatePayload(const uint8_t* data, uint64_t size, int64_t archiveLength,
                             PayloadLayout& out);
 
-// The configuration block bytes (up to its first NUL, the rest dropped).
+// The configuration block bytes without its terminating NUL. A UTF-16 block
+// holds NUL bytes inside its text, so cutting at the end of the text is left
+// to appendConfigurationText, which knows the encoding.
 std::string readConfigBlock(const uint8_t* data, const PayloadLayout& layout);
 
-// Position of the archive slot marker in an image, or -1 (used by the
-// generator; the slot starts 8 bytes before the marker).
+// Position of the archive slot marker in an image, or -1 when it is missing
+// or occurs more than once (used by the generator; the slot starts 8 bytes
+// before the marker).
 int64_t findArchiveSlot(const uint8_t* data, uint64_t size);
 
 }  // namespace qlx

@@ -1,8 +1,87 @@
-// Switch parser of the service command line (placeholder).
+// The switch parser of the service command line. Entries are tried in
+// table order and a switch without ":" or "=" only has to begin with an
+// entry's name, so the order of the table decides what a prefix means.
 #include "service/switches.h"
+
+#include "launcher/text.h"
+
 namespace qlx {
-SwitchParser::SwitchParser(const char*, int argc, char** argv) : argc_(argc), argv_(argv) {}
-SwitchResult SwitchParser::next(int&) const { return {}; }
-bool SwitchParser::findValue(const std::string&, std::string&) const { return false; }
-bool isTrue(const std::string&) { return true; }
+
+SwitchParser::SwitchParser(const char* table, int argc, char** argv)
+    : argc_(argc < 0 ? 0 : argc), argv_(argv) {
+  std::string_view rest(table != nullptr ? table : "");
+  while (!rest.empty()) {
+    const size_t bar = rest.find('|');
+    std::string_view entry = rest.substr(0, bar);
+    rest = bar == std::string_view::npos ? std::string_view() : rest.substr(bar + 1);
+    const bool takesValue = !entry.empty() && entry.back() == ':';
+    if (takesValue) entry.remove_suffix(1);
+    if (entry.empty()) continue;
+    entries_.push_back({std::string(entry), takesValue});
+  }
+}
+
+SwitchResult SwitchParser::next(int& index) const {
+  SwitchResult result;
+  if (index < 0) index = 0;
+  if (argv_ == nullptr || index >= argc_) return result;
+  const std::string argument = argv_[index] != nullptr ? argv_[index] : "";
+  ++index;
+  if (argument.empty() || (argument[0] != '-' && argument[0] != '/')) {
+    result.status = 1;
+    result.value = argument;
+    return result;
+  }
+
+  const std::string_view body = std::string_view(argument).substr(1);
+  const size_t separator = body.find_first_of(":=");
+  for (const Entry& entry : entries_) {
+    std::string_view value;
+    if (separator != std::string_view::npos) {
+      if (!equalsIgnoreCase(body.substr(0, separator), entry.name)) continue;
+      value = body.substr(separator + 1);
+    } else {
+      if (!startsWithIgnoreCase(body, entry.name)) continue;
+      value = body.substr(entry.name.size());
+    }
+    result.name = entry.name;
+    result.hasName = true;
+    result.value = std::string(value);
+    if (!entry.takesValue) {
+      result.status = value.empty() ? 1 : 2;
+    } else if (!value.empty()) {
+      result.status = 1;
+    } else if (index < argc_ && argv_[index] != nullptr && argv_[index][0] != '-' &&
+               argv_[index][0] != '/') {
+      result.value = argv_[index++];
+      result.status = 1;
+    } else {
+      result.status = -1;
+    }
+    return result;
+  }
+  result.status = -2;
+  result.name = argument;
+  result.hasName = true;
+  return result;
+}
+
+bool SwitchParser::findValue(const std::string& name, std::string& value) const {
+  int index = 0;
+  for (;;) {
+    const SwitchResult result = next(index);
+    if (result.status == 0) return false;
+    if (result.hasName && result.status > 0 && equalsIgnoreCase(result.name, name)) {
+      value = result.value;
+      return true;
+    }
+  }
+}
+
+bool isTrue(const std::string& text) {
+  for (const char* no : {"off", "no", "false", "0"})
+    if (startsWithIgnoreCase(text, no)) return false;
+  return true;
+}
+
 }  // namespace qlx
