@@ -171,14 +171,17 @@ Digest hashBytes(const uint8_t* data, uint64_t size) {
 
 Digest fileDigest(const uint8_t* data, const PayloadLayout& layout) {
   Hasher h;
-  uint64_t digestAt = static_cast<uint64_t>(layout.digestOffset);
-  uint64_t end = layout.fileSize - static_cast<uint64_t>(layout.trailingLength);
-  if (layout.digestOffset < 0 || layout.trailingLength < 0 || digestAt + kDigestSize > end) {
+  const uint64_t digestAt = static_cast<uint64_t>(layout.digestOffset);
+  const uint64_t trailing = static_cast<uint64_t>(layout.trailingLength);
+  if (layout.digestOffset < 0 || layout.trailingLength < 0 || trailing > layout.fileSize ||
+      digestAt > layout.fileSize - trailing ||
+      kDigestSize > layout.fileSize - trailing - digestAt) {
     // Not a valid layout: digest the whole file so the caller's comparison
     // fails rather than reading outside it.
     h.update(data, layout.fileSize);
     return h.finish();
   }
+  const uint64_t end = layout.fileSize - trailing;
   Range skip[2];
   int n = signingFields(data, digestAt, skip);
   uint64_t pos = 0;
