@@ -101,3 +101,9 @@ def wrap(stub, jar, config_text, output, *options, config_bytes=None):
     if result.returncode != 0:
         raise RuntimeError(f"qlxwrap failed ({result.returncode}): {result.stderr}")
     return output
+
+
+# The machine's Java runtime and the support classes, for the Linux suites.
+JAVA = JDK / "bin" / "java"
+LIBJVM = JDK / "lib" / "server" / "libjvm.so"
+SUPPORT_JAR = BUILD_HOST / "java" / "qlx-support.jar"

@@ -60,6 +60,8 @@ public class Probe {
             System.out.println(value);
         } else if (verb.equals("eprint")) {
             System.err.println(value);
+        } else if (verb.equals("touch")) {
+            new FileOutputStream(value).close();
         } else if (verb.equals("redir")) {
             redirect(value);
         } else if (verb.equals("service")) {

@@ -1,0 +1,40 @@
+"""Helpers of the Linux end-to-end suite: a wrapped probe executable and the
+parsing of the probe's output."""
+import os
+import subprocess
+from pathlib import Path
+
+
+class Wrapped:
+    """A wrapped probe executable in its own directory."""
+
+    def __init__(self, path):
+        self.path = Path(path)
+        self.dir = self.path.parent
+        self.stderr_log = Path(str(self.path) + ".stderr.log")
+
+    def run(self, *args, env=None, timeout=60, drop_env=()):
+        full = {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
+        if env:
+            full.update(env)
+        base = {k: v for k, v in os.environ.items() if k not in drop_env}
+        base.update(full)
+        return subprocess.run([str(self.path), *map(str, args)], env=base, cwd=str(self.dir),
+                              capture_output=True, timeout=timeout)
+
+    def log(self):
+        return self.stderr_log.read_bytes().decode("utf-8", "replace") \
+            if self.stderr_log.exists() else ""
+
+
+def facts(stdout):
+    """key=value lines of the probe's output as a dict (first value wins)."""
+    text = stdout.decode("utf-8", "replace") if isinstance(stdout, bytes) else stdout
+    out = {}
+    for line in text.splitlines():
+        if "=" in line:
+            key, value = line.split("=", 1)
+            out.setdefault(key, value)
+    return out
+
+

@@ -1,0 +1,230 @@
+"""The launch sequence on the real JVM: environment, VM options, the
+launcher's system properties, configured properties, version limits, the
+main class and the arguments it receives, exit codes."""
+import os
+
+import pytest
+
+from linux_e2e import facts
+
+MSG_TOO_LOW = "Java virtual machine version {} is too low, require {} or higher."
+MSG_TOO_HIGH = "Java virtual machine version {} is too high, version between {} and {} is required."
+MSG_NO_CLASS = "The main startup class could not be found."
+MSG_NO_MAIN = "The main startup class is not valid, main method missing."
+
+
+def out_text(result):
+    return result.stdout.decode("utf-8", "replace")
+
+
+# --- environment -----------------------------------------------------------
+
+@pytest.mark.parametrize("config, inherited, expected", [
+    # No export line: an inherited JAVA_TOOL_OPTIONS never reaches the VM.
+    ("", "-Dtool.opt=inherited", {"env.JAVA_TOOL_OPTIONS": "<null>",
+                                  "prop.tool.opt": "<null>"}),
+    # An export line naming it keeps it (and the VM applies it).
+    ("export JAVA_TOOL_OPTIONS=-Dtool.opt=configured", "-Dtool.opt=inherited",
+     {"env.JAVA_TOOL_OPTIONS": "-Dtool.opt=configured", "prop.tool.opt": "configured"}),
+    # Lines are applied unchanged, in order; NAME= removes; no "=" is ignored.
+    ("export QLX_SET=one two\nexport QLX_GONE=\nexport QLX_KEPT\nexport QLX_SET=again",
+     None, {"env.QLX_SET": "again", "env.QLX_GONE": "<null>", "env.QLX_KEPT": "inherited"}),
+])
+def test_export_lines(wrap_probe, config, inherited, expected):
+    app = wrap_probe(config)
+    env = {"QLX_GONE": "inherited", "QLX_KEPT": "inherited"}
+    if inherited:
+        env["JAVA_TOOL_OPTIONS"] = inherited
+    r = app.run("/test", "env:JAVA_TOOL_OPTIONS", "prop:tool.opt", "env:QLX_SET",
+                "env:QLX_GONE", "env:QLX_KEPT", env=env)
+    assert r.returncode == 0, app.log()
+    got = facts(r.stdout)
+    for key, value in expected.items():
+        assert got[key] == value, key
+    # The VM announces a JAVA_TOOL_OPTIONS it picked up; the inherited one must not be.
+    assert "inherited" not in app.log()
+
+
+# --- options and the launcher's own properties ----------------------------
+
+def test_option_lines_come_first_in_order(wrap_probe):
+    app = wrap_probe("option -Dopt.first=1\noption=-Xmx200m\noption -Dopt.spaced=a b\n"
+                     "option -Dopt.last=3")
+    r = app.run("/test", "jvmargs", "prop:opt.spaced")
+    assert r.returncode == 0, app.log()
+    got = facts(r.stdout)
+    args = [got[f"jvmarg[{i}]"] for i in range(len([k for k in got if k.startswith("jvmarg[")]))]
+    assert args[:4] == ["-Dopt.first=1", "-Xmx200m", "-Dopt.spaced=a b", "-Dopt.last=3"]
+    # One line is one option, not split at blanks.
+    assert got["prop.opt.spaced"] == "a b"
+    launcher_own = [a.split("=", 1)[0] for a in args[4:]]
+    assert launcher_own[:3] == ["-Dqlx.class.path", "-Dqlx.app.path", "-Dapplication.home"] \
+        or launcher_own[:4] == ["-Djava.class.path", "-Dqlx.class.path", "-Dqlx.app.path",
+                                "-Dapplication.home"]
+
+
+def test_launcher_system_properties(wrap_probe):
+    app = wrap_probe()
+    r = app.run("/test", "prop:java.class.path", "prop:qlx.class.path", "prop:qlx.app.path",
+                "prop:application.home", "prop:qlx.is.elevated", "prop:user.dir",
+                env={"CLASSPATH": ""})
+    assert r.returncode == 0, app.log()
+    got = facts(r.stdout)
+    exe = str(app.path)
+    assert got["prop.qlx.app.path"] == exe
+    assert got["prop.java.class.path"].split(":")[0] == exe
+    assert got["prop.qlx.class.path"] == got["prop.java.class.path"]
+    assert got["prop.application.home"] == str(app.dir) + "/"
+    # The working directory defaults to the executable's directory.
+    assert got["prop.user.dir"] == str(app.dir)
+    assert got["prop.qlx.is.elevated"] == ("true" if os.geteuid() == 0 else "<null>")
+
+
+def test_not_elevated_as_unprivileged_user(wrap_probe, tmp_path_factory):
+    """Run as nobody: the elevation property must be absent."""
+    import shutil
+    import subprocess
+    if os.geteuid() != 0 or not shutil.which("setpriv"):
+        pytest.skip("needs root and setpriv to drop privileges")
+    shared = tmp_path_factory.mktemp("nobody")
+    for p in [shared, *shared.parents]:
+        if str(p) in ("/", "/tmp"):
+            break
+        p.chmod(p.stat().st_mode | 0o755)
+    shared.chmod(0o777)
+    app = wrap_probe(directory=shared)
+    app.path.chmod(0o755)
+    env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", HOME=str(shared))
+    r = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                        str(app.path), "/test", "prop:qlx.is.elevated", "prop:user.name"],
+                       env=env, cwd=str(shared), capture_output=True, timeout=60)
+    assert r.returncode == 0, (r.stdout, r.stderr, app.log())
+    got = facts(r.stdout)
+    assert got["prop.user.name"] == "nobody"
+    assert got["prop.qlx.is.elevated"] == "<null>"
+
+
+# --- configured properties ------------------------------------------------
+
+def test_property_lines(wrap_probe):
+    app = wrap_probe("property p.utf=é€\nproperty p.eq=b=c\nproperty p.bare\n"
+                     "property p.spaces= x \nproperty java.class.path=overridden")
+    r = app.run("/test", "prophex:p.utf", "prop:p.eq", "prop:p.bare", "prophex:p.spaces",
+                "prop:java.class.path")
+    assert r.returncode == 0, app.log()
+    got = facts(r.stdout)
+    assert got["prophex.p.utf"] == "00e9 20ac"     # UTF-8 values reach Java intact
+    assert got["prop.p.eq"] == "b=c"
+    assert got["prop.p.bare"] == ""
+    assert got["prophex.p.spaces"] == "0020 0078 0020"  # nothing trimmed
+    # Properties are set after the VM exists, so they override the launcher's.
+    assert got["prop.java.class.path"] == "overridden"
+
+
+# --- version limits -------------------------------------------------------
+
+def _bump(version):
+    """17.0.15 -> 17.0.16 (the last number raised by one)."""
+    head, _, last = version.rpartition(".")
+    digits = "".join(c for c in last if c.isdigit()) or "0"
+    return f"{head}.{int(digits) + 1}" if head else str(int(digits) + 1)
+
+
+@pytest.mark.parametrize("limits, result", [
+    ("minjre 1.6", 0),
+    ("minjre 17", 0),
+    ("minjre {v}", 0),
+    ("maxjre {v}", 0),
+    ("minjre 17.0\nmaxjre 17", 0),
+    ("minjre abc", 0),           # no number: never rejects
+    ("maxjre x1", 0),
+    ("minjre 21", 6),
+    ("minjre {bumped}", 6),
+    ("maxjre 11", 12),
+    ("minjre 1.6\nmaxjre 16.9", 12),
+])
+def test_version_limits(wrap_probe, java_version, limits, result):
+    limits = limits.format(v=java_version, bumped=_bump(java_version))
+    app = wrap_probe(limits)
+    r = app.run("/test", "print:main-ran")
+    assert r.returncode == result, (out_text(r), app.log())
+    conf = dict(line.split(" ", 1) for line in limits.splitlines())
+    if result == 0:
+        assert "main-ran" in out_text(r)
+        return
+    assert "main-ran" not in out_text(r)
+    if result == 6:
+        message = MSG_TOO_LOW.format(java_version, conf["minjre"])
+    else:
+        message = MSG_TOO_HIGH.format(java_version, conf.get("minjre", ""), conf["maxjre"])
+    # Printed once to standard output and once into the standard error log.
+    assert out_text(r).splitlines() == [message]
+    assert app.log().splitlines()[-1] == message
+
+
+# --- main class, arguments, exit codes ------------------------------------
+
+@pytest.mark.parametrize("main, result, message, description", [
+    ("probe.DoesNotExist", 7, MSG_NO_CLASS, "java.lang.NoClassDefFoundError: probe/DoesNotExist"),
+    ("probe.NoMain", 8, MSG_NO_MAIN,
+     "java.lang.NoSuchMethodError: static Lprobe/NoMain;.main([Ljava/lang/String;)V"),
+    ("probe.InstanceMain", 8, MSG_NO_MAIN,
+     "java.lang.NoSuchMethodError: static Lprobe/InstanceMain;.main([Ljava/lang/String;)V"),
+])
+def test_main_class_failures(wrap_probe, main, result, message, description):
+    app = wrap_probe(main=main)
+    r = app.run("/test")
+    assert r.returncode == result
+    assert out_text(r).splitlines() == [message]
+    log = app.log()
+    # The VM's own description comes first, then the launcher's message.
+    assert description in log
+    assert log.index(description) < log.index(message)
+    assert log.count(message) == 1
+
+
+def test_argv_lines_come_before_command_line_arguments(wrap_probe):
+    app = wrap_probe('argv -a "b c" d\\"e\nargv  second\\\\"x y"')
+    r = app.run("/test", "x", "y z")
+    assert r.returncode == 0, app.log()
+    got = facts(r.stdout)
+    argv = [got[f"argv[{i}]"] for i in range(len([k for k in got if k.startswith("argv[")]))]
+    assert argv == ["-a", "b c", 'd"e', "second\\x y", "x", "y z"]
+
+
+@pytest.mark.parametrize("code", [0, 3, 42, 255])
+def test_system_exit_is_the_exit_code(wrap_probe, code):
+    app = wrap_probe()
+    r = app.run("/test", f"exit:{code}", "print:after-exit")
+    assert r.returncode == code
+    assert "after-exit" not in out_text(r).splitlines()
+
+
+def test_uncaught_exception_is_described_and_exit_is_zero(wrap_probe):
+    app = wrap_probe()
+    r = app.run("/test", "print:before", "throw:x", "print:after")
+    assert r.returncode == 0
+    lines = out_text(r).splitlines()
+    assert "before" in lines and "after" not in lines
+    log = app.log()
+    assert "java.lang.IllegalStateException: probe failure x" in log
+    assert "\tat probe.Probe.run" in log
+
+
+def test_failure_printed_once_when_streams_share_a_file(wrap_probe):
+    app = wrap_probe("stdout both.log\nstderr both.log", main="probe.DoesNotExist")
+    r = app.run("/test")
+    assert r.returncode == 7
+    assert r.stdout == b"" and r.stderr == b""
+    both = (app.dir / "both.log").read_text()
+    assert both.count(MSG_NO_CLASS) == 1
+    assert "NoClassDefFoundError" in both
+    assert not app.stderr_log.exists()
+
+
+def test_failure_printed_twice_when_streams_differ(wrap_probe):
+    app = wrap_probe("stdout out.log", main="probe.DoesNotExist")
+    r = app.run("/test")
+    assert r.returncode == 7
+    assert (app.dir / "out.log").read_text().count(MSG_NO_CLASS) == 1
+    assert app.log().count(MSG_NO_CLASS) == 1

@@ -1,0 +1,207 @@
+"""The wrapped executable as a process on Linux: the service command line,
+redirection of the standard streams, the single-instance lock, the support
+classes loading the executable as their native library, runtime discovery
+and damaged files."""
+import os
+import signal
+import subprocess
+import time
+
+import pytest
+
+import qlxtest
+from linux_e2e import facts
+
+ALREADY_RUNNING = "There is already an instance of this program running."
+NT_ONLY = "Service can be installed on Windows NT only."
+USAGE = "Service type application.\n\nUse /install to install service."
+
+
+def out_text(result):
+    return result.stdout.decode("utf-8", "replace")
+
+
+def wait_for(predicate, timeout=20.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return False
+
+
+# --- service command line -------------------------------------------------
+
+@pytest.mark.parametrize("args, code, expected", [
+    (["/install"], 272, "Service '' install failed, " + NT_ONLY),
+    (["/install:auto", "a", "b"], 272, "Service '' install failed, " + NT_ONLY),
+    (["/uninstall"], 272, "Service '' uninstall failed, " + NT_ONLY),
+    (["-UNINST", "/install"], 272, "Service '' uninstall failed, " + NT_ONLY),
+    (["/help"], 0, USAGE),
+    (["-?"], 0, USAGE),
+    ([], 0, USAGE),                     # no switch: usage, then the dispatcher returns at once
+    (["plain", "/unknown"], 0, USAGE),
+])
+def test_service_switches(wrap_probe, args, code, expected):
+    app = wrap_probe()
+    r = app.run(*args)
+    # A Linux exit status keeps the low 8 bits only: 272 arrives as 16.
+    assert r.returncode == code & 0xFF
+    assert out_text(r) == expected + "\n"
+
+
+# --- standard streams -----------------------------------------------------
+
+def test_stderr_log_is_appended_across_runs(wrap_probe):
+    app = wrap_probe()
+    assert app.run("/test", "eprint:first run").returncode == 0
+    assert app.run("/test", "eprint:second run", "print:on stdout").returncode == 0
+    assert app.log().splitlines() == ["first run", "second run"]
+
+
+def test_stdout_and_stderr_to_one_file(wrap_probe):
+    app = wrap_probe("stdout both.log\nstderr both.log")
+    r = app.run("/test", "print:1", "eprint:2", "print:3")
+    assert r.returncode == 0 and r.stdout == b"" and r.stderr == b""
+    lines = (app.dir / "both.log").read_text().splitlines()
+    assert lines == ["argv[0]=print:1", "argv[1]=eprint:2", "argv[2]=print:3", "1", "2", "3"]
+
+
+def test_stdout_into_a_command(wrap_probe):
+    app = wrap_probe("stdout |cat > piped.txt")
+    r = app.run("/test", "print:through the pipe", "eprint:to the log")
+    assert r.returncode == 0, app.log()
+    assert r.stdout == b""
+    piped = app.dir / "piped.txt"
+    # The reader sees the end of its input when the launcher has ended.
+    assert wait_for(lambda: piped.exists() and "through the pipe" in piped.read_text())
+    assert piped.read_text().splitlines()[-1] == "through the pipe"
+    assert "to the log" in app.log()
+
+
+def test_command_that_ends_early_does_not_kill_the_application(wrap_probe):
+    app = wrap_probe("stdout |exit 0")
+    r = app.run("/test", "sleep:300", *[f"print:line {i}" for i in range(200)], "exit:5")
+    assert r.returncode == 5, app.log()
+
+
+def test_unopenable_target_leaves_the_stream_alone(wrap_probe):
+    app = wrap_probe("stdout missing/dir/out.log\nstderr missing/dir/err.log")
+    r = app.run("/test", "print:still on stdout", "eprint:still on stderr")
+    assert r.returncode == 0
+    assert "still on stdout" in out_text(r)
+    assert b"still on stderr" in r.stderr
+
+
+# --- single instance ------------------------------------------------------
+
+def test_single_instance_lock(wrap_probe, tmp_path):
+    app = wrap_probe("singleinstance TRUE")
+    ready = tmp_path / "first.ready"
+    env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+    first = subprocess.Popen([str(app.path), "/test", f"touch:{ready}", "sleep:60000"],
+                             cwd=str(app.dir), env=env, stdout=subprocess.DEVNULL)
+    try:
+        assert wait_for(ready.exists), app.log()
+        started = time.monotonic()
+        second = app.run("/test", "print:second ran")
+        assert second.returncode == 13
+        assert out_text(second) == ALREADY_RUNNING + "\n"
+        assert time.monotonic() - started < 10
+        # Killing the first instance outright frees the lock.
+        first.send_signal(signal.SIGKILL)
+        first.wait(timeout=10)
+        third = app.run("/test", "print:third ran")
+        assert third.returncode == 0, app.log()
+        assert "third ran" in out_text(third)
+    finally:
+        if first.poll() is None:
+            first.kill()
+            first.wait()
+
+
+def test_single_instance_is_per_program(wrap_probe, tmp_path):
+    """Two copies of one program in different places are different programs,
+    unless they share an appid."""
+    a = wrap_probe("singleinstance true", name="one")
+    b = wrap_probe("singleinstance true", name="two")
+    ready = tmp_path / "one.ready"
+    env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+    first = subprocess.Popen([str(a.path), "/test", f"touch:{ready}", "sleep:60000"],
+                             cwd=str(a.dir), env=env, stdout=subprocess.DEVNULL)
+    try:
+        assert wait_for(ready.exists), a.log()
+        assert b.run("/test").returncode == 0
+    finally:
+        first.kill()
+        first.wait()
+
+
+# --- the support classes load the executable ------------------------------
+
+def test_support_classes_reach_the_natives(wrap_probe, tmp_path):
+    app = wrap_probe("option -Xcheck:jni\noption --add-opens=java.base/java.io=ALL-UNNAMED")
+    target = tmp_path / "redir.txt"
+    target.write_bytes(b"kept\n")
+    r = app.run("/test", "service", f"redir:{target}")
+    assert r.returncode == 0, app.log()
+    got = facts(r.stdout)
+    assert got["isRunAsService"] == "false"
+    assert got["setServiceStatus"] == "returned"
+    # Appended by the native through the descriptor Java put into h: the
+    # write with h = 0 wrote nothing, 0x141 wrote its low byte 'A'.
+    assert target.read_bytes() == b"kept\n" + "redirected é\n".encode() + b"A\n"
+    log = app.log()
+    assert "WARNING" not in log and "FATAL" not in log, log
+
+
+def test_support_merged_with_the_support_option(wrap_probe):
+    # qlxwrap finds the jar of its own build tree.
+    app = wrap_probe(options=["--support"])
+    r = app.run("/test", "service")
+    assert r.returncode == 0, app.log()
+    assert facts(r.stdout)["isRunAsService"] == "false"
+
+
+# --- runtime discovery and damaged files ----------------------------------
+
+def test_runtime_found_through_java_home(wrap_probe):
+    app = wrap_probe(jvmdll=False)
+    r = app.run("/test", "print:ran", env={"JAVA_HOME": str(qlxtest.JDK), "JRE_HOME": ""})
+    assert r.returncode == 0, app.log()
+    assert "ran" in out_text(r)
+
+
+def test_no_runtime(wrap_probe):
+    app = wrap_probe(jvmdll=False, config="jre_order e")
+    r = app.run("/test", drop_env=("JAVA_HOME", "JRE_HOME"))
+    assert r.returncode == 1
+    assert out_text(r) == "Java Runtime Environment not found.\n"
+
+
+def test_library_that_is_not_a_vm(wrap_probe, tmp_path):
+    fake = tmp_path / "libjvm.so"
+    fake.write_bytes(b"not a library")
+    app = wrap_probe(jvmdll=False, config=f"jvmdll {fake}")
+    r = app.run("/test")
+    assert r.returncode == 2
+    assert out_text(r).splitlines()[-1] == "Java Runtime Environment not valid."
+
+
+def test_modified_executable_is_refused(wrap_probe):
+    app = wrap_probe()
+    data = bytearray(app.path.read_bytes())
+    data[-30] ^= 0x01           # inside the archive
+    app.path.write_bytes(bytes(data))
+    r = app.run("/test", "print:ran")
+    assert r.returncode == 9
+    assert out_text(r) == "The exe can not be modified after it generated.\n"
+
+
+def test_bare_stub_is_refused(tmp_path):
+    stub = tmp_path / "qlx"
+    stub.write_bytes(qlxtest.STUB_LINUX.read_bytes())
+    stub.chmod(0o755)
+    r = subprocess.run([str(stub), "/test"], capture_output=True, timeout=30)
+    assert r.returncode == 14
+    assert r.stdout.decode().startswith("This program file is damaged or incomplete: ")
