@@ -60,6 +60,9 @@ def main(argv):
         data = f.read()
     try:
         new, changed = clear_pie_flag(data)
+    except struct.error:
+        print(f"make_loadable: {argv[1]}: truncated ELF file", file=sys.stderr)
+        return 1
     except ValueError as error:
         print(f"make_loadable: {argv[1]}: {error}", file=sys.stderr)
         return 1
