@@ -1,11 +1,92 @@
-// Loading the VM library on Windows (placeholder).
+// Loading the Java VM library into this process on Windows, with the two
+// loader measures that let a runtime's own DLLs (msvcr*.dll, jvm.dll's
+// siblings in bin\) be found: the DLL directory and, failing that, PATH.
+#include <cstdio>
+#include <string>
+
+#include "launcher/win32.h"
 #include "vm/vm_host.h"
 
 namespace qlx {
+namespace {
 
-void* loadVmLibraryFile(const std::string&, Os&) { return nullptr; }
-void* vmLibrarySymbol(void*, const char*) { return nullptr; }
-void freeVmLibrary(void*) {}
-void reportSystemError(const std::string&) {}
+// The loader documents backslashes only; discovery builds paths with both
+// kinds of separator, so the loader gets a backslash-only copy.
+std::string loaderPath(const std::string& path) {
+  std::string out = path;
+  for (char& c : out) {
+    if (c == '/') c = '\\';
+  }
+  return out;
+}
+
+// The runtime's directory becomes a loader search location for the rest of
+// the process. SetDllDirectoryA is missing before XP SP1, hence the lookup.
+void setDllDirectory(const std::string& directory) {
+  using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
+  HMODULE kernel = LoadLibraryA("Kernel32.dll");
+  if (kernel == nullptr) return;
+  auto fn = reinterpret_cast<SetDllDirectoryFn>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
+  if (fn != nullptr) fn(directory.c_str());
+  // Kernel32 is never unloaded; the extra reference is simply returned.
+  FreeLibrary(kernel);
+}
+
+}  // namespace
+
+void* loadVmLibraryFile(const std::string& path, Os& os) {
+  // No "insert disk" or "cannot find" dialog may stop a console or a
+  // service: the failing call returns an error instead.
+  UINT mode = SetErrorMode(0);
+  SetErrorMode(mode | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+
+  const std::string runtimeDirectory = loaderPath(runtimeDirectoryOf(path));
+  const std::string file = loaderPath(path);
+  setDllDirectory(runtimeDirectory);
+
+  HMODULE library = LoadLibraryA(file.c_str());
+  if (library != nullptr) return library;
+
+  // Without a usable DLL directory the runtime's dependencies are still
+  // found through PATH; the directory goes last so nothing the user put on
+  // PATH is shadowed.
+  std::string assignment = "PATH=";
+  if (auto current = os.getEnv("PATH")) assignment += *current;
+  assignment += ";";
+  assignment += runtimeDirectory;
+  os.setEnv(assignment);
+
+  library = LoadLibraryA(file.c_str());
+  if (library != nullptr) return library;
+  reportSystemError(path);
+  return nullptr;
+}
+
+void* vmLibrarySymbol(void* library, const char* name) {
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void freeVmLibrary(void* library) {
+  if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+void reportSystemError(const std::string& path) {
+  // Taken before anything else can overwrite it.
+  const DWORD code = GetLastError();
+  char* buffer = nullptr;
+  const DWORD flags =
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
+  const DWORD length = FormatMessageA(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                      reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+  if (length == 0 || buffer == nullptr) {
+    fputs("\n", stderr);
+  } else {
+    fprintf(stderr, "%s\n", substituteInsert(std::string(buffer, length), path).c_str());
+  }
+  fflush(stderr);
+  if (buffer != nullptr) LocalFree(buffer);
+}
 
 }  // namespace qlx

@@ -1,0 +1,102 @@
+// The few Java library methods the double knows (System.getProperty,
+// setProperty, exit, and main() of the application class), its system
+// properties, and the behaviour switches tests set in the environment.
+#include "jvmdouble.h"
+
+namespace jvmdouble {
+namespace {
+
+std::map<std::string, std::u16string>& properties() {
+  static auto* p = new std::map<std::string, std::u16string>;
+  return *p;
+}
+
+std::u16string stringArg(const jvalue& v, const char* where) {
+  Object* o = deref(v.l, where);
+  if (o == nullptr) return std::u16string();
+  return o->text;
+}
+
+bool isNullString(const jvalue& v) { return v.l == nullptr; }
+
+}  // namespace
+
+void setInitialProperties(const std::vector<std::string>& options) {
+  // Options are in the ANSI code page, as the launcher hands them over.
+  for (const std::string& option : options) {
+    if (option.compare(0, 2, "-D") != 0) continue;
+    size_t eq = option.find('=');
+    std::string name = option.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+    std::string value = eq == std::string::npos ? "" : option.substr(eq + 1);
+    int n = MultiByteToWideChar(CP_ACP, 0, value.data(), (int)value.size(), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, value.data(), (int)value.size(), &wide[0], n);
+    properties()[name] = std::u16string(wide.begin(), wide.end());
+  }
+}
+
+bool systemClassMissing() { return envValue("QLX_JVM_VERSION") == "<nosystem>"; }
+
+bool mainClassMissing(const std::string& className) {
+  return envValue("QLX_JVM_MAIN") == "missing-class" && className.compare(0, 5, "java/") != 0;
+}
+
+bool mainMethodMissing() { return envValue("QLX_JVM_MAIN") == "missing-method"; }
+
+jvalue invokeMethod(JNIEnv* env, jobject target, const Method& m, const jvalue* args) {
+  jvalue result;
+  result.j = 0;
+  const std::string key = m.className + "." + m.name + m.signature;
+  if (key == "java/lang/System.getProperty(Ljava/lang/String;)Ljava/lang/String;") {
+    std::string name = utf16ToUtf8(stringArg(args[0], "getProperty"));
+    logLine("getProperty %s", name.c_str());
+    if (isNullString(args[0])) {
+      throwNew(env, "java/lang/NullPointerException", "key can't be null");
+      return result;
+    }
+    if (name == "java.version") {
+      std::string version = envValue("QLX_JVM_VERSION", "1.8.0_402");
+      if (version == "<null>") return result;
+      result.l = newString(utf8ToUtf16(version));
+      return result;
+    }
+    auto it = properties().find(name);
+    if (it != properties().end()) result.l = newString(it->second);
+    return result;
+  }
+  if (key ==
+      "java/lang/System.setProperty(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;") {
+    if (isNullString(args[0]) || isNullString(args[1])) {
+      throwNew(env, "java/lang/NullPointerException", "");
+      return result;
+    }
+    std::u16string name16 = stringArg(args[0], "setProperty");
+    std::u16string value = stringArg(args[1], "setProperty");
+    std::string name = utf16ToUtf8(name16);
+    logLine("setProperty %s=%s", name.c_str(), utf16ToUtf8(value).c_str());
+    if (name.empty()) {
+      throwNew(env, "java/lang/IllegalArgumentException", "key can't be empty");
+      return result;
+    }
+    auto it = properties().find(name);
+    if (it != properties().end()) result.l = newString(it->second);
+    properties()[name] = value;
+    return result;
+  }
+  if (key == "java/lang/System.exit(I)V") {
+    logLine("exit %ld", (long)args[0].i);
+    writeStd(STD_OUTPUT_HANDLE, "");
+    ExitProcess((UINT)args[0].i);
+  }
+  if (m.isStatic && m.name == "main" && m.signature == "([Ljava/lang/String;)V") {
+    runMain(env, m.className, static_cast<jobjectArray>(args[0].l));
+    return result;
+  }
+  // Anything else is a method of the application or its support classes
+  // that the double does not model: it is logged and returns a zero value.
+  logLine("call %s%s", m.isStatic ? "static " : "", key.c_str());
+  (void)target;
+  return result;
+}
+
+}  // namespace jvmdouble
