@@ -167,6 +167,12 @@ void setContextClassLoader(JNIEnv* env, jobject loader) {
   jobject thread = (currentThread != nullptr && setLoader != nullptr)
                        ? env->CallStaticObjectMethod(threadClass, currentThread)
                        : nullptr;
+  // No JNI call may follow a Java call before its exception is looked at.
+  if (jthrowable failure = env->ExceptionOccurred()) {
+    env->DeleteLocalRef(failure);
+    if (thread != nullptr) env->DeleteLocalRef(thread);
+    thread = nullptr;  // the exception is described and cleared below
+  }
   if (thread != nullptr) {
     env->CallVoidMethod(thread, setLoader, loader);
     checkException(env, true);

@@ -149,6 +149,12 @@ bool getJavaVersion(JNIEnv* env, std::string& version) {
   }
   jstring name = env->NewStringUTF("java.version");
   jobject value = name != nullptr ? env->CallStaticObjectMethod(system, getProperty, name) : nullptr;
+  // A throwing getProperty leaves no value to read; nothing may run while
+  // its exception is pending.
+  if (checkException(env, false) && value != nullptr) {
+    env->DeleteLocalRef(value);
+    value = nullptr;
+  }
   version = value != nullptr ? toNativeString(env, static_cast<jstring>(value)) : std::string();
   checkException(env, false);
   if (value != nullptr) env->DeleteLocalRef(value);

@@ -1,0 +1,7 @@
+package qlxtest;
+
+// A class without main(String[]).
+public class NoMain {
+    public static void other(String[] args) {
+    }
+}
