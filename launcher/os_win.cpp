@@ -86,11 +86,10 @@ class WindowsOs final : public Os {
   }
 };
 
+WindowsOs gSystemOs;
+
 }  // namespace
 
-Os& systemOs() {
-  static WindowsOs os;
-  return os;
-}
+Os& systemOs() { return gSystemOs; }
 
 }  // namespace qlx

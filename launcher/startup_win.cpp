@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 
 #include "launcher/win32.h"
 
@@ -47,3 +48,13 @@ std::string rawCommandLine(int, char**) {
 }
 
 }  // namespace qlx
+
+// An exception that escapes to std::terminate is a bug; say so in one line
+// and end. Defining the handler here keeps the runtime's verbose handler,
+// and the symbol demangler it drags in (about 45 KB), out of the stub.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+  fputs("qlx: internal error: unexpected exception\n", stderr);
+  abort();
+}
+}  // namespace __gnu_cxx

@@ -166,10 +166,11 @@ class StreamRedirector {
   StandardStream error_;
 };
 
-StreamRedirector& redirector() {
-  static StreamRedirector instance;
-  return instance;
-}
+// Built before main and destroyed at exit, after the handlers registered
+// later (the VM's among them) have run.
+StreamRedirector gRedirector;
+
+StreamRedirector& redirector() { return gRedirector; }
 
 }  // namespace
 
