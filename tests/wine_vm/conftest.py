@@ -1,0 +1,51 @@
+"""Fixtures of the Wine suite for runtime discovery, VM loading and the
+console run: wrapped programs built from the Windows stub, copies of the
+stand-in jvm.dll placed where a test wants a runtime, registry entries that
+are removed again, and runs whose call log is read back."""
+from pathlib import Path
+
+import pytest
+
+import qlxtest
+from wine_vm_support import DOUBLES, App, Registry
+
+
+def _require(path, what):
+    if not Path(path).exists():
+        pytest.fail(f"{what} is missing: {path} (build the host and Windows trees first)")
+
+
+@pytest.fixture(scope="session", autouse=True)
+def wine_prefix():
+    _require(qlxtest.STUB_WIN, "Windows launcher stub")
+    _require(qlxtest.QLXWRAP, "qlxwrap")
+    _require(DOUBLES / "jvm.dll", "stand-in jvm.dll")
+    qlxtest.ensure_wineprefix()
+    yield
+
+
+@pytest.fixture(scope="session")
+def empty_jar(tmp_path_factory):
+    return qlxtest.make_jar(tmp_path_factory.mktemp("jar") / "app.jar")
+
+
+@pytest.fixture
+def make_app(tmp_path, empty_jar):
+    """make_app(config, directory=None, name="app") -> App."""
+    def make(config, directory=None, name="app"):
+        return App(directory or tmp_path / "app", empty_jar, config, name)
+    return make
+
+
+@pytest.fixture
+def registry():
+    reg = Registry()
+    yield reg
+    reg.cleanup()
+
+
+@pytest.fixture(scope="module")
+def module_registry():
+    reg = Registry()
+    yield reg
+    reg.cleanup()

@@ -1,0 +1,136 @@
+"""Helpers of the Wine suite for discovery, VM loading and the console run:
+copies of the stand-in jvm.dll, wrapped programs with their call log, and
+registry entries that are removed again."""
+import shutil
+import subprocess
+from pathlib import Path
+
+import qlxtest
+
+
+
+DOUBLES = qlxtest.BUILD_WIN / "tests" / "jvmdouble"
+
+# Variables of the machine that would change discovery or the double.
+_CLEARED = ("JRE_HOME", "JAVA_HOME", "JAVA_TOOL_OPTIONS", "CLASSPATH", "CLASS_PATH")
+
+
+def place_double(path, variant="jvm"):
+    """Copies one variant of the stand-in VM library to path (a jvm.dll)."""
+    path = Path(path)
+    path.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(DOUBLES / f"{variant}.dll", path)
+    return path
+
+
+class Run:
+    def __init__(self, result, log_path, stderr_log):
+        self.returncode = result.returncode
+        self.stdout = result.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+        self.wine_stderr = result.stderr.decode("utf-8", "replace")
+        self.log = log_path.read_text("utf-8").splitlines() if log_path.exists() else []
+        self.stderr_log = (stderr_log.read_bytes().decode("utf-8", "replace").replace("\r\n", "\n")
+                           if stderr_log.exists() else "")
+
+    def lines(self, prefix):
+        """Log lines that start with prefix, without it."""
+        return [line[len(prefix):] for line in self.log if line.startswith(prefix)]
+
+    @property
+    def options(self):
+        return self.lines("option ")
+
+    @property
+    def library(self):
+        """The path of the VM library the launcher loaded (Windows form)."""
+        found = self.lines("library ")
+        return found[0] if found else None
+
+    def explain(self):
+        return (f"exit {self.returncode}\nstdout:\n{self.stdout}\nstderr log:\n{self.stderr_log}\n"
+                f"wine:\n{self.wine_stderr[-2000:]}\nlog:\n" + "\n".join(self.log))
+
+
+class App:
+    """A wrapped program in its own directory under the test's tmp_path."""
+
+    def __init__(self, directory, jar, config, name="app"):
+        self.dir = Path(directory)
+        self.dir.mkdir(parents=True, exist_ok=True)
+        self.exe = qlxtest.wrap(qlxtest.STUB_WIN, jar, config, self.dir / f"{name}.exe")
+        self.log_path = self.dir / "jvm-calls.log"
+        self.stderr_log = self.dir / f"{name}.exe.stderr.log"
+
+    def run(self, *args, env=None, cwd=None, script=None, timeout=60):
+        full = qlxtest.wine_env()
+        for name in _CLEARED:
+            full.pop(name, None)
+        for name in list(full):
+            if name.startswith("QLX_JVM_"):
+                del full[name]
+        full["QLX_JVM_LOG"] = qlxtest.wine_path(self.log_path)
+        if script is not None:
+            full["QLX_JVM_SCRIPT"] = script
+        for name, value in (env or {}).items():
+            if value is None:
+                full.pop(name, None)
+            else:
+                full[name] = value
+        for stale in (self.log_path, self.stderr_log):
+            if stale.exists():
+                stale.unlink()
+        result = subprocess.run(["wine", str(self.exe), *map(str, args)], env=full,
+                                cwd=str(cwd or self.dir), capture_output=True, timeout=timeout)
+        return Run(result, self.log_path, self.stderr_log)
+
+
+def _reg(*args):
+    return subprocess.run(["wine", "reg", *args], env=qlxtest.wine_env(), capture_output=True,
+                          timeout=60)
+
+
+def _key_exists(key):
+    return _reg("query", key).returncode == 0
+
+
+class Registry:
+    """Values written under HKEY_LOCAL_MACHINE; every key this object
+    created is deleted again, and so is a parent it had to create."""
+
+    PARENTS = ("HKLM\\SOFTWARE\\JavaSoft", "HKLM\\SOFTWARE\\IBM")
+
+    def __init__(self):
+        self.created = []
+        self.parents_before = {p: _key_exists(p) for p in self.PARENTS}
+
+    def set(self, key, name, value):
+        key = "HKLM\\" + key
+        if key not in self.created and not _key_exists(key):
+            self.created.append(key)
+        r = _reg("add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
+        assert r.returncode == 0, r.stderr
+
+    def subkey(self, key):
+        """Creates an empty key."""
+        key = "HKLM\\" + key
+        if key not in self.created and not _key_exists(key):
+            self.created.append(key)
+        assert _reg("add", key, "/f").returncode == 0
+
+    def cleanup(self):
+        for key in reversed(self.created):
+            _reg("delete", key, "/f")
+        for parent, existed in self.parents_before.items():
+            if not existed:
+                _reg("delete", parent, "/f")
+        self.created = []
+
+
+def win(path):
+    return qlxtest.wine_path(path)
+
+
+def same_path(windows_path, path):
+    """True when a path the launcher reported names the given file."""
+    a = windows_path.replace("/", "\\").lower()
+    return a == win(path).lower()
