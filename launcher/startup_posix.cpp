@@ -15,6 +15,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "launcher/arguments.h"
@@ -77,6 +78,29 @@ std::string lockFileName(const std::string& mutexName) {
   return escaped.substr(0, kMaxFileName - std::strlen(tail)) + tail;
 }
 
+// Opens the lock file, creating it when missing. An existing file is opened
+// without O_CREAT: with fs.protected_regular set, O_CREAT on another user's
+// file in /tmp fails, which would lock out every user but the first.
+// O_NOFOLLOW: /tmp is shared, so a planted link is never followed.
+// O_CLOEXEC: a child that inherited the descriptor would keep the lock after
+// this process has gone.
+int openLockFile(const std::string& path) {
+  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int fd = open(path.c_str(), kFlags);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    fd = open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
+    if (fd >= 0) {
+      // Readable by everyone whatever the umask, so that other users can
+      // open the file to take the lock.
+      (void)fchmod(fd, 0644);
+      return fd;
+    }
+    if (errno != EEXIST) return -1;  // else created meanwhile by another start: open it
+  }
+  return -1;
+}
+
 void sleepMilliseconds(long ms) {
   timespec ts{ms / 1000, (ms % 1000) * 1000000L};
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
@@ -111,10 +135,7 @@ bool setWorkingDirectory(const std::string& path) { return chdir(path.c_str()) =
 
 bool acquireSingleInstance(const std::string& mutexName) {
   std::string path = std::string(kLockDirectory) + lockFileName(mutexName);
-  // O_NOFOLLOW: /tmp is shared with other users; never follow a planted link.
-  // O_CLOEXEC: a child that inherited the descriptor would keep the lock
-  // after this process has gone.
-  int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  int fd = openLockFile(path);
   if (fd < 0) {
     std::printf("CreateMutex error: %d\n", errno);
     return false;

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -90,6 +91,37 @@ TEST_F(SingleInstance, SecondHolderIsRefusedUntilTheFirstEnds) {
   EXPECT_TRUE(acquireSingleInstance(name));
   close(ready[0]);
   close(ready[1]);
+}
+
+// Runs `body` in a child process and returns its exit status.
+template <typename Body>
+int inChild(Body body) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+TEST_F(SingleInstance, LockFileServesEveryUser) {
+  const std::string name = uniqueName("users");
+  // Created under a strict umask, the file must still be readable by all.
+  EXPECT_EQ(inChild([&] {
+              umask(077);
+              return acquireSingleInstance(name) ? 0 : 1;
+            }),
+            0);
+  struct stat st;
+  std::string file = "/tmp/qlx-unit-test%2Fusers%2F" + std::to_string(getpid()) + ".qlx.mutex";
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  // Another user takes the lock on the existing file once its holder is gone.
+  EXPECT_EQ(inChild([&] {
+              if (setgid(65534) != 0 || setuid(65534) != 0) return 2;
+              return acquireSingleInstance(name) ? 0 : 1;
+            }),
+            0);
 }
 
 TEST_F(SingleInstance, DistinctNamesDoNotMeet) {
