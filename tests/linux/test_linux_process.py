@@ -140,7 +140,8 @@ def test_single_instance_is_per_program(wrap_probe, tmp_path):
 # --- the support classes load the executable ------------------------------
 
 def test_support_classes_reach_the_natives(wrap_probe, tmp_path):
-    app = wrap_probe("option -Xcheck:jni\noption --add-opens=java.base/java.io=ALL-UNNAMED")
+    app = wrap_probe("option -Xcheck:jni\noption -Xverify:all\n"
+                     "option --add-opens=java.base/java.io=ALL-UNNAMED")
     target = tmp_path / "redir.txt"
     target.write_bytes(b"kept\n")
     r = app.run("/test", "service", f"redir:{target}")
@@ -205,3 +206,44 @@ def test_bare_stub_is_refused(tmp_path):
     r = subprocess.run([str(stub), "/test"], capture_output=True, timeout=30)
     assert r.returncode == 14
     assert r.stdout.decode().startswith("This program file is damaged or incomplete: ")
+
+
+# --- working directory and wildcards --------------------------------------
+
+@pytest.mark.parametrize("forcecwd, expected", [
+    ("", "{home}"),                    # default: the executable's directory
+    ("forcecwd sub", "{home}/sub"),
+    ("forcecwd ./sub/../sub/", "{home}/sub"),
+    ("forcecwd {tmp}", "{tmp}"),       # absolute paths are used unchanged
+    ("forcecwd missing", "{caller}"),  # a directory that cannot be entered: unchanged
+])
+def test_working_directory(wrap_probe, tmp_path, forcecwd, expected):
+    caller = tmp_path / "caller"
+    caller.mkdir()
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    app = wrap_probe(forcecwd.format(tmp=elsewhere))
+    (app.dir / "sub").mkdir()
+    env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+    r = subprocess.run([str(app.path), "/test", "prop:user.dir", "env:PWD"], cwd=str(caller),
+                       env=env, capture_output=True, timeout=60)
+    assert r.returncode == 0, app.log()
+    want = expected.format(home=app.dir, tmp=elsewhere, caller=caller)
+    assert facts(r.stdout)["prop.user.dir"] == want
+
+
+@pytest.mark.parametrize("mode, expanded", [("true", False), ("all", True), ("", False)])
+def test_wildcards_from_a_linux_shell(wrap_probe, mode, expanded):
+    """A Linux shell expands unquoted patterns itself; a pattern that reaches
+    the launcher was quoted, so only `wildcard all` expands it."""
+    app = wrap_probe(f"wildcard {mode}" if mode else "")
+    for name in ("a.txt", "b.txt", "c.dat"):
+        (app.dir / name).write_text("x")
+    r = app.run("/test", "*.txt", "plain")
+    assert r.returncode == 0, app.log()
+    got = facts(r.stdout)
+    argv = [got[f"argv[{i}]"] for i in range(len([k for k in got if k.startswith("argv[")]))]
+    if expanded:
+        assert sorted(argv[:-1]) == ["a.txt", "b.txt"] and argv[-1] == "plain"
+    else:
+        assert argv == ["*.txt", "plain"]
