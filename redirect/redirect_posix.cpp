@@ -27,9 +27,19 @@ struct Target {
   bool isPipe = false;
 };
 
+// A process started with a standard descriptor closed gets that number back
+// from the next open(); a target there would be overwritten by the dup2()
+// of the other stream. Targets therefore live above 2.
+int aboveStandard(int fd) {
+  if (fd < 0 || fd > 2) return fd;
+  int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  close(fd);
+  return moved;
+}
+
 int openFileTarget(const std::string& path) {
   // O_CLOEXEC: only the copies on 1 and 2 are meant to reach child processes.
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  return aboveStandard(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
 }
 
 // Starts the command with the read end of a new pipe as its standard input
@@ -37,6 +47,13 @@ int openFileTarget(const std::string& path) {
 int openPipeTarget(const std::string& command) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+  ends[0] = aboveStandard(ends[0]);
+  ends[1] = aboveStandard(ends[1]);
+  if (ends[0] < 0 || ends[1] < 0) {
+    if (ends[0] >= 0) close(ends[0]);
+    if (ends[1] >= 0) close(ends[1]);
+    return -1;
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, ends[0], 0);

@@ -125,6 +125,23 @@ TEST_F(RedirectTest, UnopenableTargetLeavesTheStreamAlone) {
   EXPECT_EQ(read(fallback), "still here\n");
 }
 
+TEST_F(RedirectTest, ClosedStandardDescriptorsAreNotReusedForTargets) {
+  std::string out = path("out.log"), err = path("err.log");
+  EXPECT_EQ(inChild([&] {
+              close(2);
+              // Registered before the redirector exists, so it runs after the
+              // restore: standard error is closed again by then, as it was.
+              atexit([] { (void)!write(2, "late\n", 5); });
+              redirectStdout(out);  // open() would hand out descriptor 2 here
+              redirectStderr(err);
+              printf("o\n");
+              fprintf(stderr, "e\n");
+            }),
+            0);
+  EXPECT_EQ(read(out), "o\n");
+  EXPECT_EQ(read(err), "e\n");
+}
+
 TEST_F(RedirectTest, SecondRedirectionOfAStreamIsIgnored) {
   std::string first = path("first.log"), second = path("second.log");
   EXPECT_EQ(inChild([&] {
