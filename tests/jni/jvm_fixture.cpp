@@ -8,8 +8,17 @@
 
 namespace qlx::jnitest {
 
-VmHost& sharedVm() {
+namespace {
+VmHost& hostObject() {
   static VmHost host;
+  return host;
+}
+}  // namespace
+
+void shutdownSharedVm() { hostObject().shutdownVm(); }
+
+VmHost& sharedVm() {
+  VmHost& host = hostObject();
   if (host.javaVm() == nullptr) {
     host.addOption("-Xcheck:jni");
     host.addOption(std::string("-Djava.class.path=") + QLX_JNI_CLASSES);

@@ -13,6 +13,8 @@ namespace qlx::jnitest {
 // The VM of this process, created on first use (class path: the test classes).
 VmHost& sharedVm();
 JNIEnv* sharedEnv();
+// Ends the shared VM if one was created (DestroyJavaVM, then unload).
+void shutdownSharedVm();
 
 // A static String method or field of a test class, read as UTF-8 ("<null>"
 // for null, "<error>" when the lookup failed).

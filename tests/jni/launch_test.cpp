@@ -144,6 +144,8 @@ struct FailureCase {
   const char* stderrPattern;  // POSIX extended regex; "." spans lines
 };
 
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
+
 class LaunchFailure : public ::testing::TestWithParam<FailureCase> {};
 
 TEST_P(LaunchFailure, ReportsItsMessageOnce) {

@@ -110,6 +110,9 @@ struct ClassPathCase {
   std::string expected;  // ';' stands for the platform separator
 };
 
+// Test names stay short in the test listing.
+void PrintTo(const ClassPathCase& c, std::ostream* out) { *out << c.name; }
+
 class ClassPathTest : public ::testing::TestWithParam<ClassPathCase> {};
 
 TEST_P(ClassPathTest, ExactText) {
