@@ -256,3 +256,33 @@ def test_wildcards_from_a_linux_shell(wrap_probe, mode, expanded):
         assert sorted(argv[:-1]) == ["a.txt", "b.txt"] and argv[-1] == "plain"
     else:
         assert argv == ["*.txt", "plain"]
+
+
+def test_started_through_a_link_or_the_path(wrap_probe, tmp_path):
+    """The executable finds itself (and its payload) however it was named."""
+    app = wrap_probe()
+    links = tmp_path / "links"
+    links.mkdir()
+    (links / "alias").symlink_to(app.path)
+    env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8",
+               PATH=f"{links}:{os.environ.get('PATH', '')}")
+    for argv0 in (str(links / "alias"), "alias"):
+        r = subprocess.run([argv0, "/test", "prop:qlx.app.path", "prop:application.home"],
+                           cwd=str(tmp_path), env=env, capture_output=True, timeout=60)
+        assert r.returncode == 0, (r.stdout, app.log())
+        got = facts(r.stdout)
+        assert got["prop.qlx.app.path"] == str(app.path)
+        assert got["prop.application.home"] == str(app.dir) + "/"
+
+
+def test_children_of_the_application_get_default_sigpipe(wrap_probe):
+    """The launcher ignores SIGPIPE once stdout feeds a command; processes
+    the application starts must not inherit that."""
+    app = wrap_probe("stdout |cat > piped.txt")
+    r = app.run("/test", "child:grep SigIgn /proc/self/status")
+    assert r.returncode == 0, app.log()
+    piped = app.dir / "piped.txt"
+    assert wait_for(lambda: piped.exists() and "child=" in piped.read_text())
+    line = [x for x in piped.read_text().splitlines() if x.startswith("child=")][0]
+    ignored = int(line.split()[-1], 16)
+    assert not ignored & (1 << (signal.SIGPIPE - 1)), line

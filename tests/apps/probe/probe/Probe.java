@@ -60,6 +60,14 @@ public class Probe {
             System.out.println(value);
         } else if (verb.equals("eprint")) {
             System.err.println(value);
+        } else if (verb.equals("child")) {
+            // Runs a shell command and prints its first output line.
+            Process child = new ProcessBuilder("/bin/sh", "-c", value).start();
+            java.io.BufferedReader in = new java.io.BufferedReader(
+                    new java.io.InputStreamReader(child.getInputStream()));
+            String line = in.readLine();
+            child.waitFor();
+            System.out.println("child=" + line);
         } else if (verb.equals("touch")) {
             new FileOutputStream(value).close();
         } else if (verb.equals("redir")) {
