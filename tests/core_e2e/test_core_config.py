@@ -188,3 +188,34 @@ def test_wine_bare_stub_is_refused(wine_prefix, tmp_path):
     result = qlxtest.run_wine(stub, "/help", cwd=tmp_path)
     assert result.returncode == 14
     assert b"bare launcher stub" in result.stderr + result.stdout
+
+
+def test_wine_narrow_external_file_is_read_in_the_code_page(wine_prefix, tmp_path, jar):
+    _need(qlxtest.QLXWRAP)
+    exe = qlxtest.wrap(qlxtest.STUB_WIN, jar, "message 1024=embedded\n", tmp_path / "nar.exe")
+    (tmp_path / "nar.cfg").write_bytes(b"message 1024=caf\xe9 narrow\r\n")
+    result = qlxtest.run_wine(exe, "/help", cwd=tmp_path)
+    assert result.stdout.rstrip(b"\r\n") == b"caf\xe9 narrow"
+
+
+def _reg(*args):
+    import subprocess
+    return subprocess.run(["wine", "reg", *args], env=qlxtest.wine_env(), capture_output=True,
+                          timeout=60)
+
+
+def test_wine_registry_references(wine_prefix, tmp_path, jar):
+    _need(qlxtest.QLXWRAP)
+    key = "HKCU\\Software\\QlxCoreExpandTest"
+    try:
+        _reg("add", key, "/v", "Sz", "/t", "REG_SZ", "/d", "text value", "/f")
+        _reg("add", key, "/v", "Dw", "/t", "REG_DWORD", "/d", "0xFFFFFFFF", "/f")
+        _reg("add", key, "/v", "Ex", "/t", "REG_EXPAND_SZ", "/d", "[%QLX_CORE_T%]", "/f")
+        _reg("add", key, "/ve", "/t", "REG_SZ", "/d", "default value", "/f")
+        config = ("message 1024=${" + key + "\\Sz}|${" + key + "\\Dw}|${" + key + "\\Ex}|${"
+                  + key + "\\}|${" + key + "\\Missing|fb}|${hkcu\\Software\\X|lower}\n")
+        exe = qlxtest.wrap(qlxtest.STUB_WIN, jar, config, tmp_path / "reg.exe")
+        result = qlxtest.run_wine(exe, "/help", cwd=tmp_path, env={"QLX_CORE_T": "env"})
+        assert result.stdout.rstrip(b"\r\n") == b"text value|-1|[env]|default value|fb|lower"
+    finally:
+        _reg("delete", key, "/f")
