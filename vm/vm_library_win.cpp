@@ -33,6 +33,18 @@ void setDllDirectory(const std::string& directory) {
   FreeLibrary(kernel);
 }
 
+// System texts end in CR LF; written through a text-mode stream that would
+// become CR CR LF, so the text keeps bare LF and the stream adds the CR.
+std::string textModeLines(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
 }  // namespace
 
 void* loadVmLibraryFile(const std::string& path, Os& os) {
@@ -83,7 +95,7 @@ void reportSystemError(const std::string& path) {
   if (length == 0 || buffer == nullptr) {
     fputs("\n", stderr);
   } else {
-    fprintf(stderr, "%s\n", substituteInsert(std::string(buffer, length), path).c_str());
+    fprintf(stderr, "%s\n", textModeLines(substituteInsert(std::string(buffer, length), path)).c_str());
   }
   fflush(stderr);
   if (buffer != nullptr) LocalFree(buffer);

@@ -94,28 +94,34 @@ def _key_exists(key):
 
 
 class Registry:
-    """Values written under HKEY_LOCAL_MACHINE; every key this object
-    created is deleted again, and so is a parent it had to create."""
+    """Values written under HKEY_LOCAL_MACHINE. Every product key (the
+    third component, as in SOFTWARE\\JavaSoft\\JRE) that this object
+    created is deleted again with all below it, and so is a parent
+    (JavaSoft, IBM) that was not there before."""
 
     PARENTS = ("HKLM\\SOFTWARE\\JavaSoft", "HKLM\\SOFTWARE\\IBM")
 
     def __init__(self):
         self.created = []
+        self.checked = set()
         self.parents_before = {p: _key_exists(p) for p in self.PARENTS}
 
+    def _track(self, key):
+        product = "HKLM\\" + "\\".join(key.split("\\")[:3])
+        if product not in self.checked:
+            self.checked.add(product)
+            if not _key_exists(product):
+                self.created.append(product)
+
     def set(self, key, name, value):
-        key = "HKLM\\" + key
-        if key not in self.created and not _key_exists(key):
-            self.created.append(key)
-        r = _reg("add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
+        self._track(key)
+        r = _reg("add", "HKLM\\" + key, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
         assert r.returncode == 0, r.stderr
 
     def subkey(self, key):
         """Creates an empty key."""
-        key = "HKLM\\" + key
-        if key not in self.created and not _key_exists(key):
-            self.created.append(key)
-        assert _reg("add", key, "/f").returncode == 0
+        self._track(key)
+        assert _reg("add", "HKLM\\" + key, "/f").returncode == 0
 
     def cleanup(self):
         for key in reversed(self.created):
@@ -124,6 +130,7 @@ class Registry:
             if not existed:
                 _reg("delete", parent, "/f")
         self.created = []
+        self.checked = set()
 
 
 def win(path):
