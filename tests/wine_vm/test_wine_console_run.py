@@ -21,6 +21,7 @@ def app(make_app, tmp_path):
     """app(config) -> App with the double as ./jre/bin/client/jvm.dll."""
     def make(config="", main="sample.Main"):
         place_double(tmp_path / "app" / "jre" / "bin" / "client" / "jvm.dll")
+        (tmp_path / "app" / "bad.dll").write_bytes(b"not a library")
         return make_app((f"mainclass {main}\n" if main else "") + config)
     return make
 
@@ -114,6 +115,8 @@ def test_uncaught_exception_is_described_and_yields_zero(app):
 
 # Result, configuration, double's behaviour -> the message that is printed.
 FAILURES = [
+    pytest.param(1, "jre_order c\n", {}, MESSAGES[1], id="1-not-found"),
+    pytest.param(2, "jre_order c\njvmdll bad.dll\n", {}, MESSAGES[2], id="2-not-valid"),
     pytest.param(5, "minjre 1.6\n", {"QLX_JVM_VERSION": "<nosystem>"},
                  MESSAGES[5], id="5-no-version"),
     pytest.param(6, "minjre 1.8.1\n", {"QLX_JVM_VERSION": "1.8.0_402"},
