@@ -1,5 +1,6 @@
 // The platform side of the launcher context on Linux.
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -27,7 +28,11 @@ std::string currentDirectory() {
 }
 
 bool readConfigFile(const std::string& path, std::string& out) {
-  if (access(path.c_str(), R_OK) != 0) return false;
+  // Only regular files: a directory of that name is skipped, as the
+  // Windows open of a directory fails.
+  struct stat info;
+  if (access(path.c_str(), R_OK) != 0 || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    return false;
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
   out.clear();

@@ -35,10 +35,17 @@ class PosixOs : public Os {
     const size_t eq = assignment.find('=');
     if (eq == std::string::npos || eq == 0) return;
     const std::string name = assignment.substr(0, eq);
-    if (eq + 1 == assignment.size())
-      unsetenv(name.c_str());
-    else
-      setenv(name.c_str(), assignment.c_str() + eq + 1, 1);
+    // Windows has one variable per name whatever its case; so that an
+    // `export java_tool_options=` means the same here, every spelling of
+    // the name goes before the new value is set.
+    std::vector<std::string> spellings;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+      const char* sign = std::strchr(*entry, '=');
+      if (sign != nullptr && equalsIgnoreCase(std::string_view(*entry, sign - *entry), name))
+        spellings.emplace_back(*entry, sign - *entry);
+    }
+    for (const std::string& spelling : spellings) unsetenv(spelling.c_str());
+    if (eq + 1 < assignment.size()) setenv(name.c_str(), assignment.c_str() + eq + 1, 1);
   }
 
   bool isReadable(const std::string& path) override { return access(path.c_str(), R_OK) == 0; }

@@ -86,7 +86,7 @@ class FakeOs : public Os {
     if (!dir.empty() && !isDirectory(dirNoSep)) return false;
     bool any = false;
     auto offer = [&](const std::string& name, bool isDir) {
-      if (fnmatch(component.c_str(), name.c_str(), FNM_PERIOD) == 0) {
+      if (fnmatch(component.c_str(), name.c_str(), 0) == 0) {
         out.push_back({name, isDir});
         any = true;
       }
