@@ -102,11 +102,25 @@ def support_jar():
 
 
 @pytest.fixture(scope="module")
-def shapes(support_jar, tmp_path_factory):
-    """The printed shape of every support class, loaded and initialised on
-    the real JVM with every class verified (old verifier for 45.3)."""
+def check_jar(support_jar, tmp_path_factory):
     out = tmp_path_factory.mktemp("supportcheck")
-    jar = qlxtest.compile_java(APPS / "supportcheck", out / "check.jar")
+    return qlxtest.compile_java(APPS / "supportcheck", out / "check.jar", classpath=support_jar)
+
+
+def run_check(support_jar, check_jar, *args):
+    r = subprocess.run([str(qlxtest.JAVA), "-Xverify:all", "-cp", f"{support_jar}:{check_jar}",
+                        "supportcheck.SupportCheck", *map(str, args)],
+                       capture_output=True, text=True, timeout=60)
+    assert r.returncode == 0, r.stdout + r.stderr
+    return dict(line.split("=", 1) for line in r.stdout.splitlines() if "=" in line)
+
+
+@pytest.fixture(scope="module")
+def shapes(support_jar, check_jar):
+    """The printed shape of every support class, loaded and initialised on
+    the real JVM with every class verified (old verifier for 45.3), without
+    the launcher: qlx.app.path is not set."""
+    jar = check_jar
     r = subprocess.run([str(qlxtest.JAVA), "-Xverify:all", "-Xlog:verification=info",
                         "-cp", f"{support_jar}:{jar}", "supportcheck.SupportCheck",
                         *[PKG + c for c in ALL_CLASSES]],
@@ -160,6 +174,19 @@ def test_loaded_by_the_old_verifier(shapes):
     text = "\n".join(verify_lines)
     for name in ALL_CLASSES:
         assert f"Verifying class {PKG}{name} with old format" in text, name
+
+
+def test_natives_fail_only_when_called_outside_the_launcher(support_jar, check_jar):
+    assert run_check(support_jar, check_jar, "--native") == {"native": "UnsatisfiedLinkError"}
+
+
+def test_object_input_stream_resolves_with_the_given_loader(support_jar, check_jar, tmp_path):
+    hidden = qlxtest.compile_java(APPS / "hidden", tmp_path / "hidden.jar")
+    got = run_check(support_jar, check_jar, "--resolve", hidden)
+    assert got["resolve.own-loader"] == "hidden value loader=true list=[a, b]"
+    # Neither the given loader nor the default resolution sees the class:
+    # the default resolution's exception reaches the caller.
+    assert got["resolve.other-loader"] == "ClassNotFoundException: hidden.Hidden"
 
 
 # --- the rewriting step itself --------------------------------------------

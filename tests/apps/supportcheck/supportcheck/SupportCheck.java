@@ -18,6 +18,19 @@ import java.util.List;
  */
 public class SupportCheck {
     public static void main(String[] args) throws Exception {
+        if (args.length == 2 && args[0].equals("--resolve")) {
+            resolve(args[1]);
+            return;
+        }
+        if (args.length == 1 && args[0].equals("--native")) {
+            try {
+                new com.tarnwick.qlx.RedirOutputStream().write(65);
+                System.out.println("native=returned");
+            } catch (UnsatisfiedLinkError e) {
+                System.out.println("native=UnsatisfiedLinkError");
+            }
+            return;
+        }
         for (String name : args) {
             Class<?> c = Class.forName(name, true, SupportCheck.class.getClassLoader());
             List<String> lines = new ArrayList<String>();
@@ -46,6 +59,36 @@ public class SupportCheck {
             System.out.println(head.toString().replace("  ", " "));
             for (String line : lines) {
                 System.out.println("  " + line.replace("  ", " "));
+            }
+        }
+    }
+
+    // Serialises an object of a class that only its own loader sees, then
+    // reads it back through ClassLoaderObjectInputStream with that loader and
+    // with one that cannot see the class.
+    private static void resolve(String jar) throws Exception {
+        java.net.URLClassLoader hidden = new java.net.URLClassLoader(
+                new java.net.URL[] {new java.io.File(jar).toURI().toURL()}, null);
+        Object value = hidden.loadClass("hidden.Hidden").getDeclaredConstructor().newInstance();
+        java.io.ByteArrayOutputStream bytes = new java.io.ByteArrayOutputStream();
+        java.io.ObjectOutputStream out = new java.io.ObjectOutputStream(bytes);
+        out.writeObject(value);
+        out.writeObject(new java.util.ArrayList<String>(java.util.Arrays.asList("a", "b")));
+        out.close();
+        ClassLoader[] loaders = {hidden, SupportCheck.class.getClassLoader()};
+        String[] labels = {"own-loader", "other-loader"};
+        for (int i = 0; i < loaders.length; i++) {
+            com.tarnwick.qlx.ClassLoaderObjectInputStream in =
+                    new com.tarnwick.qlx.ClassLoaderObjectInputStream(
+                            new java.io.ByteArrayInputStream(bytes.toByteArray()), loaders[i]);
+            try {
+                Object back = in.readObject();
+                Object list = in.readObject();  // a JDK class: found through either path
+                System.out.println("resolve." + labels[i] + "=" + back + " loader="
+                        + (back.getClass().getClassLoader() == hidden) + " list=" + list);
+            } catch (ClassNotFoundException e) {
+                System.out.println("resolve." + labels[i] + "=ClassNotFoundException: "
+                        + e.getMessage());
             }
         }
     }
