@@ -68,6 +68,7 @@ TEST(Launch, ArgumentsPropertiesOptionsAndLauncherProperties) {
       "property qlxtest.noeq\r\n"
       "property qlxtest.utf8=\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\r\n"
       "property =skipped\r\n"
+      "property qlxtest.bad=a\xFF" "b\x80" "c\xF0\x9F" "d\r\n"
       "argv -a \"b c\" d\\\"e\r\n"
       "argv %QLXTEST_ARG%\r\n";
   const Verify verify = [](JNIEnv* env) {
@@ -93,6 +94,8 @@ TEST(Launch, ArgumentsPropertiesOptionsAndLauncherProperties) {
       for (int i = 0; i < 4; ++i) ok &= units[i] == expectedUnits[i];
     }
     if (!ok) std::fprintf(stderr, "MISMATCH utf8 property\n");
+    // Bytes that form no UTF-8 sequence never reach NewStringUTF as such.
+    ok &= expectEq("bad utf8", systemProperty(env, "qlxtest.bad"), "a?b?c??d");  // one ? per stray byte
 
     const std::string classPath = kClasses + ":";
     ok &= expectEq("java.class.path", systemProperty(env, "java.class.path"), classPath);
