@@ -119,6 +119,13 @@ jobjectArray buildStringArray(JNIEnv* env, int count1, const char* const* list1,
     for (int i = 0; i < counts[l]; ++i) {
       const char* text = lists[l] != nullptr ? lists[l][i] : nullptr;
       jstring element = toJavaString(env, text != nullptr ? text : "");
+      if (element == nullptr) {
+        // Out of memory: the slot stays null rather than calling into the
+        // VM with the exception pending.
+        checkException(env, false);
+        ++index;
+        continue;
+      }
       env->SetObjectArrayElement(array, index++, element);
       env->DeleteLocalRef(element);
     }
