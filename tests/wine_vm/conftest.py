@@ -38,14 +38,14 @@ def make_app(tmp_path, empty_jar):
 
 
 @pytest.fixture
-def registry():
-    reg = Registry()
+def registry(tmp_path):
+    reg = Registry(tmp_path)
     yield reg
     reg.cleanup()
 
 
 @pytest.fixture(scope="module")
-def module_registry():
-    reg = Registry()
+def module_registry(tmp_path_factory):
+    reg = Registry(tmp_path_factory.mktemp("registry"))
     yield reg
     reg.cleanup()

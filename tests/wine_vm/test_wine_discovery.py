@@ -23,8 +23,7 @@ def assert_loaded(run, path):
                          + ["SOFTWARE\\IBM\\Java2 Runtime Environment"])
 def test_each_product_key_with_runtime_lib(tmp_path, make_app, registry, product):
     lib = place_double(tmp_path / "rt" / "bin" / "client" / "jvm.dll")
-    registry.set(product, "CurrentVersion", "9.1")
-    registry.set(product + "\\9.1", "RuntimeLib", win(lib))
+    registry.write({product: {"CurrentVersion": "9.1"}, product + "\\9.1": {"RuntimeLib": win(lib)}})
     letter = "i" if "IBM" in product else "s"
     r = make_app(f"mainclass sample.Main\njre_order {letter}\n").run("/test")
     assert_loaded(r, lib)
@@ -36,12 +35,14 @@ def test_javasoft_keys_in_order_and_a_missing_version_skipped(tmp_path, make_app
     kit = place_double(tmp_path / "kit" / "bin" / "client" / "jvm.dll")
     base = "SOFTWARE\\JavaSoft\\"
     # "JRE" names a version subkey that is not there: the next key is tried.
-    registry.set(base + "JRE", "CurrentVersion", "1.5")
-    registry.set(base + "JRE\\1.4", "RuntimeLib", win(jre))
-    registry.set(base + "JDK", "CurrentVersion", "17")
-    registry.set(base + "JDK\\17", "RuntimeLib", win(jdk))
-    registry.set(base + "Java Development Kit", "CurrentVersion", "1.6")
-    registry.set(base + "Java Development Kit\\1.6", "RuntimeLib", win(kit))
+    registry.write({
+        base + "JRE": {"CurrentVersion": "1.5"},
+        base + "JRE\\1.4": {"RuntimeLib": win(jre)},
+        base + "JDK": {"CurrentVersion": "17"},
+        base + "JDK\\17": {"RuntimeLib": win(jdk)},
+        base + "Java Development Kit": {"CurrentVersion": "1.6"},
+        base + "Java Development Kit\\1.6": {"RuntimeLib": win(kit)},
+    })
     r = make_app("mainclass sample.Main\njre_order s\n").run("/test")
     assert_loaded(r, jdk)
 
@@ -49,8 +50,8 @@ def test_javasoft_keys_in_order_and_a_missing_version_skipped(tmp_path, make_app
 def test_runtime_lib_pointing_nowhere_searches_two_levels_up(tmp_path, make_app, registry):
     server = place_double(tmp_path / "rt" / "bin" / "server" / "jvm.dll")
     key = "SOFTWARE\\JavaSoft\\Java Runtime Environment"
-    registry.set(key, "CurrentVersion", "1.6")
-    registry.set(key + "\\1.6", "RuntimeLib", win(tmp_path / "rt" / "bin" / "client" / "jvm.dll"))
+    registry.write({key: {"CurrentVersion": "1.6"},
+                    key + "\\1.6": {"RuntimeLib": win(tmp_path / "rt" / "bin" / "client" / "jvm.dll")}})
     r = make_app("mainclass sample.Main\njre_order s\n").run("/test")
     assert_loaded(r, server)
 
@@ -59,8 +60,7 @@ def test_runtime_lib_with_a_preferred_vm_type_searches_for_it(tmp_path, make_app
     client = place_double(tmp_path / "rt" / "bin" / "client" / "jvm.dll")
     server = place_double(tmp_path / "rt" / "bin" / "server" / "jvm.dll")
     key = "SOFTWARE\\JavaSoft\\JRE"
-    registry.set(key, "CurrentVersion", "1.8")
-    registry.set(key + "\\1.8", "RuntimeLib", win(client))
+    registry.write({key: {"CurrentVersion": "1.8"}, key + "\\1.8": {"RuntimeLib": win(client)}})
     app = make_app("mainclass sample.Main\njre_order s\nvm server\n")
     assert_loaded(app.run("/test"), server)
 
@@ -68,15 +68,13 @@ def test_runtime_lib_with_a_preferred_vm_type_searches_for_it(tmp_path, make_app
 def test_java_home_used_without_runtime_lib(tmp_path, make_app, registry):
     lib = place_double(tmp_path / "home" / "bin" / "client" / "jvm.dll")
     key = "SOFTWARE\\JavaSoft\\JDK"
-    registry.set(key, "CurrentVersion", "11")
-    registry.set(key + "\\11", "JavaHome", win(tmp_path / "home"))
+    registry.write({key: {"CurrentVersion": "11"}, key + "\\11": {"JavaHome": win(tmp_path / "home")}})
     assert_loaded(make_app("mainclass sample.Main\njre_order s\n").run("/test"), lib)
 
 
 def test_version_key_without_runtime_lib_or_java_home_finds_nothing(make_app, registry):
     key = "SOFTWARE\\IBM\\Java2 Runtime Environment"
-    registry.set(key, "CurrentVersion", "1.4")
-    registry.subkey(key + "\\1.4")
+    registry.write({key: {"CurrentVersion": "1.4"}, key + "\\1.4": {}})
     r = make_app("mainclass sample.Main\njre_order i\n").run("/test")
     assert r.returncode == 1, r.explain()
     assert r.stdout == NOT_FOUND + "\n"

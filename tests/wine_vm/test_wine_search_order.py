@@ -28,11 +28,13 @@ def every_source(tmp_path_factory, module_registry):
         "i": place_double(root / "ibm" / "bin" / "classic" / "jvm.dll"),
         "e": place_double(root / "envjre" / "bin" / "server" / "jvm.dll"),
     }
-    module_registry.set("SOFTWARE\\JavaSoft\\JRE", "CurrentVersion", "1.8")
-    module_registry.set("SOFTWARE\\JavaSoft\\JRE\\1.8", "RuntimeLib", win(found["s"]))
-    module_registry.set("SOFTWARE\\IBM\\Java2 Runtime Environment", "CurrentVersion", "1.4")
-    module_registry.set("SOFTWARE\\IBM\\Java2 Runtime Environment\\1.4", "RuntimeLib",
-                        win(found["i"]))
+    ibm = "SOFTWARE\\IBM\\Java2 Runtime Environment"
+    module_registry.write({
+        "SOFTWARE\\JavaSoft\\JRE": {"CurrentVersion": "1.8"},
+        "SOFTWARE\\JavaSoft\\JRE\\1.8": {"RuntimeLib": win(found["s"])},
+        ibm: {"CurrentVersion": "1.4"},
+        ibm + "\\1.4": {"RuntimeLib": win(found["i"])},
+    })
     return root, found
 
 

@@ -93,42 +93,61 @@ def _key_exists(key):
     return _reg("query", key).returncode == 0
 
 
+def _reg_import(lines, directory):
+    """Applies registry lines (REGEDIT4 syntax) with one call of reg import."""
+    path = Path(directory) / "qlx-vmwin.reg"
+    path.write_bytes(("REGEDIT4\r\n\r\n" + "\r\n".join(lines) + "\r\n\r\n").encode("utf-8"))
+    r = _reg("import", qlxtest.wine_path(path))
+    path.unlink()
+    assert r.returncode == 0, r.stderr
+
+
 class Registry:
     """Values written under HKEY_LOCAL_MACHINE. Every product key (the
     third component, as in SOFTWARE\\JavaSoft\\JRE) that this object
-    created is deleted again with all below it, and so is a parent
+    created is deleted again with everything below it, and so is a parent
     (JavaSoft, IBM) that was not there before."""
 
-    PARENTS = ("HKLM\\SOFTWARE\\JavaSoft", "HKLM\\SOFTWARE\\IBM")
+    PARENTS = ("SOFTWARE\\JavaSoft", "SOFTWARE\\IBM")
 
-    def __init__(self):
+    def __init__(self, directory):
+        self.directory = directory
         self.created = []
         self.checked = set()
-        self.parents_before = {p: _key_exists(p) for p in self.PARENTS}
+        listing = {line.strip().lower() for line in
+                   _reg("query", "HKLM\\SOFTWARE").stdout.decode("utf-8", "replace").splitlines()}
+        self.parents_before = {p: f"hkey_local_machine\\{p.lower()}" in listing
+                               for p in self.PARENTS}
 
     def _track(self, key):
-        product = "HKLM\\" + "\\".join(key.split("\\")[:3])
-        if product not in self.checked:
-            self.checked.add(product)
-            if not _key_exists(product):
-                self.created.append(product)
+        parts = key.split("\\")
+        product, parent = "\\".join(parts[:3]), "\\".join(parts[:2])
+        if product in self.checked:
+            return
+        self.checked.add(product)
+        if not self.parents_before.get(parent, True) or not _key_exists("HKLM\\" + product):
+            self.created.append(product)
 
-    def set(self, key, name, value):
-        self._track(key)
-        r = _reg("add", "HKLM\\" + key, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
-        assert r.returncode == 0, r.stderr
-
-    def subkey(self, key):
-        """Creates an empty key."""
-        self._track(key)
-        assert _reg("add", "HKLM\\" + key, "/f").returncode == 0
+    def write(self, values):
+        """values: {key below HKLM: {value name: text}}; an empty dict makes
+        an empty key. All in one import."""
+        lines = []
+        for key, named in values.items():
+            self._track(key)
+            lines.append(f"[HKEY_LOCAL_MACHINE\\{key}]")
+            for name, text in named.items():
+                escaped = text.replace("\\", "\\\\").replace('"', '\\"')
+                lines.append(f'"{name}"="{escaped}"')
+            lines.append("")
+        _reg_import(lines, self.directory)
 
     def cleanup(self):
-        for key in reversed(self.created):
-            _reg("delete", key, "/f")
-        for parent, existed in self.parents_before.items():
-            if not existed:
-                _reg("delete", parent, "/f")
+        dropped = [p for p, existed in self.parents_before.items() if not existed]
+        gone = [f"[-HKEY_LOCAL_MACHINE\\{key}]" for key in reversed(self.created)
+                if "\\".join(key.split("\\")[:2]) not in dropped]
+        gone += [f"[-HKEY_LOCAL_MACHINE\\{p}]" for p in dropped]
+        if gone:
+            _reg_import(gone, self.directory)
         self.created = []
         self.checked = set()
 
