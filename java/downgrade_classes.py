@@ -148,7 +148,7 @@ def downgrade(data):
     r = Reader(data)
     if r.u4() != 0xCAFEBABE:
         raise ClassFileError("not a class file")
-    _minor, major = r.u2(), r.u2()
+    major = struct.unpack(">H", r.take(4)[2:])[0]   # minor, major
     if major > 51:
         raise ClassFileError(f"compiled for class-file version {major}; compile with --release 7")
     pool_start = r.pos
