@@ -214,7 +214,10 @@ TEST(Launch, ExportLinesAndToolOptions) {
   const std::string common = "export QLXTEST_GONE=\r\nexport QLXTEST_NOEQ\r\n"
                              "export QLXTEST_NEW= v a l \r\n";
   EXPECT_EXIT(run(common, "<null>"), ::testing::ExitedWithCode(0), "");
-  // Linux names are case-sensitive: only the exact name reaches the VM here.
+  // Another spelling replaces the inherited variable (one variable per name
+  // whatever its case, as on Windows) but the VM reads only the exact name.
+  EXPECT_EXIT(run(common + "export Java_Tool_Options=-Dtool.marker=exported\r\n", "<null>"),
+              ::testing::ExitedWithCode(0), "");
   EXPECT_EXIT(run(common + "export JAVA_TOOL_OPTIONS=-Dtool.marker=exported\r\n", "exported"),
               ::testing::ExitedWithCode(0), "");
 }
