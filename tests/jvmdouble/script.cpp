@@ -10,9 +10,12 @@
 //   log TEXT                   a line in the call log
 //   native NAME ARG...         calls the export NAME of the executable with
 //                              (env, class-or-object, ARG...), each ARG an
-//                              integer, s:TEXT (a String), o:CLASS (a new
+//                              integer, s:TEXT (a String), o:OBJECT (a new
 //                              object), or null; at most six; the result is
-//                              logged as "native NAME result=N"
+//                              logged as "native NAME result=N". The receiver
+//                              is the class named in NAME, or this:OBJECT.
+//                              OBJECT is CLASS[,FIELD=VALUE...]; VALUE is an
+//                              integer, $stdout or $stderr (the handle).
 #include <cstdlib>
 
 #include "jvmdouble.h"
@@ -43,6 +46,24 @@ std::string classOfNative(const std::string& name) {
   return rest;
 }
 
+intptr_t fieldValue(const std::string& text) {
+  if (text == "$stdout") return reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE));
+  if (text == "$stderr") return reinterpret_cast<intptr_t>(GetStdHandle(STD_ERROR_HANDLE));
+  return (intptr_t)strtoll(text.c_str(), nullptr, 0);
+}
+
+// CLASS[,FIELD=VALUE...] -> a new object with those fields.
+jobject objectFromSpec(const std::string& spec) {
+  std::vector<std::string> parts = split(spec, ',');
+  Object* object = newObject(Kind::Plain, parts[0]);
+  for (size_t i = 1; i < parts.size(); ++i) {
+    size_t eq = parts[i].find('=');
+    if (eq == std::string::npos) fail(96, "script: field without value in \"%s\"", spec.c_str());
+    object->fields[parts[i].substr(0, eq)] = fieldValue(parts[i].substr(eq + 1));
+  }
+  return newLocalRef(object);
+}
+
 using NativeFn = intptr_t(JNICALL*)(JNIEnv*, jobject, intptr_t, intptr_t, intptr_t, intptr_t,
                                     intptr_t, intptr_t);
 
@@ -68,9 +89,9 @@ bool callNative(JNIEnv* env, const std::vector<std::string>& words) {
     } else if (w.compare(0, 2, "s:") == 0) {
       a[argIndex++] = reinterpret_cast<intptr_t>(newString(utf8ToUtf16(w.substr(2))));
     } else if (w.compare(0, 2, "o:") == 0) {
-      a[argIndex++] = reinterpret_cast<intptr_t>(newLocalRef(newObject(Kind::Plain, w.substr(2))));
+      a[argIndex++] = reinterpret_cast<intptr_t>(objectFromSpec(w.substr(2)));
     } else if (w.compare(0, 5, "this:") == 0) {
-      self = newLocalRef(newObject(Kind::Plain, w.substr(5)));
+      self = objectFromSpec(w.substr(5));
     } else {
       a[argIndex++] = (intptr_t)strtoll(w.c_str(), nullptr, 0);
     }

@@ -117,3 +117,17 @@ def test_missing_native_is_an_unsatisfied_link_error(make_app, runtime):
     r = make_app(BASE).run("/test", script="native Java_no_Such_method")
     assert r.returncode == 0, r.explain()
     assert 'Exception in thread "main" java.lang.UnsatisfiedLinkError' in r.stderr_log
+
+
+def test_script_calls_an_exported_native(make_app, runtime):
+    # The double reaches the executable's JNI exports the way a VM binds a
+    # native method: the RedirOutputStream native writes one byte to the
+    # handle held in the object's field h.
+    place_double(runtime, "jvm")
+    obj = "this:com/tarnwick/qlx/RedirOutputStream,h=$stdout"
+    r = make_app(BASE).run("/test", script=f"native Java_com_tarnwick_qlx_RedirOutputStream_write "
+                                           f"{obj} 65;print !")
+    assert r.returncode == 0, r.explain()
+    assert r.stdout == "A!\n"
+    assert "native Java_com_tarnwick_qlx_RedirOutputStream_write call" in r.log
+    assert "getField h J" in r.log
