@@ -56,8 +56,12 @@ def main(argv):
     if len(argv) != 2:
         print("usage: make_loadable.py FILE", file=sys.stderr)
         return 2
-    with open(argv[1], "rb") as f:
-        data = f.read()
+    try:
+        with open(argv[1], "rb") as f:
+            data = f.read()
+    except OSError as error:
+        print(f"make_loadable: {argv[1]}: {error.strerror}", file=sys.stderr)
+        return 1
     try:
         new, changed = clear_pie_flag(data)
     except struct.error:
@@ -67,8 +71,12 @@ def main(argv):
         print(f"make_loadable: {argv[1]}: {error}", file=sys.stderr)
         return 1
     if changed:
-        with open(argv[1], "r+b") as f:
-            f.write(new)
+        try:
+            with open(argv[1], "r+b") as f:
+                f.write(new)
+        except OSError as error:
+            print(f"make_loadable: {argv[1]}: {error.strerror}", file=sys.stderr)
+            return 1
     return 0
 
 

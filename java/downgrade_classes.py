@@ -183,16 +183,24 @@ def main(argv):
         name = path.relative_to(classes).as_posix()
         try:
             entries.append((name, downgrade(path.read_bytes())))
+        except OSError as error:
+            print(f"downgrade_classes: {name}: {error.strerror}", file=sys.stderr)
+            return 1
         except (ClassFileError, struct.error, IndexError) as error:
             print(f"downgrade_classes: {name}: {error}", file=sys.stderr)
             return 1
     tmp = jar.with_name(jar.name + ".tmp")
-    with zipfile.ZipFile(tmp, "w", zipfile.ZIP_DEFLATED) as z:
-        for name, data in entries:
-            info = zipfile.ZipInfo(name, FIXED_TIME)
-            info.compress_type = zipfile.ZIP_DEFLATED
-            z.writestr(info, data)
-    tmp.replace(jar)
+    try:
+        with zipfile.ZipFile(tmp, "w", zipfile.ZIP_DEFLATED) as z:
+            for name, data in entries:
+                info = zipfile.ZipInfo(name, FIXED_TIME)
+                info.compress_type = zipfile.ZIP_DEFLATED
+                z.writestr(info, data)
+        tmp.replace(jar)
+    except OSError as error:
+        print(f"downgrade_classes: cannot write {jar}: {error.strerror}", file=sys.stderr)
+        tmp.unlink(missing_ok=True)
+        return 1
     return 0
 
 

@@ -242,6 +242,13 @@ def test_damaged_class_files_are_refused(tmp_path, content):
     assert "Bad.class" in r.stderr and "Traceback" not in r.stderr
 
 
+def test_unwritable_jar_is_reported(tmp_path):
+    classes = _compile(APPS / "classfiles" / "good", tmp_path / "good", "7")
+    r = _downgrade(classes, tmp_path / "no" / "such" / "dir" / "out.jar")
+    assert r.returncode == 1
+    assert "cannot write" in r.stderr and "Traceback" not in r.stderr
+
+
 # --- the loadable executable ----------------------------------------------
 
 def _flags_1(path):
@@ -279,6 +286,9 @@ def test_clearing_the_pie_flag_keeps_a_program_runnable(tmp_path):
                                      b"\x7fELF\x01\x01\x01" + bytes(60),
                                      b"\x7fELF\x02\x01\x01" + bytes(9) + b"\x03\x00" + bytes(40)])
 def test_make_loadable_refuses_other_files(tmp_path, content):
+    missing = subprocess.run([sys.executable, str(MAKE_LOADABLE), str(tmp_path / "missing")],
+                             capture_output=True, text=True)
+    assert missing.returncode == 1 and "Traceback" not in missing.stderr
     f = tmp_path / "f"
     f.write_bytes(content)
     r = subprocess.run([sys.executable, str(MAKE_LOADABLE), str(f)], capture_output=True, text=True)
