@@ -349,12 +349,51 @@ jfieldID JNICALL GetFieldID(JNIEnv* env, jclass cls, const char* name, const cha
   return newFieldId(Field{c->className, name, sig, false});
 }
 
+jfieldID JNICALL GetStaticFieldID(JNIEnv* env, jclass cls, const char* name, const char* sig) {
+  enter(env, "GetStaticFieldID");
+  Object* c = need(cls, Kind::Class, "GetStaticFieldID");
+  logLine("getStaticField %s.%s %s", c->className.c_str(), name, sig);
+  std::string missing = envValue("QLX_JVM_NO_FIELD");
+  if (!missing.empty() && missing == std::string(name) + ":" + sig) {
+    throwNew(env, "java/lang/NoSuchFieldError", name);
+    return nullptr;
+  }
+  return newFieldId(Field{c->className, name, sig, true});
+}
+
+std::map<std::string, jlong>& staticFields() {
+  static auto* fields = new std::map<std::string, jlong>;
+  return *fields;
+}
+
+template <typename T, char Sig>
+struct StaticFields {
+  static const Field* check(JNIEnv* env, jclass cls, jfieldID id, const char* where) {
+    enter(env, where);
+    const Field* f = field(id, where);
+    if (!f->isStatic || f->signature.size() != 1 || f->signature[0] != Sig) {
+      fail(98, "%s on %s %s", where, f->name.c_str(), f->signature.c_str());
+    }
+    need(cls, Kind::Class, where);
+    return f;
+  }
+  static T JNICALL get(JNIEnv* env, jclass cls, jfieldID id) {
+    const Field* f = check(env, cls, id, "GetStatic<T>Field");
+    return (T)staticFields()[f->className + "." + f->name];
+  }
+  static void JNICALL set(JNIEnv* env, jclass cls, jfieldID id, T value) {
+    const Field* f = check(env, cls, id, "SetStatic<T>Field");
+    staticFields()[f->className + "." + f->name] = (jlong)value;
+    logLine("setStaticField %s.%s=%lld", f->className.c_str(), f->name.c_str(), (long long)value);
+  }
+};
+
 template <typename T, char Sig>
 struct Fields {
   static T JNICALL get(JNIEnv* env, jobject obj, jfieldID id) {
     enter(env, "Get<T>Field");
     const Field* f = field(id, "Get<T>Field");
-    if (f->signature.size() != 1 || f->signature[0] != Sig) fail(98, "Get<T>Field on %s %s", f->name.c_str(), f->signature.c_str());
+    if (f->isStatic || f->signature.size() != 1 || f->signature[0] != Sig) fail(98, "Get<T>Field on %s %s", f->name.c_str(), f->signature.c_str());
     Object* o = deref(obj, "Get<T>Field");
     if (o == nullptr) fail(98, "Get<T>Field: null object");
     return (T)o->fields[f->name];
@@ -362,7 +401,7 @@ struct Fields {
   static void JNICALL set(JNIEnv* env, jobject obj, jfieldID id, T value) {
     enter(env, "Set<T>Field");
     const Field* f = field(id, "Set<T>Field");
-    if (f->signature.size() != 1 || f->signature[0] != Sig) fail(98, "Set<T>Field on %s %s", f->name.c_str(), f->signature.c_str());
+    if (f->isStatic || f->signature.size() != 1 || f->signature[0] != Sig) fail(98, "Set<T>Field on %s %s", f->name.c_str(), f->signature.c_str());
     Object* o = deref(obj, "Set<T>Field");
     if (o == nullptr) fail(98, "Set<T>Field: null object");
     o->fields[f->name] = (jlong)value;
@@ -590,6 +629,13 @@ JNINativeInterface_ buildTable() {
   t.SetIntField = Fields<jint, 'I'>::set;
   t.GetBooleanField = Fields<jboolean, 'Z'>::get;
   t.SetBooleanField = Fields<jboolean, 'Z'>::set;
+  t.GetStaticFieldID = GetStaticFieldID;
+  t.GetStaticBooleanField = StaticFields<jboolean, 'Z'>::get;
+  t.SetStaticBooleanField = StaticFields<jboolean, 'Z'>::set;
+  t.GetStaticIntField = StaticFields<jint, 'I'>::get;
+  t.SetStaticIntField = StaticFields<jint, 'I'>::set;
+  t.GetStaticLongField = StaticFields<jlong, 'J'>::get;
+  t.SetStaticLongField = StaticFields<jlong, 'J'>::set;
   t.NewString = NewString;
   t.NewStringUTF = NewStringUTF;
   t.GetStringLength = GetStringLength;

@@ -1,6 +1,8 @@
 // The few Java library methods the double knows (System.getProperty,
 // setProperty, exit, and main() of the application class), its system
 // properties, and the behaviour switches tests set in the environment.
+#include <cstdlib>
+
 #include "jvmdouble.h"
 
 namespace jvmdouble {
@@ -93,9 +95,19 @@ jvalue invokeMethod(JNIEnv* env, jobject target, const Method& m, const jvalue* 
     return result;
   }
   // Anything else is a method of the application or its support classes
-  // that the double does not model: it is logged and returns a zero value.
+  // that the double does not model: it is logged and returns zero, or the
+  // integer a test put into QLX_JVM_RETURN_<method name> (boolean, int and
+  // long results; for example canPause of a service status handler).
   logLine("call %s%s", m.isStatic ? "static " : "", key.c_str());
   (void)target;
+  std::string answer = envValue(("QLX_JVM_RETURN_" + m.name).c_str());
+  if (!answer.empty()) {
+    char kind = m.signature[m.signature.find(')') + 1];
+    long long value = strtoll(answer.c_str(), nullptr, 0);
+    if (kind == 'Z') result.z = value != 0 ? JNI_TRUE : JNI_FALSE;
+    if (kind == 'I') result.i = (jint)value;
+    if (kind == 'J') result.j = value;
+  }
   return result;
 }
 
