@@ -13,7 +13,7 @@ ctest --test-dir build/host --output-on-failure -j 2
 echo "== end-to-end tests (pytest: Linux launcher, generator, Wine)"
 export QLX_WINEPREFIX="$PWD/build/wineprefix"
 status=0
-xvfb-run -a python3 -m pytest -q -p no:cacheprovider tests || status=$?
+xvfb-run -a /usr/bin/python3 -m pytest -q -p no:cacheprovider tests || status=$?
 WINEPREFIX="$QLX_WINEPREFIX" wineserver -k 2>/dev/null || true
 [ "$status" -eq 0 ] || exit "$status"
 
