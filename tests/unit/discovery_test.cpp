@@ -278,6 +278,10 @@ TEST(SearchHome, PlatformCandidates) {
       .withFile("/j8/jre/lib/amd64/server/libjvm.so");
   LauncherContext context = contextWith("");
   EXPECT_EQ(searchHome(context, os, "/j8"), "/j8/jre/lib/amd64/server/libjvm.so");
+  // A home that names the runtime's bin directory.
+  os.withDir("/j17/bin").withDir("/j17/bin/../lib").withDir("/j17/bin/../lib/server")
+      .withFile("/j17/bin/../lib/server/libjvm.so");
+  EXPECT_EQ(searchHome(context, os, "/j17/bin"), "/j17/bin/../lib/server/libjvm.so");
 }
 
 }  // namespace
