@@ -11,6 +11,7 @@
 #include <cwchar>
 
 #include "jvm_fixture.h"
+#include "launcher/os.h"
 #include "launcher/process_state.h"
 #include "vm/jni_glue.h"
 
@@ -227,6 +228,37 @@ TEST(CallSystemExit, EndsTheProcessWithTheStatus) {
         std::_Exit(99);
       },
       ::testing::ExitedWithCode(7), "");
+}
+
+TEST(VmHostOnRealVm, CreatedHostKeepsNoOptions) { EXPECT_TRUE(sharedVm().options().empty()); }
+
+// Death tests re-run the body up to the statement in a fresh process: no
+// shared VM may be created before it.
+TEST(VmHostOnRealVm, OptionsAreConsumedAndShutdownRepeats) {
+  EXPECT_EXIT(
+      {
+        VmHost host;
+        host.addOption("-Xcheck:jni");
+        host.addOption("-Xmxfoo");  // refused by the VM's option parser
+        const int failed = host.createVm(QLX_JNI_LIBJVM, systemOs());
+        const bool consumed = host.options().empty();
+        const bool loaded = host.libraryLoaded();
+        host.shutdownVm();
+        host.shutdownVm();
+        std::_Exit(failed == 4 && consumed && loaded && !host.libraryLoaded() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(
+      {
+        VmHost host;
+        host.addOption("-Xcheck:jni");
+        const int created = host.createVm(QLX_JNI_LIBJVM, systemOs());
+        host.shutdownVm();
+        const bool ended = host.javaVm() == nullptr && host.env() == nullptr;
+        host.shutdownVm();
+        std::_Exit(created == 0 && ended ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 bool contextLoaderIs(JNIEnv* env, jobject loader) {
