@@ -284,3 +284,32 @@ def test_windows_build_of_qlxwrap_writes_the_same_bytes(tmp_path, hello_jar):
     bad = qlxtest.run_wine(WIN_QLXWRAP, "--stub", "qlx.exe", "--jar", "app.cfg", "-o", "x.exe",
                            cwd=tmp_path, timeout=120)
     assert bad.returncode == 3 and not (tmp_path / "x.exe").exists()
+
+
+@pytest.mark.skipif(not (STUB_WIN.exists() and shutil.which("osslsigncode") and shutil.which("openssl")),
+                    reason="Windows launcher or signing tools missing")
+def test_signed_program_still_passes_its_integrity_check(tmp_path, hello_jar):
+    """Code signing rewrites the PE checksum and certificate entry and appends
+    the certificate after the archive: the digest leaves exactly those out."""
+    key, cert = tmp_path / "key.pem", tmp_path / "cert.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", str(key),
+                    "-out", str(cert), "-subj", "/CN=qlx test", "-days", "2"],
+                   check=True, capture_output=True, timeout=60)
+    plain = qlxtest.wrap(STUB_WIN, hello_jar, "mainclass sample.Hello\n", tmp_path / "plain.exe")
+    signed = tmp_path / "signed.exe"
+    subprocess.run(["osslsigncode", "sign", "-certs", str(cert), "-key", str(key), "-in", str(plain),
+                    "-out", str(signed)], check=True, capture_output=True, timeout=60)
+    assert signed.stat().st_size > plain.stat().st_size
+    damaged = tmp_path / "damaged.exe"
+    data = bytearray(signed.read_bytes())
+    data[plain.stat().st_size - 200] ^= 0x01  # inside the archive, before the certificate
+    damaged.write_bytes(bytes(data))
+
+    qlxtest.ensure_wineprefix()
+    subprocess.run(["wine", "cmd", "/c", "exit"], env=qlxtest.wine_env(), timeout=180,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    ok = qlxtest.run_wine(signed, "/help", cwd=tmp_path)
+    assert ok.returncode == 0, ok.stdout + ok.stderr
+    assert b"Use /install to install service." in ok.stdout
+    bad = qlxtest.run_wine(damaged, "/help", cwd=tmp_path)
+    assert bad.returncode == 9, bad.stdout + bad.stderr
