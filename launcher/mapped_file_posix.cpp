@@ -29,6 +29,7 @@ MappedFile::MappedFile(const std::string& path) {
 }
 
 MappedFile::~MappedFile() {
+  handle_ = nullptr;  // Linux needs no mapping handle beside the view
   if (data_ != nullptr) munmap(const_cast<uint8_t*>(data_), static_cast<size_t>(size_));
 }
 
