@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "launcher/win32.h"
 
@@ -33,7 +34,8 @@ bool setWorkingDirectory(const std::string& path) { return SetCurrentDirectoryA(
 bool acquireSingleInstance(const std::string& mutexName) {
   HANDLE mutex = CreateMutexA(nullptr, FALSE, mutexName.c_str());
   if (mutex == nullptr) {
-    printf("CreateMutex error: %d\n", static_cast<int>(GetLastError()));
+    std::string line = "CreateMutex error: " + std::to_string(static_cast<int>(GetLastError())) + "\n";
+    fputs(line.c_str(), stdout);
     return false;
   }
   // The handle is deliberately never closed: owning the mutex until the
@@ -49,12 +51,43 @@ std::string rawCommandLine(int, char**) {
 
 }  // namespace qlx
 
-// An exception that escapes to std::terminate is a bug; say so in one line
-// and end. Defining the handler here keeps the runtime's verbose handler,
-// and the symbol demangler it drags in (about 45 KB), out of the stub.
-namespace __gnu_cxx {
-void __verbose_terminate_handler() {
-  fputs("qlx: internal error: unexpected exception\n", stderr);
+// --- C++ runtime failure policy of the stub ------------------------------
+// The launcher catches no C++ exception anywhere: a failure of the standard
+// library (out of memory, a length or range error) is a bug or the end of
+// the process either way. So the library's throw helpers and the terminate
+// handler report one line and end the process at once. Defining them here
+// keeps the runtime's own versions out of the stub, and with them the
+// symbol demangler and the exception classes' copy-on-write strings (about
+// 70 KB together): the stub must stay small.
+namespace {
+[[noreturn]] void internalError(const char* what) {
+  fputs("qlx: internal error: ", stderr);
+  fputs(what ? what : "", stderr);
+  fputc('\n', stderr);
+  fflush(stderr);
   abort();
 }
+}  // namespace
+
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { internalError("unexpected exception"); }
 }  // namespace __gnu_cxx
+
+namespace std {
+void __throw_bad_exception() { internalError("bad exception"); }
+void __throw_bad_alloc() { internalError("out of memory"); }
+void __throw_bad_array_new_length() { internalError("bad array length"); }
+void __throw_bad_cast() { internalError("bad cast"); }
+void __throw_bad_typeid() { internalError("bad typeid"); }
+void __throw_logic_error(const char* what) { internalError(what); }
+void __throw_domain_error(const char* what) { internalError(what); }
+void __throw_invalid_argument(const char* what) { internalError(what); }
+void __throw_length_error(const char* what) { internalError(what); }
+void __throw_out_of_range(const char* what) { internalError(what); }
+void __throw_out_of_range_fmt(const char* what, ...) { internalError(what); }
+void __throw_runtime_error(const char* what) { internalError(what); }
+void __throw_range_error(const char* what) { internalError(what); }
+void __throw_overflow_error(const char* what) { internalError(what); }
+void __throw_underflow_error(const char* what) { internalError(what); }
+void __throw_system_error(int) { internalError("system error"); }
+}  // namespace std

@@ -47,12 +47,17 @@ StringList argumentsFrom(int index, int argc, char** argv) {
   return list;
 }
 
+// One line on standard output, written as it stands ("%s\n").
+void printLine(const std::string& text) {
+  fputs(text.c_str(), stdout);
+  fputc('\n', stdout);
+}
+
 // The report line. Only the service name is filled in; a reason text is
 // appended as it stands, so a `%` in any of the texts is printed as written.
 void printReport(const std::string& format, const std::string& serviceName,
                  const std::string& reason = std::string()) {
-  std::string line = fillPlaceholders(format, {serviceName}) + reason;
-  printf("%s\n", line.c_str());
+  printLine(fillPlaceholders(format, {serviceName}) + reason);
 }
 
 }  // namespace
@@ -77,7 +82,7 @@ int serviceCommandLine(int argc, char** argv) {
 
   switch (command) {
     case Command::None: {
-      printf("%s\n", messageText(kMsgUsage).c_str());
+      printLine(messageText(kMsgUsage));
       fflush(stdout);
       ProcessState& state = processState();
       state.argc = argc;
