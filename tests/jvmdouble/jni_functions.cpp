@@ -61,7 +61,7 @@ jclass JNICALL FindClass(JNIEnv* env, const char* name) {
     throwNew(env, "java/lang/NoClassDefFoundError", n);
     return nullptr;
   }
-  return static_cast<jclass>(newLocalRef(newObject(Kind::Class, n)));
+  return static_cast<jclass>(newLocalRef(classObject(n)));
 }
 
 jint JNICALL Throw(JNIEnv* env, jthrowable obj) {
@@ -145,7 +145,7 @@ jclass JNICALL GetObjectClass(JNIEnv* env, jobject obj) {
   enter(env, "GetObjectClass");
   Object* o = deref(obj, "GetObjectClass");
   if (o == nullptr) fail(98, "GetObjectClass: null");
-  return static_cast<jclass>(newLocalRef(newObject(Kind::Class, o->className)));
+  return static_cast<jclass>(newLocalRef(classObject(o->className)));
 }
 
 jboolean JNICALL IsInstanceOf(JNIEnv* env, jobject obj, jclass cls) {

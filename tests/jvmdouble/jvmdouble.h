@@ -51,6 +51,8 @@ struct Field {
 };
 
 Object* newObject(Kind kind, const std::string& className);
+// The one Class object of a class name.
+Object* classObject(const std::string& name);
 jobject newLocalRef(Object* object);
 jobject newGlobalRef(Object* object);
 // The object behind a reference; null for null. A stale or foreign

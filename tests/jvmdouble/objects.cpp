@@ -56,6 +56,14 @@ Object* newObject(Kind kind, const std::string& className) {
   return object;
 }
 
+Object* classObject(const std::string& name) {
+  static auto* classes = new std::map<std::string, Object*>;
+  Locked lock;
+  Object*& c = (*classes)[name];
+  if (c == nullptr) c = newObject(Kind::Class, name);
+  return c;
+}
+
 jobject newLocalRef(Object* object) { return newRef(object, false); }
 jobject newGlobalRef(Object* object) { return newRef(object, true); }
 

@@ -97,8 +97,7 @@ bool callNative(JNIEnv* env, const std::vector<std::string>& words) {
     }
   }
   if (self == nullptr) {
-    Object* cls = newObject(Kind::Class, classOfNative(name));
-    self = newLocalRef(cls);
+    self = newLocalRef(classObject(classOfNative(name)));
   }
   logLine("native %s call", name.c_str());
   intptr_t result = fn(env, self, a[0], a[1], a[2], a[3], a[4], a[5]);
