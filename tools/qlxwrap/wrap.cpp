@@ -2,6 +2,14 @@
 // Windows stubs, its service texts filled in), configuration block, block
 // length, digest, archive. The digest is computed last, over the final
 // bytes, with the same function the launcher uses to check itself.
+//
+// The archive goes in unchanged (offsets relative to its own first byte):
+// the JDK's zip reader takes the archive start from where the central
+// directory really lies (end record position - directory size - directory
+// offset), so it finds every entry with the stub and the configuration in
+// front. `java -cp wrapped-file Main` proves it in tests/generator. Zip64
+// archives are refused: their locator holds an absolute offset, and the
+// launcher reads lengths as 32-bit values anyway.
 #include "tools/qlxwrap/wrap.h"
 
 #include <cstring>
