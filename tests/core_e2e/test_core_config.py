@@ -2,9 +2,9 @@
 generator, run natively (Linux launcher) and under Wine (qlx.exe). The
 `/help` text (message 1024) is overridable by a `message` line, which makes
 the merged configuration observable without starting a Java runtime."""
-import os
 import shutil
 import struct
+import subprocess
 
 import pytest
 
@@ -81,6 +81,21 @@ def test_external_file_forms(linux_app, content):
     exe = linux_app("message 1024=embedded\n")
     (exe.parent / "prog.cfg").write_bytes(content)
     assert help_text(exe) == "ext"
+
+
+@pytest.mark.parametrize("value,shown", [
+    (b"ab\xe2\x82", b"ab"),                 # cut short at the end of the line: dropped
+    (b"\xc3A", b"?A"),                       # missing continuation byte
+    (b"\xf0\x9f\x98\x80!", b"????!"),        # four-byte sequences are not supported
+    (b"\x80x", b"?x"),                       # stray continuation byte
+    (b"caf\xc3\xa9", b"caf\xc3\xa9"),          # valid text is kept (UTF-8 locale)
+])
+def test_lenient_utf8_decoding_of_narrow_values(linux_app, value, shown):
+    exe = linux_app("message 1024=embedded\n")
+    (exe.parent / "prog.cfg").write_bytes(b"\xef\xbb\xbfmessage 1024=" + value + b"\r\n")
+    result = qlxtest.run_native(exe, "/help", cwd=exe.parent,
+                                env={"LC_ALL": "C.UTF-8", "LANG": "C.UTF-8"})
+    assert result.stdout.rstrip(b"\n") == shown
 
 
 def test_external_file_with_nul_does_not_hide_the_embedded_block(linux_app):
@@ -161,7 +176,12 @@ def wine_prefix():
     if not qlxtest.STUB_WIN.exists() or shutil.which("wine") is None:
         pytest.skip("no Windows stub or no Wine")
     qlxtest.ensure_wineprefix()
+    # Wine's background processes start with the first program of a server
+    # and keep its standard streams open: start them detached from any pipe.
+    subprocess.run(["wine", "cmd", "/c", "exit"], env=qlxtest.wine_env(), timeout=180,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     yield
+    qlxtest.stop_wineserver()
 
 
 def test_wine_external_file_overrides_embedded_and_cp1252(wine_prefix, tmp_path, jar):
@@ -196,10 +216,14 @@ def test_wine_narrow_external_file_is_read_in_the_code_page(wine_prefix, tmp_pat
     (tmp_path / "nar.cfg").write_bytes(b"message 1024=caf\xe9 narrow\r\n")
     result = qlxtest.run_wine(exe, "/help", cwd=tmp_path)
     assert result.stdout.rstrip(b"\r\n") == b"caf\xe9 narrow"
+    # UTF-8 text reaches the program in the ANSI code page: the euro sign is
+    # 0x80 in code page 1252, a cut-short sequence is dropped.
+    (tmp_path / "nar.cfg").write_bytes(b"\xef\xbb\xbfmessage 1024=\xe2\x82\xac ab\xe2\x82\r\n")
+    result = qlxtest.run_wine(exe, "/help", cwd=tmp_path)
+    assert result.stdout.rstrip(b"\r\n") == b"\x80 ab"
 
 
 def _reg(*args):
-    import subprocess
     return subprocess.run(["wine", "reg", *args], env=qlxtest.wine_env(), capture_output=True,
                           timeout=60)
 
