@@ -8,6 +8,8 @@
 //   return                     main returns at once
 //   sleep MS                   Thread.sleep
 //   log TEXT                   a line in the call log
+//   jni-slot N                 calls slot N of the JNI function table with
+//                              the env alone (to prove a slot's behaviour)
 //   native NAME ARG...         calls the export NAME of the executable with
 //                              (env, class-or-object, ARG...), each ARG an
 //                              integer, s:TEXT (a String), o:OBJECT (a new
@@ -161,6 +163,10 @@ void runMain(JNIEnv* env, const std::string& className, jobjectArray args) {
       Sleep((DWORD)strtoul(rest.c_str(), nullptr, 10));
     } else if (verb == "log") {
       logLine("script %s", rest.c_str());
+    } else if (verb == "jni-slot") {
+      using SlotFn = void(JNICALL*)(JNIEnv*);
+      const void* const* slots = reinterpret_cast<const void* const*>(threadOf(env)->functions);
+      reinterpret_cast<SlotFn>(const_cast<void*>(slots[strtoul(rest.c_str(), nullptr, 10)]))(env);
     } else if (verb == "native") {
       if (!callNative(env, split(raw, ' '))) return;
     } else {

@@ -3,6 +3,7 @@ library from the runtime directory, the _Impl creation entry, a creation
 that fails, files that are not a usable VM library, and no runtime at all."""
 import pytest
 
+import qlxtest
 from wine_vm_support import place_double, same_path, win
 
 NOT_FOUND = "Java Runtime Environment not found."
@@ -131,3 +132,24 @@ def test_script_calls_an_exported_native(make_app, runtime):
     assert r.stdout == "A!\n"
     assert "native Java_com_tarnwick_qlx_RedirOutputStream_write call" in r.log
     assert "getField h J" in r.log
+
+
+@pytest.mark.parametrize("slot, name", [(5, "DefineClass"), (229, "NewDirectByteBuffer")])
+def test_double_refuses_unimplemented_jni_functions_loudly(make_app, runtime, slot, name):
+    place_double(runtime, "jvm")
+    r = make_app(BASE).run("/test", script=f"jni-slot {slot}")
+    assert r.returncode == 97, r.explain()
+    assert f"jvmdouble: unimplemented JNI function {slot} ({name})" in r.stderr_log
+
+
+def test_library_at_the_root_of_a_drive(make_app, tmp_path):
+    # One separator only: the runtime directory is the drive itself.
+    drive_c = qlxtest.WINEPREFIX / "drive_c"
+    lib = drive_c / f"qlx-vmwin-{tmp_path.name}.dll"
+    place_double(lib, "jvm")
+    try:
+        r = make_app(f"mainclass sample.Main\njvmdll C:\\{lib.name}\njre_order c\n").run("/test")
+        assert r.returncode == 0, r.explain()
+        assert r.library.lower() == f"c:\\{lib.name}".lower()
+    finally:
+        lib.unlink()
