@@ -313,3 +313,13 @@ def test_signed_program_still_passes_its_integrity_check(tmp_path, hello_jar):
     assert b"Use /install to install service." in ok.stdout
     bad = qlxtest.run_wine(damaged, "/help", cwd=tmp_path)
     assert bad.returncode == 9, bad.stdout + bad.stderr
+
+
+def test_service_options_on_a_linux_stub_are_noted_and_ignored(tmp_path, fake_stub, hello_jar):
+    plain, noted = tmp_path / "plain", tmp_path / "noted"
+    assert qlxwrap("--stub", fake_stub, "--jar", hello_jar, "-o", plain).stderr == ""
+    result = qlxwrap("--stub", fake_stub, "--jar", hello_jar, "-o", noted, "--service-name", "x",
+                     "--description", "y")
+    assert result.returncode == 0
+    assert result.stderr.startswith("qlxwrap: note:") and len(result.stderr.splitlines()) == 1
+    assert noted.read_bytes() == plain.read_bytes()
