@@ -4,7 +4,9 @@
 
 #include <shellapi.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "tools/qlxwrap/file_ops.h"
 
@@ -57,7 +59,7 @@ bool readWholeFile(const std::string& path, Bytes& out, std::string& error) {
   out.clear();
   FILE* f = _wfopen(wide(path).c_str(), L"rb");
   if (f == nullptr) {
-    error = "cannot open";
+    error = std::strerror(errno);
     return false;
   }
   uint8_t buf[65536];
