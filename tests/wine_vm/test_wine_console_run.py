@@ -178,3 +178,12 @@ def test_no_limits_never_read_the_version(app):
     r = app("").run("/test")
     assert r.returncode == 0, r.explain()
     assert "getProperty java.version" not in r.log
+
+
+def test_non_ascii_arguments_reach_main_intact(app):
+    # Narrow arguments in the ANSI code page (1252 here) become Java strings
+    # through the user's locale, not byte by byte.
+    a = app("argv caf\u00e9\n")
+    r = a.run("/test", "na\u00efve", "\u00fcber")
+    assert r.returncode == 0, r.explain()
+    assert r.lines("main arg=") == ["caf\u00e9", "na\u00efve", "\u00fcber"]

@@ -62,7 +62,10 @@ class App:
         self.stderr_log = self.dir / f"{name}.exe.stderr.log"
 
     def run(self, *args, env=None, cwd=None, script=None, timeout=60):
-        full = qlxtest.wine_env()
+        # C.UTF-8 is always installed; Wine then decodes the UTF-8 command
+        # line correctly and still picks code page 1252. Without an installed
+        # en_US.UTF-8 locale Wine would strip the high bit of every byte.
+        full = qlxtest.wine_env(lang="C.UTF-8")
         for name in _CLEARED:
             full.pop(name, None)
         for name in list(full):
