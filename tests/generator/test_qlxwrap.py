@@ -323,3 +323,23 @@ def test_service_options_on_a_linux_stub_are_noted_and_ignored(tmp_path, fake_st
     assert result.returncode == 0
     assert result.stderr.startswith("qlxwrap: note:") and len(result.stderr.splitlines()) == 1
     assert noted.read_bytes() == plain.read_bytes()
+
+
+def test_merge_copies_entries_written_with_data_descriptors(tmp_path, fake_stub, hello_jar):
+    """The JDK's jar tool streams entries (sizes in a data descriptor after
+    the data): merged raw, they must stay readable by the JVM."""
+    classes = hello_jar.parent / (hello_jar.stem + "-classes")
+    tool_jar = tmp_path / "tool.jar"
+    subprocess.run([str(JDK / "bin" / "jar"), "cf", str(tool_jar), "-C", str(classes), "."],
+                   check=True, timeout=60)
+    assert any(i.flag_bits & 0x08 for i in zipfile.ZipFile(tool_jar).infolist())
+    app = qlxtest.make_jar(tmp_path / "app.jar", {"app.txt": b"application"})
+    out = tmp_path / "app.bin"
+    result = qlxwrap("--stub", fake_stub, "--jar", app, "--merge", tool_jar, "-o", out)
+    assert result.returncode == 0, result.stderr
+    with zipfile.ZipFile(out) as z:
+        assert z.testzip() is None
+        assert z.read("app.txt") == b"application"
+    run = subprocess.run([str(JDK / "bin" / "java"), "-cp", str(out), "sample.Hello"],
+                         capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0 and "Hello from a wrapped" in run.stdout, run.stderr
