@@ -6,9 +6,10 @@
 // stdout/stderr (what the launcher's own printf writes to). The descriptor
 // is rebound with _dup2 onto a private duplicate of the target handle, so
 // the runtime owns its copy and its final flush at exit still reaches the
-// target after the redirector has closed its own handle. Copying FILE
-// records around, as older runtimes allowed, would leave two streams
-// sharing one buffer whenever both names point at the same target.
+// target after the redirector has closed its own handle. Copying whole FILE
+// records around would leave two streams sharing one buffer whenever both
+// names point at the same target; only the descriptor field of the
+// standard FILE is set, for processes that started without one.
 #include "redirect/redirect.h"
 
 #include <fcntl.h>
@@ -156,6 +157,11 @@ class StreamRedirector {
     SetStdHandle(s.id, target.handle);
     s.redirected = true;
     if (rebound == 0) {
+      // A process started without standard handles (a service) has its
+      // standard FILE marked as having no descriptor at all; point it at
+      // the rebound one, or the launcher's own output would vanish.
+      s.stream->_file = s.descriptor;
+      clearerr(s.stream);
       // Files get every write at once; a pipe's reader is better served in blocks.
       setvbuf(s.stream, nullptr, target.pipe ? _IOFBF : _IONBF, BUFSIZ);
     }

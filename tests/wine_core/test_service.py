@@ -9,7 +9,7 @@ import uuid
 import pytest
 
 import qlxtest
-from core_support import USAGE
+from core_support import USAGE, wait_for
 
 SERVICES = r"HKLM\System\CurrentControlSet\Services"
 
@@ -219,3 +219,16 @@ def test_test_runs_the_application_with_the_following_arguments(make_app):
 def test_test_returns_the_launch_result(make_app):
     app = make_app("", jvm="jvm_fail.dll")
     assert app.run("/test").returncode == 4
+
+
+def test_service_started_by_the_manager_reaches_the_dispatcher(service):
+    # The service process runs the start-up, prints the usage into its
+    # redirected standard output and connects to the manager; until the
+    # service runtime exists the service reports itself stopped at once.
+    s = service(config="stdout service-out.txt\n")
+    assert s.run("/install")[0] == 0
+    out = s.app.dir / "service-out.txt"
+    assert out.read_bytes() == _installed(s.name).replace(b"\n", b"\r\n")
+    qlxtest.run_wine("net", "start", s.name, timeout=120)
+    assert wait_for(lambda: USAGE in out.read_bytes(), 30)
+    assert wait_for(lambda: b"STOPPED" in qlxtest.run_wine("sc", "query", s.name).stdout, 30)
