@@ -343,3 +343,19 @@ def test_merge_copies_entries_written_with_data_descriptors(tmp_path, fake_stub,
     run = subprocess.run([str(JDK / "bin" / "java"), "-cp", str(out), "sample.Hello"],
                          capture_output=True, text=True, timeout=60)
     assert run.returncode == 0 and "Hello from a wrapped" in run.stdout, run.stderr
+
+
+def test_support_archive_is_found_beside_qlxwrap(tmp_path, fake_stub, hello_jar):
+    alone = tmp_path / "alone"
+    alone.mkdir()
+    shutil.copy(QLXWRAP, alone / "qlxwrap")
+    missing = subprocess.run([str(alone / "qlxwrap"), "--stub", str(fake_stub), "--jar", str(hello_jar),
+                              "--support", "-o", str(tmp_path / "x")],
+                             capture_output=True, text=True, cwd=alone, timeout=60)
+    assert missing.returncode == 2 and "qlx-support.jar" in missing.stderr
+    qlxtest.make_jar(alone / "qlx-support.jar", {"com/tarnwick/qlx/Instances.class": b"stand-in"})
+    found = subprocess.run([str(alone / "qlxwrap"), "--stub", str(fake_stub), "--jar", str(hello_jar),
+                            "--support", "-o", str(tmp_path / "x")],
+                           capture_output=True, text=True, cwd=tmp_path, timeout=60)
+    assert found.returncode == 0, found.stderr
+    assert "com/tarnwick/qlx/Instances.class" in zipfile.ZipFile(tmp_path / "x").namelist()
