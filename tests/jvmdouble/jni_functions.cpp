@@ -379,10 +379,12 @@ struct StaticFields {
   }
   static T JNICALL get(JNIEnv* env, jclass cls, jfieldID id) {
     const Field* f = check(env, cls, id, "GetStatic<T>Field");
+    HeapLock lock;
     return (T)staticFields()[f->className + "." + f->name];
   }
   static void JNICALL set(JNIEnv* env, jclass cls, jfieldID id, T value) {
     const Field* f = check(env, cls, id, "SetStatic<T>Field");
+    HeapLock lock;
     staticFields()[f->className + "." + f->name] = (jlong)value;
     logLine("setStaticField %s.%s=%lld", f->className.c_str(), f->name.c_str(), (long long)value);
   }
@@ -396,6 +398,7 @@ struct Fields {
     if (f->isStatic || f->signature.size() != 1 || f->signature[0] != Sig) fail(98, "Get<T>Field on %s %s", f->name.c_str(), f->signature.c_str());
     Object* o = deref(obj, "Get<T>Field");
     if (o == nullptr) fail(98, "Get<T>Field: null object");
+    HeapLock lock;
     return (T)o->fields[f->name];
   }
   static void JNICALL set(JNIEnv* env, jobject obj, jfieldID id, T value) {
@@ -404,6 +407,7 @@ struct Fields {
     if (f->isStatic || f->signature.size() != 1 || f->signature[0] != Sig) fail(98, "Set<T>Field on %s %s", f->name.c_str(), f->signature.c_str());
     Object* o = deref(obj, "Set<T>Field");
     if (o == nullptr) fail(98, "Set<T>Field: null object");
+    HeapLock lock;
     o->fields[f->name] = (jlong)value;
     logLine("setField %s=%lld", f->name.c_str(), (long long)value);
   }
@@ -445,6 +449,7 @@ const jchar* JNICALL GetStringChars(JNIEnv* env, jstring s, jboolean* isCopy) {
   memcpy(copy, text.data(), text.size() * sizeof(jchar));
   copy[text.size()] = 0;
   if (isCopy) *isCopy = JNI_TRUE;
+  HeapLock lock;
   outstanding().insert(copy);
   return copy;
 }
@@ -452,7 +457,10 @@ const jchar* JNICALL GetStringChars(JNIEnv* env, jstring s, jboolean* isCopy) {
 void JNICALL ReleaseStringChars(JNIEnv* env, jstring s, const jchar* chars) {
   threadOf(env);
   need(s, Kind::String, "ReleaseStringChars");
-  if (outstanding().erase(chars) != 1) fail(98, "ReleaseStringChars of a buffer not handed out");
+  {
+    HeapLock lock;
+    if (outstanding().erase(chars) != 1) fail(98, "ReleaseStringChars of a buffer not handed out");
+  }
   delete[] chars;
 }
 
@@ -462,6 +470,7 @@ const char* JNICALL GetStringUTFChars(JNIEnv* env, jstring s, jboolean* isCopy) 
   char* copy = new char[utf.size() + 1];
   memcpy(copy, utf.c_str(), utf.size() + 1);
   if (isCopy) *isCopy = JNI_TRUE;
+  HeapLock lock;
   outstanding().insert(copy);
   return copy;
 }
@@ -469,7 +478,10 @@ const char* JNICALL GetStringUTFChars(JNIEnv* env, jstring s, jboolean* isCopy) 
 void JNICALL ReleaseStringUTFChars(JNIEnv* env, jstring s, const char* chars) {
   threadOf(env);
   need(s, Kind::String, "ReleaseStringUTFChars");
-  if (outstanding().erase(chars) != 1) fail(98, "ReleaseStringUTFChars of a buffer not handed out");
+  {
+    HeapLock lock;
+    if (outstanding().erase(chars) != 1) fail(98, "ReleaseStringUTFChars of a buffer not handed out");
+  }
   delete[] chars;
 }
 
@@ -487,6 +499,7 @@ void JNICALL GetStringRegion(JNIEnv* env, jstring s, jsize start, jsize len, jch
 
 jsize JNICALL GetArrayLength(JNIEnv* env, jarray array) {
   enter(env, "GetArrayLength");
+  HeapLock lock;
   Object* a = deref(array, "GetArrayLength");
   if (a == nullptr) fail(98, "GetArrayLength: null");
   if (a->kind == Kind::ObjectArray) return (jsize)a->items.size();
@@ -510,6 +523,7 @@ jobjectArray JNICALL NewObjectArray(JNIEnv* env, jsize length, jclass cls, jobje
 
 jobject JNICALL GetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index) {
   enter(env, "GetObjectArrayElement");
+  HeapLock lock;
   Object* a = need(array, Kind::ObjectArray, "GetObjectArrayElement");
   if (index < 0 || (size_t)index >= a->items.size()) {
     throwNew(env, "java/lang/ArrayIndexOutOfBoundsException", std::to_string(index));
@@ -521,6 +535,7 @@ jobject JNICALL GetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize ind
 
 void JNICALL SetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index, jobject value) {
   enter(env, "SetObjectArrayElement");
+  HeapLock lock;
   Object* a = need(array, Kind::ObjectArray, "SetObjectArrayElement");
   if (index < 0 || (size_t)index >= a->items.size()) {
     throwNew(env, "java/lang/ArrayIndexOutOfBoundsException", std::to_string(index));
@@ -543,6 +558,7 @@ jbyteArray JNICALL NewByteArray(JNIEnv* env, jsize length) {
 
 void JNICALL GetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize len, jbyte* buf) {
   enter(env, "GetByteArrayRegion");
+  HeapLock lock;
   Object* a = need(array, Kind::ByteArray, "GetByteArrayRegion");
   if (start < 0 || len < 0 || (size_t)start + len > a->bytes.size()) {
     throwNew(env, "java/lang/ArrayIndexOutOfBoundsException", "");
@@ -554,6 +570,7 @@ void JNICALL GetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsiz
 void JNICALL SetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize len,
                                 const jbyte* buf) {
   enter(env, "SetByteArrayRegion");
+  HeapLock lock;
   Object* a = need(array, Kind::ByteArray, "SetByteArrayRegion");
   if (start < 0 || len < 0 || (size_t)start + len > a->bytes.size()) {
     throwNew(env, "java/lang/ArrayIndexOutOfBoundsException", "");

@@ -50,6 +50,16 @@ struct Field {
   bool isStatic = false;
 };
 
+// Held while the double's shared tables (objects' fields and elements,
+// properties, string buffers) are read or changed: natives may run on
+// several threads at once. Recursive.
+struct HeapLock {
+  HeapLock();
+  ~HeapLock();
+  HeapLock(const HeapLock&) = delete;
+  HeapLock& operator=(const HeapLock&) = delete;
+};
+
 Object* newObject(Kind kind, const std::string& className);
 // The one Class object of a class name.
 Object* classObject(const std::string& name);

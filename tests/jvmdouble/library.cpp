@@ -62,6 +62,7 @@ jvalue invokeMethod(JNIEnv* env, jobject target, const Method& m, const jvalue* 
       result.l = newString(utf8ToUtf16(version));
       return result;
     }
+    HeapLock lock;
     auto it = properties().find(name);
     if (it != properties().end()) result.l = newString(it->second);
     return result;
@@ -80,6 +81,7 @@ jvalue invokeMethod(JNIEnv* env, jobject target, const Method& m, const jvalue* 
       throwNew(env, "java/lang/IllegalArgumentException", "key can't be empty");
       return result;
     }
+    HeapLock lock;
     auto it = properties().find(name);
     if (it != properties().end()) result.l = newString(it->second);
     properties()[name] = value;

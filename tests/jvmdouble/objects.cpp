@@ -49,6 +49,9 @@ Ref* findRef(jobject ref) {
 
 }  // namespace
 
+HeapLock::HeapLock() { EnterCriticalSection(&heap().lock); }
+HeapLock::~HeapLock() { LeaveCriticalSection(&heap().lock); }
+
 Object* newObject(Kind kind, const std::string& className) {
   Object* object = new Object;
   object->kind = kind;
