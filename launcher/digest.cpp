@@ -65,6 +65,7 @@ class Hasher {
   }
 
   void update(const uint8_t* data, uint64_t size) {
+    if (size == 0) return;  // data may be null then
     total_ += size;
     if (buffered_ != 0) {
       size_t take = kStripe - buffered_;
