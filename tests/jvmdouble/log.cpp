@@ -42,6 +42,9 @@ bool envSet(const char* name) {
 void logLine(const char* format, ...) {
   std::string path = envValue("QLX_JVM_LOG");
   if (path.empty()) return;
+  // A Linux path from a test script: Wine shows the Linux root as Z:, and
+  // the launcher may have moved the current drive elsewhere.
+  if (path[0] == '/' && (path.size() < 2 || path[1] != '/')) path = "Z:" + path;
   char buffer[4096];
   va_list ap;
   va_start(ap, format);
