@@ -1,9 +1,14 @@
 """`singleinstance` under Wine: a named mutex owned for the life of the
 first instance; a second start ends with message 13 and exit code 13."""
 import os
+import shutil
 import signal
+import subprocess
+from pathlib import Path
 
 import pytest
+
+import qlxtest
 
 from core_support import MSG_RUNNING, USAGE, wait_for
 
@@ -72,3 +77,31 @@ def test_handover_second_start_ends_with_13_silently(make_app):
         assert MSG_RUNNING not in app.stderr_log.read_bytes()
     finally:
         first.wait(timeout=60)
+
+
+@pytest.fixture(scope="module")
+def named_event(tmp_path_factory):
+    """A Windows helper that holds a named event (built with the cross compiler)."""
+    compiler = shutil.which("x86_64-w64-mingw32-gcc-posix") or shutil.which("x86_64-w64-mingw32-gcc")
+    if compiler is None:
+        pytest.fail("the MinGW C compiler is missing")
+    exe = tmp_path_factory.mktemp("helper") / "named_event.exe"
+    subprocess.run([compiler, "-O2", "-o", str(exe), str(Path(__file__).parent / "named_event.c")],
+                   check=True)
+    return exe
+
+
+def test_failing_mutex_creation_counts_as_another_instance(make_app, named_event):
+    # An event already holds the name, so CreateMutexA fails (invalid handle).
+    app = make_app("singleinstance true\nappid QlxBusy\\Name\n")
+    holder = subprocess.Popen(["wine", str(named_event), "QlxBusy.Name.qlx.mutex", "8000"],
+                              env=qlxtest.wine_env(), stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL)
+    try:
+        assert holder.stdout.readline().strip() == b"ready"
+        result = app.run("/help")
+        assert result.returncode == 13
+        assert result.stdout.splitlines() == [b"CreateMutex error: 6", MSG_RUNNING]
+    finally:
+        holder.kill()
+        holder.wait(timeout=30)
