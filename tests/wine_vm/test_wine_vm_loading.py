@@ -104,7 +104,8 @@ def test_library_without_a_creation_entry(make_app, runtime):
 
 
 def test_no_runtime(make_app, tmp_path):
-    r = make_app("mainclass sample.Main\n").run("/test")
+    # Every source but the registry, which belongs to the whole prefix.
+    r = make_app("mainclass sample.Main\njre_order cbe\n").run("/test")
     assert r.returncode == 1, r.explain()
     assert r.stdout == NOT_FOUND + "\n"
     assert r.stderr_log == NOT_FOUND + "\n"
