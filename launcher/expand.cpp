@@ -290,7 +290,8 @@ void findMatches(Os& os, const std::string& pattern, StringList& list) {
 }
 
 std::string resolveAppPath(const LauncherContext& context, Os& os, const std::string& path) {
-  if ((!path.empty() && isSeparator(path[0])) || (path.size() > 1 && path[1] == ':')) return path;
+  if (path.empty()) return {};
+  if (isSeparator(path[0]) || (path.size() > 1 && path[1] == ':')) return path;
   const std::string fromHome = context.applicationHome + path;
   if (os.isReadable(fromHome)) return fromHome;
   const std::string fromStart = context.startDirectory + path;

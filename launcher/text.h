@@ -41,6 +41,10 @@ std::string narrowToUtf8(std::string_view narrow);
 // Case-insensitive comparison in the current locale (narrow text).
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 bool startsWithIgnoreCase(std::string_view text, std::string_view prefix);
+// Case-insensitive over ASCII letters only, whatever the locale: for names
+// the system defines (environment variables, file extensions), where "I"
+// must match "i" even in a Turkish locale.
+bool equalsAsciiIgnoreCase(std::string_view a, std::string_view b);
 
 bool endsWithSeparator(std::string_view path);  // ends in '\' or '/'
 bool isSeparator(char c);

@@ -18,22 +18,11 @@ namespace {
 // two of them, exponential) until the path length limit stops it.
 constexpr int kMaxArchiveDepth = 32;
 
-bool equalsAsciiNoCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
-
 bool isArchiveName(const std::string& name) {
   const size_t dot = name.rfind('.');
   if (dot == std::string::npos) return false;
   const std::string extension = name.substr(dot);
-  return equalsAsciiNoCase(extension, ".jar") || equalsAsciiNoCase(extension, ".zip");
+  return equalsAsciiIgnoreCase(extension, ".jar") || equalsAsciiIgnoreCase(extension, ".zip");
 }
 
 void collectArchivesBelow(Os& os, const std::string& directory, std::string& out, int depth) {

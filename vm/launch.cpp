@@ -21,19 +21,6 @@ namespace {
 
 const char kToolOptions[] = "JAVA_TOOL_OPTIONS";
 
-// Environment names compare without regard to ASCII case only, whatever the
-// locale ("I" must match "i" even in a Turkish locale).
-bool sameAsciiNoCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
-
 void applyExports(LauncherContext& context, Os& os) {
   StringList lines;
   lookupExpandedValues(context, os, "export", lines, true);
@@ -42,7 +29,7 @@ void applyExports(LauncherContext& context, Os& os) {
     const size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
     os.setEnv(line);
-    if (sameAsciiNoCase(line.substr(0, eq), kToolOptions)) toolOptionsSet = true;
+    if (equalsAsciiIgnoreCase(line.substr(0, eq), kToolOptions)) toolOptionsSet = true;
   }
   // An inherited value would silently change every VM this launcher starts.
   if (!toolOptionsSet) os.setEnv(std::string(kToolOptions) + "=");

@@ -228,7 +228,7 @@ TEST_F(ExpandTest, ResolveAppPath) {
       {"lib\\a.jar", "C:\\apps\\lib\\a.jar"},
       {"only-here.jar", "C:\\work/only-here.jar"},
       {"missing.jar", "C:\\apps\\missing.jar"},
-      {"", "C:\\apps\\"},
+      {"", ""},  // nothing configured, nothing resolved
   };
   for (const Case& c : cases) EXPECT_EQ(resolveAppPath(ctx, os, c.in), c.out) << c.in;
 }
