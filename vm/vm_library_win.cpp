@@ -90,12 +90,14 @@ void reportSystemError(const std::string& path) {
   char* buffer = nullptr;
   const DWORD flags =
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
-  const DWORD length = FormatMessageA(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                      reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+  const DWORD language = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);  // 0x0400
+  const DWORD length =
+      FormatMessageA(flags, nullptr, code, language, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
   if (length == 0 || buffer == nullptr) {
     fputs("\n", stderr);
   } else {
-    fprintf(stderr, "%s\n", textModeLines(substituteInsert(std::string(buffer, length), path)).c_str());
+    const std::string text = substituteInsert(std::string(buffer, length), path);
+    fprintf(stderr, "%s\n", textModeLines(text).c_str());
   }
   fflush(stderr);
   if (buffer != nullptr) LocalFree(buffer);

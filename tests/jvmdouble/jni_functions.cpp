@@ -95,7 +95,9 @@ void JNICALL ExceptionClear(JNIEnv* env) {
   t->pending = nullptr;
 }
 
-jboolean JNICALL ExceptionCheck(JNIEnv* env) { return threadOf(env)->pending ? JNI_TRUE : JNI_FALSE; }
+jboolean JNICALL ExceptionCheck(JNIEnv* env) {
+  return threadOf(env)->pending ? JNI_TRUE : JNI_FALSE;
+}
 
 void JNICALL FatalError(JNIEnv*, const char* message) { fail(99, "FatalError: %s", message); }
 
@@ -214,15 +216,33 @@ std::vector<jvalue> decode(const Method& m, va_list ap) {
     jvalue v;
     v.j = 0;
     switch (k) {
-      case 'Z': v.z = (jboolean)va_arg(ap, int); break;
-      case 'B': v.b = (jbyte)va_arg(ap, int); break;
-      case 'C': v.c = (jchar)va_arg(ap, int); break;
-      case 'S': v.s = (jshort)va_arg(ap, int); break;
-      case 'I': v.i = (jint)va_arg(ap, int); break;
-      case 'J': v.j = va_arg(ap, jlong); break;
-      case 'F': v.f = (jfloat)va_arg(ap, double); break;
-      case 'D': v.d = va_arg(ap, double); break;
-      default: v.l = va_arg(ap, jobject); break;
+      case 'Z':
+        v.z = (jboolean)va_arg(ap, int);
+        break;
+      case 'B':
+        v.b = (jbyte)va_arg(ap, int);
+        break;
+      case 'C':
+        v.c = (jchar)va_arg(ap, int);
+        break;
+      case 'S':
+        v.s = (jshort)va_arg(ap, int);
+        break;
+      case 'I':
+        v.i = (jint)va_arg(ap, int);
+        break;
+      case 'J':
+        v.j = va_arg(ap, jlong);
+        break;
+      case 'F':
+        v.f = (jfloat)va_arg(ap, double);
+        break;
+      case 'D':
+        v.d = va_arg(ap, double);
+        break;
+      default:
+        v.l = va_arg(ap, jobject);
+        break;
     }
     out.push_back(v);
   }
@@ -232,14 +252,16 @@ std::vector<jvalue> decode(const Method& m, va_list ap) {
 void checkReturn(const Method& m, const char* kinds, const char* where) {
   char r = m.signature[m.signature.find(')') + 1];
   if (r == '[') r = 'L';
-  if (strchr(kinds, r) == nullptr) fail(98, "%s on %s%s", where, m.name.c_str(), m.signature.c_str());
+  if (strchr(kinds, r) == nullptr)
+    fail(98, "%s on %s%s", where, m.name.c_str(), m.signature.c_str());
 }
 
 jvalue call(JNIEnv* env, jobject target, jmethodID id, const jvalue* args, bool isStatic,
             const char* kinds, const char* where) {
   enter(env, where);
   const Method* m = method(id, where);
-  if (m->isStatic != isStatic) fail(98, "%s with a %s method id", where, isStatic ? "instance" : "static");
+  if (m->isStatic != isStatic)
+    fail(98, "%s with a %s method id", where, isStatic ? "instance" : "static");
   checkReturn(*m, kinds, where);
   Object* t = deref(target, where);
   if (t == nullptr) fail(98, "%s: null %s", where, isStatic ? "class" : "object");
@@ -248,10 +270,22 @@ jvalue call(JNIEnv* env, jobject target, jmethodID id, const jvalue* args, bool 
 
 template <typename R>
 R pick(const jvalue& v);
-template <> jobject pick<jobject>(const jvalue& v) { return v.l; }
-template <> jboolean pick<jboolean>(const jvalue& v) { return v.z; }
-template <> jint pick<jint>(const jvalue& v) { return v.i; }
-template <> jlong pick<jlong>(const jvalue& v) { return v.j; }
+template <>
+jobject pick<jobject>(const jvalue& v) {
+  return v.l;
+}
+template <>
+jboolean pick<jboolean>(const jvalue& v) {
+  return v.z;
+}
+template <>
+jint pick<jint>(const jvalue& v) {
+  return v.i;
+}
+template <>
+jlong pick<jlong>(const jvalue& v) {
+  return v.j;
+}
 
 // One family (Object, Boolean, Int, Long) of static and instance calls in
 // the three argument forms.
@@ -395,7 +429,8 @@ struct Fields {
   static T JNICALL get(JNIEnv* env, jobject obj, jfieldID id) {
     enter(env, "Get<T>Field");
     const Field* f = field(id, "Get<T>Field");
-    if (f->isStatic || f->signature.size() != 1 || f->signature[0] != Sig) fail(98, "Get<T>Field on %s %s", f->name.c_str(), f->signature.c_str());
+    if (f->isStatic || f->signature.size() != 1 || f->signature[0] != Sig)
+      fail(98, "Get<T>Field on %s %s", f->name.c_str(), f->signature.c_str());
     Object* o = deref(obj, "Get<T>Field");
     if (o == nullptr) fail(98, "Get<T>Field: null object");
     HeapLock lock;
@@ -404,7 +439,8 @@ struct Fields {
   static void JNICALL set(JNIEnv* env, jobject obj, jfieldID id, T value) {
     enter(env, "Set<T>Field");
     const Field* f = field(id, "Set<T>Field");
-    if (f->isStatic || f->signature.size() != 1 || f->signature[0] != Sig) fail(98, "Set<T>Field on %s %s", f->name.c_str(), f->signature.c_str());
+    if (f->isStatic || f->signature.size() != 1 || f->signature[0] != Sig)
+      fail(98, "Set<T>Field on %s %s", f->name.c_str(), f->signature.c_str());
     Object* o = deref(obj, "Set<T>Field");
     if (o == nullptr) fail(98, "Set<T>Field: null object");
     HeapLock lock;
@@ -480,7 +516,8 @@ void JNICALL ReleaseStringUTFChars(JNIEnv* env, jstring s, const char* chars) {
   need(s, Kind::String, "ReleaseStringUTFChars");
   {
     HeapLock lock;
-    if (outstanding().erase(chars) != 1) fail(98, "ReleaseStringUTFChars of a buffer not handed out");
+    if (outstanding().erase(chars) != 1)
+      fail(98, "ReleaseStringUTFChars of a buffer not handed out");
   }
   delete[] chars;
 }

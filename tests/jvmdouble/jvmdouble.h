@@ -6,9 +6,8 @@
 // application's main(). Every other JNI function ends the process loudly.
 #pragma once
 
-#include <windows.h>
-
 #include <jni.h>
+#include <windows.h>
 
 #include <cstdarg>
 #include <map>
@@ -32,11 +31,11 @@ enum class Kind { Class, String, ObjectArray, ByteArray, Throwable, Plain };
 
 struct Object {
   Kind kind = Kind::Plain;
-  std::string className;            // slash form; for a Class: the class it names
-  std::u16string text;              // String value, Throwable message
+  std::string className;  // slash form; for a Class: the class it names
+  std::u16string text;    // String value, Throwable message
   bool hasText = false;
-  std::vector<jobject> items;       // ObjectArray elements (global refs)
-  std::string bytes;                // ByteArray contents
+  std::vector<jobject> items;  // ObjectArray elements (global refs)
+  std::string bytes;           // ByteArray contents
   std::map<std::string, jlong> fields;
 };
 
@@ -72,8 +71,8 @@ void deleteRef(jobject ref, const char* where);
 bool isGlobalRef(jobject ref);
 
 jstring newString(const std::u16string& text);
-std::u16string utf8ToUtf16(const std::string& utf8);      // standard or modified UTF-8
-std::string utf16ToUtf8(const std::u16string& text);       // standard UTF-8
+std::u16string utf8ToUtf16(const std::string& utf8);  // standard or modified UTF-8
+std::string utf16ToUtf8(const std::u16string& text);  // standard UTF-8
 std::string utf16ToModifiedUtf8(const std::u16string& text);
 std::string utf16ToAnsi(const std::u16string& text);
 std::string dotted(const std::string& className);

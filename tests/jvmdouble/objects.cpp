@@ -196,8 +196,8 @@ std::string dotted(const std::string& className) {
 jmethodID newMethodId(const Method& m) {
   Locked lock;
   for (Method& known : heap().methods) {
-    if (known.className == m.className && known.name == m.name &&
-        known.signature == m.signature && known.isStatic == m.isStatic) {
+    if (known.className == m.className && known.name == m.name && known.signature == m.signature &&
+        known.isStatic == m.isStatic) {
       return reinterpret_cast<jmethodID>(&known);
     }
   }
@@ -216,8 +216,8 @@ const Method* method(jmethodID id, const char* where) {
 jfieldID newFieldId(const Field& f) {
   Locked lock;
   for (Field& known : heap().fields) {
-    if (known.className == f.className && known.name == f.name &&
-        known.signature == f.signature && known.isStatic == f.isStatic) {
+    if (known.className == f.className && known.name == f.name && known.signature == f.signature &&
+        known.isStatic == f.isStatic) {
       return reinterpret_cast<jfieldID>(&known);
     }
   }

@@ -64,9 +64,14 @@ jint JNICALL getEnv(JavaVM*, void** penv, jint version) {
   return JNI_OK;
 }
 
-const JNIInvokeInterface_ invokeTable = {
-    nullptr,      nullptr, nullptr, destroyJavaVm, attachCurrentThread, detachCurrentThread,
-    getEnv, attachCurrentThreadAsDaemon};
+const JNIInvokeInterface_ invokeTable = {nullptr,
+                                         nullptr,
+                                         nullptr,
+                                         destroyJavaVm,
+                                         attachCurrentThread,
+                                         detachCurrentThread,
+                                         getEnv,
+                                         attachCurrentThreadAsDaemon};
 JavaVM vm = {&invokeTable};
 
 bool creationRefused() {
@@ -82,8 +87,9 @@ jint createJavaVm(JavaVM** pvm, void** penv, void* vmArgs) {
   if (args == nullptr) return JNI_EINVAL;
   // Which copy of the double the launcher found and loaded.
   HMODULE self = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCSTR>(&createJavaVm), &self);
+  GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&createJavaVm), &self);
   char modulePath[MAX_PATH] = "";
   GetModuleFileNameA(self, modulePath, sizeof(modulePath));
   logLine("library %s", modulePath);
