@@ -33,9 +33,9 @@ uint8_t gSlotCopy[kArchiveSlotSize];
 void dumpSlot(const uint8_t* bytes, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     const unsigned char c = bytes[i];
-    std::printf("%c", c < 0x20 ? '.' : c);
+    std::putchar(c < 0x20 ? '.' : c);
   }
-  std::printf("\n");
+  std::putchar('\n');
   std::fflush(stdout);
 }
 

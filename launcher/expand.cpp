@@ -172,10 +172,8 @@ std::optional<std::string> registryAt(const LauncherContext& context, Os& os,
     }
     case 4:  // REG_DWORD
     case 5: {  // REG_DWORD_BIG_ENDIAN
-      char buffer[16];
-      std::snprintf(buffer, sizeof buffer, "%d",
-                    static_cast<int32_t>(dwordOf(data.bytes, data.type == 5)));
-      return std::string(buffer);
+      // Signed, as the registry tools print it: 0xFFFFFFFF reads -1.
+      return std::to_string(static_cast<int32_t>(dwordOf(data.bytes, data.type == 5)));
     }
     default:
       return std::string();

@@ -114,13 +114,20 @@ std::string messageText(int id) {
   return stringTableText(id);
 }
 
+namespace {
+
+// The same bytes "%s\n" would write, without the runtime's formatter.
+void writeLine(const std::string& text, FILE* stream) {
+  std::fputs(text.c_str(), stream);
+  std::fputc('\n', stream);
+  std::fflush(stream);
+}
+
+}  // namespace
+
 void printMessage(const std::string& text) {
-  std::fprintf(stderr, "%s\n", text.c_str());
-  std::fflush(stderr);
-  if (!processState().sameDestination) {
-    std::fprintf(stdout, "%s\n", text.c_str());
-    std::fflush(stdout);
-  }
+  writeLine(text, stderr);
+  if (!processState().sameDestination) writeLine(text, stdout);
 }
 
 void reportFatal(int id) {

@@ -97,7 +97,8 @@ void reportSystemError(const std::string& path) {
     fputs("\n", stderr);
   } else {
     const std::string text = substituteInsert(std::string(buffer, length), path);
-    fprintf(stderr, "%s\n", textModeLines(text).c_str());
+    fputs(textModeLines(text).c_str(), stderr);
+    fputc('\n', stderr);
   }
   fflush(stderr);
   if (buffer != nullptr) LocalFree(buffer);
