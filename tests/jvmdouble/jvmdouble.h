@@ -97,6 +97,13 @@ void throwNew(JNIEnv* env, const char* className, const std::string& message);
 void describe(JNIEnv* env);
 JavaVM* theVm();
 const JNINativeInterface_* functionTable();  // jni_functions.cpp
+// Refuses a JNI call made while an exception is pending (JNI forbids all
+// but the exception and release functions then).
+void enter(JNIEnv* env, const char* name);
+// The object behind a non-null reference of the given kind.
+Object* need(jobject ref, Kind kind, const char* where);
+void installCalls(JNINativeInterface_& table);  // jni_calls.cpp: methods, fields
+void installData(JNINativeInterface_& table);   // jni_data.cpp: strings, arrays
 
 // ---- system properties and the fake Java library (library.cpp)
 void setInitialProperties(const std::vector<std::string>& options);
