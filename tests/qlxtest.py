@@ -34,8 +34,9 @@ def ensure_wineprefix():
     """Creates the private prefix once (about 10 s) and keeps a server running."""
     WINEPREFIX.mkdir(parents=True, exist_ok=True)
     if not (WINEPREFIX / "system.reg").exists():
-        subprocess.run(["wineboot", "-i"], env=wine_env(), check=False, capture_output=True,
-                       timeout=180)
+        # No pipes: Wine's background services inherit them and keep them open.
+        subprocess.run(["wineboot", "-i"], env=wine_env(), check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
     subprocess.run(["wineserver", "-p"], env=wine_env(), check=False, timeout=30)
 
 
