@@ -40,6 +40,21 @@ def ensure_wineprefix():
     subprocess.run(["wineserver", "-p"], env=wine_env(), check=False, timeout=30)
 
 
+def start_wine_session(*required):
+    """Checks that the built files a suite needs exist, creates the prefix and
+    starts Wine's background services. The first program of a fresh server
+    starts them, and they inherit its standard streams and outlive it: started
+    from a run whose output a test reads to its end they would hold the pipes
+    open until the run times out, so they are started here with no pipes."""
+    import pytest
+    for path, what in required:
+        if not Path(path).exists():
+            pytest.fail(f"{what} is missing: {path} (build the host and Windows trees first)")
+    ensure_wineprefix()
+    subprocess.run(["wine", "cmd", "/c", "exit"], env=wine_env(), timeout=180, check=False,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
 def stop_wineserver():
     subprocess.run(["wineserver", "-k"], env=wine_env(), check=False, timeout=60)
 

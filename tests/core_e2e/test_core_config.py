@@ -173,13 +173,7 @@ def test_hostile_format_in_a_message_prints_as_text(linux_app):
 
 @pytest.fixture(scope="module")
 def wine_prefix():
-    if not qlxtest.STUB_WIN.exists() or shutil.which("wine") is None:
-        pytest.skip("no Windows stub or no Wine")
-    qlxtest.ensure_wineprefix()
-    # Wine's background processes start with the first program of a server
-    # and keep its standard streams open: start them detached from any pipe.
-    subprocess.run(["wine", "cmd", "/c", "exit"], env=qlxtest.wine_env(), timeout=180,
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    qlxtest.start_wine_session((qlxtest.STUB_WIN, "Windows launcher stub"))
     yield
     qlxtest.stop_wineserver()
 

@@ -262,11 +262,7 @@ WIN_QLXWRAP = BUILD_WIN / "tools" / "qlxwrap.exe"
 
 @pytest.mark.skipif(not (WIN_QLXWRAP.exists() and STUB_WIN.exists()), reason="qlxwrap.exe not built")
 def test_windows_build_of_qlxwrap_writes_the_same_bytes(tmp_path, hello_jar):
-    qlxtest.ensure_wineprefix()
-    # Wine's background processes start with the first program of a server
-    # and keep its standard streams open: start them detached from any pipe.
-    subprocess.run(["wine", "cmd", "/c", "exit"], env=qlxtest.wine_env(), timeout=180,
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    qlxtest.start_wine_session()
     cfg = tmp_path / "app.cfg"
     cfg.write_text("mainclass sample.Hello\n")
     shutil.copy(hello_jar, tmp_path / "app.jar")
@@ -305,9 +301,7 @@ def test_signed_program_still_passes_its_integrity_check(tmp_path, hello_jar):
     data[plain.stat().st_size - 200] ^= 0x01  # inside the archive, before the certificate
     damaged.write_bytes(bytes(data))
 
-    qlxtest.ensure_wineprefix()
-    subprocess.run(["wine", "cmd", "/c", "exit"], env=qlxtest.wine_env(), timeout=180,
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    qlxtest.start_wine_session()
     ok = qlxtest.run_wine(signed, "/help", cwd=tmp_path)
     assert ok.returncode == 0, ok.stdout + ok.stderr
     assert b"Use /install to install service." in ok.stdout

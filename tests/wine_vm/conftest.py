@@ -2,33 +2,17 @@
 console run: wrapped programs built from the Windows stub, copies of the
 stand-in jvm.dll placed where a test wants a runtime, registry entries that
 are removed again, and runs whose call log is read back."""
-import subprocess
-from pathlib import Path
-
 import pytest
 
 import qlxtest
 from wine_vm_support import DOUBLES, App, Registry
 
 
-def _require(path, what):
-    if not Path(path).exists():
-        pytest.fail(f"{what} is missing: {path} (build the host and Windows trees first)")
-
-
 @pytest.fixture(scope="session", autouse=True)
 def wine_prefix():
-    _require(qlxtest.STUB_WIN, "Windows launcher stub")
-    _require(qlxtest.QLXWRAP, "qlxwrap")
-    _require(DOUBLES / "jvm.dll", "stand-in jvm.dll")
-    qlxtest.ensure_wineprefix()
-    # The first program after the server starts also starts Wine's own
-    # background services, which inherit its standard handles: started from
-    # a run whose output is captured they would hold the pipes open until the
-    # run times out. Start them here, with no pipes to inherit.
-    subprocess.run(["wine", "cmd", "/c", "exit"], env=qlxtest.wine_env(),
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=180, check=False)
+    qlxtest.start_wine_session((qlxtest.STUB_WIN, "Windows launcher stub"),
+                               (qlxtest.QLXWRAP, "qlxwrap"),
+                               (DOUBLES / "jvm.dll", "stand-in jvm.dll"))
     yield
 
 
