@@ -55,9 +55,11 @@ void printLine(const std::string& text) {
 
 // The report line. Only the service name is filled in; a reason text is
 // appended as it stands, so a `%` in any of the texts is printed as written.
+// Nothing is cut: an overridden usage text may be far longer than a message
+// of the launch, and /help must show it as whole as the plain start does.
 void printReport(const std::string& format, const std::string& serviceName,
                  const std::string& reason = std::string()) {
-  printLine(fillPlaceholders(format, {serviceName}) + reason);
+  printLine(fillPlaceholders(format, {serviceName}, std::string::npos) + reason);
 }
 
 }  // namespace

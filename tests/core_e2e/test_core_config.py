@@ -171,6 +171,14 @@ def test_hostile_format_in_a_message_prints_as_text(linux_app):
     assert result.stdout.startswith(b"%n%n")
 
 
+def test_long_usage_text_is_printed_whole_by_help(linux_app):
+    text = "".join(f"line {i:04d} of a long usage text\\n" for i in range(120)) + "end"
+    exe = linux_app(f"message 1024={text}\n")
+    shown = help_text(exe)
+    assert len(shown) > 3000
+    assert shown.endswith("line 0119 of a long usage text\nend")
+
+
 @pytest.fixture(scope="module")
 def wine_prefix():
     qlxtest.start_wine_session((qlxtest.STUB_WIN, "Windows launcher stub"))
