@@ -10,16 +10,6 @@
 namespace qlx {
 namespace {
 
-// The loader documents backslashes only; discovery builds paths with both
-// kinds of separator, so the loader gets a backslash-only copy.
-std::string loaderPath(const std::string& path) {
-  std::string out = path;
-  for (char& c : out) {
-    if (c == '/') c = '\\';
-  }
-  return out;
-}
-
 // The runtime's directory becomes a loader search location for the rest of
 // the process. SetDllDirectoryA is missing before XP SP1, hence the lookup.
 void setDllDirectory(const std::string& directory) {
@@ -53,8 +43,11 @@ void* loadVmLibraryFile(const std::string& path, Os& os) {
   UINT mode = SetErrorMode(0);
   SetErrorMode(mode | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
-  const std::string runtimeDirectory = loaderPath(runtimeDirectoryOf(path));
-  const std::string file = loaderPath(path);
+  // Discovery's paths may mix backslashes and slashes. The loader accepts
+  // both, so the path, the DLL directory and the PATH entry stay exactly as
+  // discovery built them.
+  const std::string runtimeDirectory = runtimeDirectoryOf(path);
+  const std::string& file = path;
   setDllDirectory(runtimeDirectory);
 
   HMODULE library = LoadLibraryA(file.c_str());

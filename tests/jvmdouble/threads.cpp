@@ -124,6 +124,11 @@ jint createJavaVm(JavaVM** pvm, void** penv, void* vmArgs) {
     }
     start = end + 1;
   }
+  if (envSet("QLX_JVM_LOG_DLLDIR")) {
+    char directory[MAX_PATH * 2] = "";
+    const DWORD length = GetDllDirectoryA(sizeof(directory), directory);
+    logLine("dlldir %s", length != 0 && length < sizeof(directory) ? directory : "");
+  }
 #ifdef JVMDOUBLE_WITH_DEPENDENCY
   logLine("dependency %d", jvmdep_answer());
 #endif

@@ -173,3 +173,15 @@ def test_home_with_trailing_separator(tmp_path, make_app):
     lib = place_double(tmp_path / "rt" / "bin" / "jvm.dll")
     app = make_app("mainclass sample.Main\njre_order e\n")
     assert_loaded(app.run("/test", env={"JAVA_HOME": win(tmp_path / "rt") + "\\"}), lib)
+
+
+def test_mixed_separators_reach_the_loader_as_built(tmp_path, make_app):
+    # JAVA_HOME without a trailing separator and a listed VM directory give
+    # <home>/bin\client/jvm.dll; its runtime directory <home>/bin becomes the
+    # DLL directory with the slash it was built with.
+    home = tmp_path / "rt"
+    lib = place_double(home / "bin" / "client" / "jvm.dll")
+    app = make_app("mainclass sample.Main\njre_order e\n")
+    r = app.run("/test", env={"JAVA_HOME": win(home), "QLX_JVM_LOG_DLLDIR": "1"})
+    assert_loaded(r, lib)
+    assert r.lines("dlldir ") == [win(home) + "/bin"], r.explain()
