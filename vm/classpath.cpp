@@ -77,10 +77,11 @@ std::string assembleClassPath(const LauncherContext& context, Os& os, bool secon
     appendEnvironmentEntry(os, "CLASSPATH", half);
     appendEnvironmentEntry(os, "CLASS_PATH", half);
   }
-  // With a root archive length recorded, the first half could end with one
-  // more entry naming the root archive. This launcher has nothing to name
-  // there, and an empty entry would put the current directory on the class
-  // path, so nothing is added.
+  // With a root archive length recorded, the first half ends with one more
+  // entry for the root archive. This launcher has nothing to name there; the
+  // separator stays so the class path text keeps its expected shape (the
+  // empty entry adds nothing the trailing separator does not already add).
+  if (!second && context.payload.rootJarLength) half += kPathListSeparator;
   return half;
 }
 

@@ -172,11 +172,15 @@ TEST(ClassPath, HalvesSeparately) {
   EXPECT_EQ(assembleClassPath(context, os, true), J(";/c.jar;/env"));
 }
 
-TEST(ClassPath, RootArchiveLengthAddsNoEmptyEntry) {
+TEST(ClassPath, RootArchiveLengthEndsTheFirstHalfWithAnEmptyEntry) {
   FakeOs os = fixture();
-  LauncherContext context = contextWith("");
+  LauncherContext context = contextWith("java_classpath /j.jar\r\nclasspath /c.jar\r\n");
   context.payload.rootJarLength = true;
-  EXPECT_EQ(buildClassPath(context, os), J("/app/prog;"));
+  EXPECT_EQ(assembleClassPath(context, os, false), J("/app/prog;/j.jar;"));
+  EXPECT_EQ(buildClassPath(context, os), J("/app/prog;/j.jar;;;/c.jar"));
+  context = contextWith("");
+  context.payload.rootJarLength = true;
+  EXPECT_EQ(buildClassPath(context, os), J("/app/prog;;"));
 }
 
 }  // namespace
