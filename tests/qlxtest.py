@@ -37,6 +37,9 @@ def ensure_wineprefix():
         # No pipes: Wine's background services inherit them and keep them open.
         subprocess.run(["wineboot", "-i"], env=wine_env(), check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
+        # The prefix is finished in the background after wineboot returns; the
+        # service manager started meanwhile loses what is registered with it.
+        subprocess.run(["wineserver", "-w"], env=wine_env(), check=False, timeout=180)
     subprocess.run(["wineserver", "-p"], env=wine_env(), check=False, timeout=30)
 
 

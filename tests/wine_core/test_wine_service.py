@@ -118,13 +118,15 @@ def test_install_quotes_arguments_for_the_image_path(service):
 
 def test_install_identity_texts_arrive_unchanged(service):
     name = _unique("qlx%s$x")
-    s = service(name=name, options=("--display-name", "Disp %s $HOME \\n %% 100%",
+    # Display names must be unique too: the manager refuses a duplicate one.
+    display = f"Disp %s $HOME \\n %% 100% {name}"
+    s = service(name=name, options=("--display-name", display,
                                     "--description", "Desc with % $ \\ and %s",
                                     "--depends", "Tcpip/Dhcp"))
     code, out = s.run("/install")
     assert (code, out) == (0, _installed(name))
     reg = s.registry()
-    assert reg["DisplayName"] == ("REG_SZ", "Disp %s $HOME \\n %% 100%")
+    assert reg["DisplayName"] == ("REG_SZ", display)
     assert reg["Description"] == ("REG_SZ", "Desc with % $ \\ and %s")
     # Wine 8's CreateServiceA keeps only the first name of the list (a
     # direct CreateServiceA call shows the same); CreateServiceW keeps all.
@@ -148,11 +150,11 @@ def test_no_dependencies(service):
 
 def test_message_overrides_name_the_service(service):
     wanted = _unique("QlxOverride")
-    s = service(config=f"message 256={wanted}\nmessage 257=Shown %%QLX_WHAT%%\n")
+    s = service(config=f"message 256={wanted}\nmessage 257=Shown %%QLX_WHAT%% {wanted}\n")
     s.name = wanted  # what the program installs, and what the fixture removes
     code, out = s.run("/install")
     assert (code, out) == (0, _installed(wanted))
-    assert s.registry()["DisplayName"][1] == "Shown %QLX_WHAT%"
+    assert s.registry()["DisplayName"][1] == f"Shown %QLX_WHAT% {wanted}"
 
 
 def test_install_twice_reports_the_existing_service(service):
