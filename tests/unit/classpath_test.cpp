@@ -11,21 +11,13 @@ namespace qlx {
 namespace {
 
 using testing::FakeOs;
+using testing::programContext;
 
 // Expectations are written with ';' and turned into the platform separator.
 std::string J(std::string text) {
   for (char& c : text)
     if (c == ';') c = kPathListSeparator;
   return text;
-}
-
-LauncherContext contextWith(const std::string& config) {
-  LauncherContext context;
-  context.configText = config;
-  context.applicationPath = "/app/prog";
-  context.applicationHome = "/app/";
-  context.startDirectory = "/start/";
-  return context;
 }
 
 // /app/lib lists: z.jar, ext/, readme.txt, a.jar, c.jar.bak, d.jarx, noext, A.JAR, sub.zip/
@@ -119,7 +111,7 @@ TEST_P(ClassPathTest, ExactText) {
   const ClassPathCase& c = GetParam();
   FakeOs os = fixture();
   for (const auto& [name, value] : c.env) os.withEnv(name, value);
-  LauncherContext context = contextWith(c.config);
+  LauncherContext context = programContext(c.config);
   EXPECT_EQ(buildClassPath(context, os), J(c.expected));
 }
 
@@ -167,18 +159,18 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ClassPath, HalvesSeparately) {
   FakeOs os = fixture();
   os.withEnv("CLASSPATH", "/env");
-  LauncherContext context = contextWith("java_classpath /j.jar\r\nclasspath /c.jar\r\n");
+  LauncherContext context = programContext("java_classpath /j.jar\r\nclasspath /c.jar\r\n");
   EXPECT_EQ(assembleClassPath(context, os, false), J("/app/prog;/j.jar"));
   EXPECT_EQ(assembleClassPath(context, os, true), J(";/c.jar;/env"));
 }
 
 TEST(ClassPath, RootArchiveLengthEndsTheFirstHalfWithAnEmptyEntry) {
   FakeOs os = fixture();
-  LauncherContext context = contextWith("java_classpath /j.jar\r\nclasspath /c.jar\r\n");
+  LauncherContext context = programContext("java_classpath /j.jar\r\nclasspath /c.jar\r\n");
   context.payload.rootJarLength = true;
   EXPECT_EQ(assembleClassPath(context, os, false), J("/app/prog;/j.jar;"));
   EXPECT_EQ(buildClassPath(context, os), J("/app/prog;/j.jar;;;/c.jar"));
-  context = contextWith("");
+  context = programContext("");
   context.payload.rootJarLength = true;
   EXPECT_EQ(buildClassPath(context, os), J("/app/prog;;"));
 }

@@ -10,21 +10,13 @@ namespace qlx {
 namespace {
 
 using testing::FakeOs;
+using testing::programContext;
 constexpr RegistryRoot HKLM = RegistryRoot::LocalMachine;
 const char* const kJre = "SOFTWARE\\JavaSoft\\JRE";
 const char* const kJdk = "SOFTWARE\\JavaSoft\\JDK";
 const char* const kJreOld = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
 const char* const kJdkOld = "SOFTWARE\\JavaSoft\\Java Development Kit";
 const char* const kIbm = "SOFTWARE\\IBM\\Java2 Runtime Environment";
-
-LauncherContext contextWith(const std::string& config) {
-  LauncherContext context;
-  context.configText = config;
-  context.applicationPath = "/app/prog";
-  context.applicationHome = "/app/";
-  context.startDirectory = "/start/";
-  return context;
-}
 
 std::string regSz(const std::string& text) { return text + std::string(1, '\0'); }
 
@@ -72,7 +64,7 @@ TEST(FindVmLibrary, EveryLetterAndItsDefaulting) {
   for (const auto& [order, expected] : cases) {
     FakeOs os = everySource();
     LauncherContext context =
-        contextWith(std::string("jre_order ") + order + "\r\njvmdll /rt/c/libjvm.so\r\n");
+        programContext(std::string("jre_order ") + order + "\r\njvmdll /rt/c/libjvm.so\r\n");
     std::string cache = "-";
     EXPECT_EQ(findVmLibrary(context, os, cache), expected) << "jre_order " << order;
     EXPECT_EQ(cache, expected);
@@ -81,7 +73,7 @@ TEST(FindVmLibrary, EveryLetterAndItsDefaulting) {
 
 TEST(FindVmLibrary, RuntimeBesideTheProgramBeatsTheRegistryByDefault) {
   FakeOs os = everySource();
-  LauncherContext context = contextWith("");
+  LauncherContext context = programContext("");
   std::string cache = "-";
   EXPECT_EQ(findVmLibrary(context, os, cache), kFromB);
 }
@@ -101,7 +93,7 @@ TEST(FindVmLibrary, ConfiguredLibraryResolution) {
   for (const Case& c : cases) {
     FakeOs os = everySource();
     os.withEnv("RT", "/rt/c").withFile("/start/bin/libjvm.so").withFile("/app/home/libjvm.so");
-    LauncherContext context = contextWith(std::string("jre_order ce\r\njvmdll ") + c.jvmdll + "\r\n");
+    LauncherContext context = programContext(std::string("jre_order ce\r\njvmdll ") + c.jvmdll + "\r\n");
     std::string cache = "-";
     EXPECT_EQ(findVmLibrary(context, os, cache), c.expected) << c.jvmdll;
   }
@@ -111,14 +103,14 @@ TEST(FindVmLibrary, ConfiguredJreDirectory) {
   FakeOs os;
   os.withDir("/app/rt").withDir("/app/rt/lib").withDir("/app/rt/lib/server")
       .withFile("/app/rt/lib/server/libjvm.so");
-  LauncherContext context = contextWith("jre_order b\r\njre rt\r\n");
+  LauncherContext context = programContext("jre_order b\r\njre rt\r\n");
   std::string cache = "-";
   EXPECT_EQ(findVmLibrary(context, os, cache), "/app/rt/lib/server/libjvm.so");
 }
 
 TEST(FindVmLibrary, NothingFoundIsCachedAsEmpty) {
   FakeOs os;
-  LauncherContext context = contextWith("");
+  LauncherContext context = programContext("");
   std::string cache = "-";
   EXPECT_EQ(findVmLibrary(context, os, cache), "");
   EXPECT_EQ(cache, "");
@@ -132,7 +124,7 @@ TEST(FindVmLibrary, NothingFoundIsCachedAsEmpty) {
 
 TEST(FindVmLibrary, CacheIsReturnedWithoutSearching) {
   FakeOs os = everySource();
-  LauncherContext context = contextWith("jre_order s\r\n");
+  LauncherContext context = programContext("jre_order s\r\n");
   std::string cache = "-";
   EXPECT_EQ(findVmLibrary(context, os, cache), kFromS);
   const int reads = os.registryReads;
@@ -159,7 +151,7 @@ TEST(RegistryRuntime, KeysInOrderAndValueVariants) {
       .withRegistry(HKLM, std::string(kJdkOld) + "\\1.6", "RuntimeLib", 1,
                     regSz("/jdk6/libjvm.so"))
       .withFile("/jdk6/libjvm.so");
-  LauncherContext context = contextWith("jre_order s\r\n");
+  LauncherContext context = programContext("jre_order s\r\n");
   EXPECT_EQ(registryRuntime(context, os, kJre), "");
   EXPECT_EQ(registryRuntime(context, os, kJdk), "");
   // RuntimeLib missing on disk: searchHome two levels above it.
@@ -176,11 +168,11 @@ TEST(RegistryRuntime, RuntimeLibWithAndWithoutPreferredType) {
       .withDir("/j8").withDir("/j8/bin").withDir("/j8/bin/client")
       .withFile("/j8/bin/client/libjvm.so").withDir("/j8/bin/server")
       .withFile("/j8/bin/server/libjvm.so");
-  LauncherContext plain = contextWith("");
+  LauncherContext plain = programContext("");
   EXPECT_EQ(registryRuntime(plain, os, kJre), "/j8/bin/client/libjvm.so");
-  LauncherContext single = contextWith("vm s\r\n");
+  LauncherContext single = programContext("vm s\r\n");
   EXPECT_EQ(registryRuntime(single, os, kJre), "/j8/bin/client/libjvm.so");
-  LauncherContext server = contextWith("vm server\r\n");
+  LauncherContext server = programContext("vm server\r\n");
   EXPECT_EQ(registryRuntime(server, os, kJre), "/j8/bin/server/libjvm.so");
 }
 
@@ -189,7 +181,7 @@ TEST(RegistryRuntime, JavaHomeWhenRuntimeLibIsAbsent) {
   os.withRegistry(HKLM, kIbm, "CurrentVersion", 1, regSz("1.4"))
       .withRegistry(HKLM, std::string(kIbm) + "\\1.4", "JavaHome", 1, regSz("/ibm/"))
       .withDir("/ibm").withFile("/ibm/libjvm.so");
-  LauncherContext context = contextWith("");
+  LauncherContext context = programContext("");
   EXPECT_EQ(registryRuntime(context, os, kIbm), "/ibm/libjvm.so");
 }
 
@@ -198,7 +190,7 @@ TEST(RegistryRuntime, SeparatorAtTheStartIsNotCut) {
   os.withRegistry(HKLM, kJre, "CurrentVersion", 1, regSz("1"))
       .withRegistry(HKLM, std::string(kJre) + "\\1", "RuntimeLib", 1, regSz("/x/libjvm.so"))
       .withDir("/x").withFile("/x/libjvm.so.gone");
-  LauncherContext context = contextWith("");
+  LauncherContext context = programContext("");
   // "/x/libjvm.so" -> "/x" -> "/x" (the only separator left starts the text).
   os.withFile("/x/lib/server/libjvm.so").withDir("/x/lib").withDir("/x/lib/server");
   EXPECT_EQ(registryRuntime(context, os, kJre), "/x/lib/server/libjvm.so");
@@ -220,7 +212,7 @@ TEST(EnvironmentRuntime, JreHomeThenJavaHome) {
     os.withDir("/jh").withFile("/jh/libjvm.so").withDir("/jr").withFile("/jr/libjvm.so")
         .withDir("/empty");
     for (const auto& [n, v] : c.env) os.withEnv(n, v);
-    LauncherContext context = contextWith("");
+    LauncherContext context = programContext("");
     EXPECT_EQ(environmentRuntime(context, os), c.expected);
   }
 }
@@ -247,12 +239,12 @@ TEST(SearchHome, CandidateOrder) {
   for (const Case& c : cases) {
     FakeOs copy = os;
     copy.withEnv("T", "server");
-    LauncherContext context = contextWith(c.config);
+    LauncherContext context = programContext(c.config);
     EXPECT_EQ(searchHome(context, copy, c.home), c.expected) << c.config << c.home;
   }
   // The home itself and its subdirectories come before lib/.
   os.withDir("/h/alpha").withFile("/h/alpha/libjvm.so");
-  LauncherContext context = contextWith("vm server\r\n");
+  LauncherContext context = programContext("vm server\r\n");
   EXPECT_EQ(searchHome(context, os, "/h"), "/h/alpha/libjvm.so");
   os.withFile("/h/libjvm.so");
   EXPECT_EQ(searchHome(context, os, "/h"), "/h/libjvm.so");
@@ -261,7 +253,7 @@ TEST(SearchHome, CandidateOrder) {
 TEST(SearchHome, BackslashHomeKeepsItsSeparator) {
   FakeOs os;
   os.withFile("C:\\rt\\libjvm.so").withFile("C:\\rt/libjvm.so");
-  LauncherContext context = contextWith("");
+  LauncherContext context = programContext("");
   EXPECT_EQ(searchHome(context, os, "C:\\rt\\"), "C:\\rt\\libjvm.so");
   EXPECT_EQ(searchHome(context, os, "C:\\rt"), "C:\\rt/libjvm.so");
   EXPECT_EQ(searchHome(context, os, ""), "");
@@ -276,7 +268,7 @@ TEST(SearchHome, PlatformCandidates) {
   FakeOs os;
   os.withDir("/j8/jre/lib/amd64").withDir("/j8/jre/lib/amd64/server")
       .withFile("/j8/jre/lib/amd64/server/libjvm.so");
-  LauncherContext context = contextWith("");
+  LauncherContext context = programContext("");
   EXPECT_EQ(searchHome(context, os, "/j8"), "/j8/jre/lib/amd64/server/libjvm.so");
   // A home that names the runtime's bin directory.
   os.withDir("/j17/bin").withDir("/j17/bin/../lib").withDir("/j17/bin/../lib/server")

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "launcher/launcher_context.h"
 #include "launcher/os.h"
 #include "launcher/text.h"
 
@@ -121,5 +122,16 @@ class FakeOs : public Os {
     return false;
   }
 };
+
+// A context for a program /app/prog started in /start, holding `config` as
+// its embedded configuration.
+inline LauncherContext programContext(const std::string& config) {
+  LauncherContext context;
+  context.configText = config;
+  context.applicationPath = "/app/prog";
+  context.applicationHome = "/app/";
+  context.startDirectory = "/start/";
+  return context;
+}
 
 }  // namespace qlx::testing
