@@ -22,7 +22,10 @@ std::string cutAtLastSeparator(const std::string& text) {
 
 VmHost::~VmHost() { shutdownVm(); }
 
-void VmHost::addOption(const std::string& text) { options_.push_back(text); }
+void VmHost::addOption(const std::string& text, void* extraInfo) {
+  options_.push_back(text);
+  extraInfo_.push_back(extraInfo);
+}
 
 int VmHost::loadVmLibrary(const std::string& path, Os& os) {
   library_ = loadVmLibraryFile(path, os);
@@ -43,7 +46,7 @@ int VmHost::createVm(const std::string& path, Os& os) {
   std::vector<JavaVMOption> records(options_.size());
   for (size_t i = 0; i < options_.size(); ++i) {
     records[i].optionString = const_cast<char*>(options_[i].c_str());
-    records[i].extraInfo = nullptr;
+    records[i].extraInfo = extraInfo_[i];
   }
   JavaVMInitArgs args{};
   args.version = JNI_VERSION_1_2;
@@ -59,6 +62,7 @@ int VmHost::createVm(const std::string& path, Os& os) {
   // The options are single-use: a VM is created at most once per process.
   records.clear();
   std::vector<std::string>().swap(options_);
+  std::vector<void*>().swap(extraInfo_);
 
   if (rc != JNI_OK) {
     javaVm_ = nullptr;
@@ -71,9 +75,11 @@ int VmHost::createVm(const std::string& path, Os& os) {
 }
 
 void VmHost::shutdownVm() {
-  if (javaVm_ != nullptr) {
-    javaVm_->DetachCurrentThread();
-    javaVm_->DestroyJavaVM();
+  if (JavaVM* vm = javaVm_.load()) {
+    // Stays published while DestroyJavaVM waits for the application's
+    // threads: a stop control must still reach them.
+    vm->DetachCurrentThread();
+    vm->DestroyJavaVM();
     javaVm_ = nullptr;
     env_ = nullptr;
   }

@@ -6,6 +6,7 @@
 
 #include <jni.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,8 @@ class VmHost {
   VmHost(const VmHost&) = delete;
   VmHost& operator=(const VmHost&) = delete;
 
-  void addOption(const std::string& text);
+  // extraInfo goes with the option to the VM (the "exit" hook's function).
+  void addOption(const std::string& text, void* extraInfo = nullptr);
   const std::vector<std::string>& options() const { return options_; }
 
   // 0 loaded, 2 cannot be loaded (system error text already printed).
@@ -30,14 +32,16 @@ class VmHost {
   // Detach + DestroyJavaVM, then unload the library. Safe to repeat.
   void shutdownVm();
 
-  JavaVM* javaVm() const { return javaVm_; }
+  JavaVM* javaVm() const { return javaVm_.load(); }
   JNIEnv* env() const { return env_; }
   bool libraryLoaded() const { return library_ != nullptr; }
 
  private:
   std::vector<std::string> options_;
+  std::vector<void*> extraInfo_;  // one per option
   void* library_ = nullptr;
-  JavaVM* javaVm_ = nullptr;
+  // Read by the service control handler on the dispatcher thread.
+  std::atomic<JavaVM*> javaVm_{nullptr};
   JNIEnv* env_ = nullptr;
 };
 
