@@ -2,11 +2,14 @@
 // clears the context and VM host references after the run; natives read it.
 #pragma once
 
+#include <atomic>
+
 namespace qlx {
 
 struct LauncherContext;
 class VmHost;
 class InstanceChannel;
+class ServiceBridge;
 
 struct ProcessState {
   LauncherContext* context = nullptr;
@@ -15,6 +18,7 @@ struct ProcessState {
   bool sameDestination = false;  // stdout and stderr go to the same file: print failures once
   int argc = 0;                  // command line after the program name, for the service runtime
   char** argv = nullptr;
+  std::atomic<ServiceBridge*> serviceBridge{nullptr};  // the service status bridge
 };
 
 // On Linux a JVM that loads the launcher file as its native library maps a

@@ -1,5 +1,4 @@
-// Registration and removal of the Windows service, and the hand-over of the
-// main thread to the Service Control Manager.
+// Registration and removal of the Windows service.
 #include <string>
 #include <vector>
 
@@ -64,25 +63,6 @@ void setDescription(SC_HANDLE service, const std::string& description) {
   change(service, SERVICE_CONFIG_DESCRIPTION, &record);
 }
 
-// --- Seam of the service runtime ------------------------------------------
-// The service main that runs the application on the service thread and
-// bridges its status to Java belongs to the service runtime. Until it is
-// built, a started service registers its handler and reports itself
-// stopped at once, so the Service Control Manager never waits on it.
-SERVICE_STATUS_HANDLE gStatusHandle = nullptr;
-
-DWORD WINAPI minimalControlHandler(DWORD, DWORD, LPVOID, LPVOID) { return NO_ERROR; }
-
-void WINAPI minimalServiceMain(DWORD, LPSTR* arguments) {
-  const char* name = arguments != nullptr && arguments[0] != nullptr ? arguments[0] : "";
-  gStatusHandle = RegisterServiceCtrlHandlerExA(name, minimalControlHandler, nullptr);
-  if (gStatusHandle == nullptr) return;
-  SERVICE_STATUS status = {};
-  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-  status.dwCurrentState = SERVICE_STOPPED;
-  SetServiceStatus(gStatusHandle, &status);
-}
-
 }  // namespace
 
 int installService(const std::string& imagePath, const std::string& name,
@@ -117,14 +97,6 @@ int uninstallService(const std::string& name) {
   if (!service) return uninstallFailure(GetLastError());
   if (!DeleteService(service.get())) return uninstallFailure(GetLastError());
   return 0;
-}
-
-void startServiceDispatcher(const std::string& serviceName) {
-  std::string name = serviceName;
-  SERVICE_TABLE_ENTRYA table[2] = {};
-  table[0].lpServiceName = &name[0];
-  table[0].lpServiceProc = minimalServiceMain;
-  StartServiceCtrlDispatcherA(table);
 }
 
 }  // namespace qlx

@@ -1,0 +1,355 @@
+// The service status bridge: how controls, Java reports, the fallback, the
+// stop watch and the end of the process change the one status record.
+#include "service/service_bridge.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "launcher/process_state.h"
+#include "vm/jni_glue.h"
+
+namespace qlx {
+
+namespace {
+
+// A thread that talks to Java for one call: attached for the call unless it
+// was attached already (then it stays so).
+class AttachedThread {
+ public:
+  explicit AttachedThread(JavaVM* vm) : vm_(vm) {
+    if (vm_ == nullptr) return;
+    void* env = nullptr;
+    if (vm_->GetEnv(&env, JNI_VERSION_1_2) == JNI_OK) {
+      env_ = static_cast<JNIEnv*>(env);
+      return;
+    }
+    attached_ = vm_->AttachCurrentThread(&env, nullptr) == JNI_OK;
+    if (attached_) env_ = static_cast<JNIEnv*>(env);
+  }
+  ~AttachedThread() {
+    if (attached_) vm_->DetachCurrentThread();
+  }
+  AttachedThread(const AttachedThread&) = delete;
+  AttachedThread& operator=(const AttachedThread&) = delete;
+
+  bool ok() const { return attached_ || env_ != nullptr; }
+  JNIEnv* env() const { return env_; }
+
+ private:
+  JavaVM* vm_;
+  JNIEnv* env_ = nullptr;
+  bool attached_ = false;
+};
+
+jmethodID booleanMethod(JNIEnv* env, jclass cls, const char* name) {
+  jmethodID id = env->GetMethodID(cls, name, "()Z");
+  if (id == nullptr) checkException(env, false);
+  return id;
+}
+
+}  // namespace
+
+void ServiceBridge::setReporter(StatusReporter* reporter) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  reporter_ = reporter;
+}
+
+void ServiceBridge::setCommandLine(const StringList& arguments) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  commandLine_ = arguments;
+}
+
+void ServiceBridge::setStartParameters(const StringList& parameters) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  startParameters_ = parameters;
+}
+
+void ServiceBridge::statusFromJava(int status) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  reported_ = true;
+  // A stop under way is not undone by a late report of the application.
+  if (stopping_ || finished_) return;
+  if (status == kServiceStartPending || status == kServiceRunning ||
+      (status == kServicePaused && canPause_)) {
+    record_.state = static_cast<uint32_t>(status);
+    reportLocked();
+  }
+}
+
+void ServiceBridge::installHandler(JNIEnv* env, jobject handler) {
+  // The handler's own code (canPause) runs before the lock is taken: it may
+  // well report a status itself.
+  jobject global = nullptr;
+  jmethodID onPause = nullptr, onContinue = nullptr, onStop = nullptr;
+  bool canPause = false;
+  if (handler != nullptr) {
+    jclass cls = env->GetObjectClass(handler);
+    if (jmethodID id = booleanMethod(env, cls, "canPause")) {
+      canPause = (env->CallBooleanMethod(handler, id) & 0xFF) != 0;
+      if (checkException(env, false)) canPause = false;
+    }
+    onPause = booleanMethod(env, cls, "onPause");
+    onContinue = booleanMethod(env, cls, "onContinue");
+    onStop = booleanMethod(env, cls, "onStop");
+    global = env->NewGlobalRef(handler);
+    env->DeleteLocalRef(cls);
+  }
+
+  jobject previous;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    previous = handler_;
+    handler_ = global;
+    onPause_ = onPause;
+    onContinue_ = onContinue;
+    onStop_ = onStop;
+    uint32_t accepted = record_.controlsAccepted;
+    if (handler != nullptr) {
+      canPause_ = canPause;
+      accepted = kAcceptStop | kAcceptShutdown | (canPause ? uint32_t{kAcceptPauseContinue} : 0u);
+    } else {
+      accepted &= ~static_cast<uint32_t>(kAcceptPauseContinue);
+    }
+    // A service that is stopping accepts no more controls.
+    if (!stopping_ && !finished_) record_.controlsAccepted = accepted;
+    if (!finished_) reportLocked();
+  }
+  if (previous != nullptr) env->DeleteGlobalRef(previous);
+}
+
+jobjectArray ServiceBridge::cachedArray(JNIEnv* env, jobjectArray& cache, const StringList& list) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (cache != nullptr) return cache;
+  std::vector<const char*> pointers;
+  pointers.reserve(list.size());
+  for (const std::string& text : list) pointers.push_back(text.c_str());
+  jobjectArray local = buildStringArray(env, static_cast<int>(pointers.size()), pointers.data(), 0,
+                                        nullptr, 0, nullptr);
+  if (local == nullptr) return nullptr;
+  cache = static_cast<jobjectArray>(env->NewGlobalRef(local));
+  env->DeleteLocalRef(local);
+  return cache;
+}
+
+jobjectArray ServiceBridge::commandLineArguments(JNIEnv* env) {
+  return cachedArray(env, commandLineArray_, commandLine_);
+}
+
+jobjectArray ServiceBridge::startupParameters(JNIEnv* env) {
+  return cachedArray(env, startParametersArray_, startParameters_);
+}
+
+bool ServiceBridge::callHandler(JNIEnv* env, jmethodID ServiceBridge::*method, bool& called) {
+  called = false;
+  jobject handler;
+  jmethodID id;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (handler_ == nullptr || this->*method == nullptr) return false;
+    // A local reference keeps the object alive should Java replace the
+    // handler during the call.
+    handler = env->NewLocalRef(handler_);
+    id = this->*method;
+  }
+  if (handler == nullptr) return false;
+  const bool result = (env->CallBooleanMethod(handler, id) & 0xFF) != 0;
+  const bool threw = checkException(env, false);
+  env->DeleteLocalRef(handler);
+  called = true;
+  return result && !threw;
+}
+
+void ServiceBridge::control(uint32_t control, JavaVM* vm,
+                            const std::function<void()>& startStopThread) {
+  if (control == kControlStop || control == kControlShutdown) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (finished_) return;
+      if (stopping_) {
+        reportLocked();
+        return;
+      }
+      // Stopped is reported when it is true: once the application's
+      // shutdown hooks have run and the process ends (processEnding), or
+      // when the stop watch gives up.
+      stopping_ = true;
+      record_.state = kServiceStopPending;
+      record_.controlsAccepted = 0;
+      record_.checkPoint = 1;
+      record_.waitHint = kStopWaitHintMs;
+      reportLocked();
+    }
+    AttachedThread thread(vm);
+    if (!thread.ok()) {
+      // Nothing can tell the application; the manager is not kept waiting.
+      std::lock_guard<std::mutex> lock(mutex_);
+      finishLocked(0, 0);
+      return;
+    }
+    if (thread.env() != nullptr) {
+      bool called;
+      callHandler(thread.env(), &ServiceBridge::onStop_, called);  // its answer cannot veto
+      startStopThread();
+    }
+    return;
+  }
+
+  if (control == kControlPause || control == kControlContinue) {
+    const bool pause = control == kControlPause;
+    jmethodID ServiceBridge::*method = pause ? &ServiceBridge::onPause_ : &ServiceBridge::onContinue_;
+    bool hasMethod;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_ || finished_) {
+        if (!finished_) reportLocked();
+        return;
+      }
+      hasMethod = handler_ != nullptr && this->*method != nullptr;
+    }
+    bool change = true;
+    if (hasMethod) {
+      AttachedThread thread(vm);
+      if (thread.ok()) {
+        if (thread.env() == nullptr) {
+          change = false;
+        } else {
+          bool called;
+          const bool answer = callHandler(thread.env(), method, called);
+          change = !called || answer;
+        }
+      }
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (change && !stopping_ && !finished_) record_.state = pause ? kServicePaused : kServiceRunning;
+    if (!finished_) reportLocked();
+    return;
+  }
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!finished_) reportLocked();
+}
+
+bool ServiceBridge::stopRequested() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stopping_;
+}
+
+void ServiceBridge::reportRunningIfSilent() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (reported_ || stopping_ || finished_) return;
+  reported_ = true;
+  record_.state = kServiceRunning;
+  reportLocked();
+}
+
+void ServiceBridge::reportFinished(int launchResult) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (finished_) return;
+  if (launchResult != 0 && !stopping_) {
+    finishLocked(kErrorServiceSpecific, static_cast<uint32_t>(launchResult));
+  } else {
+    finishLocked(0, 0);
+  }
+}
+
+bool ServiceBridge::advanceStop(uint32_t elapsedMs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (finished_) return false;
+  if (!stopping_) return true;  // the handler has not begun the stop yet
+  if (elapsedMs >= kStopBoundMs) {
+    finishLocked(0, 0);
+    return false;
+  }
+  ++record_.checkPoint;
+  reportLocked();
+  return true;
+}
+
+void ServiceBridge::processEnding(bool codeKnown, int code) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (finished_ || reporter_ == nullptr) return;
+  if (stopping_) {
+    finishLocked(0, 0);  // a requested stop ends cleanly, whatever the code
+  } else if (codeKnown) {
+    if (code != 0) {
+      finishLocked(kErrorServiceSpecific, static_cast<uint32_t>(code));
+    } else {
+      finishLocked(0, 0);
+    }
+  }
+}
+
+ServiceStatusRecord ServiceBridge::record() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return record_;
+}
+
+void ServiceBridge::reportLocked() {
+  if (reporter_ != nullptr) reporter_->report(record_);
+}
+
+void ServiceBridge::finishLocked(uint32_t win32ExitCode, uint32_t serviceExitCode) {
+  finished_ = true;
+  record_.state = kServiceStopped;
+  record_.controlsAccepted = 0;
+  record_.win32ExitCode = win32ExitCode;
+  record_.serviceExitCode = win32ExitCode == kErrorServiceSpecific ? serviceExitCode : 0;
+  record_.checkPoint = 0;
+  record_.waitHint = 0;
+  reportLocked();
+}
+
+ServiceBridge& serviceBridge() {
+  std::atomic<ServiceBridge*>& shared = processState().serviceBridge;
+  if (ServiceBridge* bridge = shared.load()) return *bridge;
+  // The first mapping of the launcher to ask publishes its own; it lives as
+  // long as the process (no destructor work, so natives may run at exit).
+  static ServiceBridge* const own = new ServiceBridge;
+  ServiceBridge* expected = nullptr;
+  shared.compare_exchange_strong(expected, own);
+  return *shared.load();
+}
+
+void markRunAsService(JNIEnv* env) {
+  jclass manager = env->FindClass("com/tarnwick/qlx/ServiceStatusManager");
+  if (manager != nullptr) {
+    jfieldID field = env->GetStaticFieldID(manager, "isRunAsService", "Z");
+    if (field != nullptr) env->SetStaticBooleanField(manager, field, JNI_TRUE);
+    checkException(env, false);
+    env->DeleteLocalRef(manager);
+  }
+  // An archive without the support classes simply does not use them.
+  checkException(env, false);
+}
+
+void endApplication(JavaVM* vm) {
+  AttachedThread thread(vm);
+  if (thread.env() == nullptr) return;
+  callSystemExit(thread.env(), 0);
+  checkException(thread.env(), false);
+}
+
+void JNICALL serviceExitHook(jint code) {
+  serviceBridge().processEnding(true, static_cast<int>(code));
+  std::fflush(nullptr);
+}
+
+void chooseServiceArguments(const std::string& mainargv, const StringList& commandLine,
+                            const StringList& startParameters, StringList& first,
+                            StringList& second) {
+  first.clear();
+  second.clear();
+  if (equalsIgnoreCase(mainargv, "sc")) {
+    first = startParameters;
+    second = commandLine;
+  } else if (equalsIgnoreCase(mainargv, "c")) {
+    first = commandLine;
+  } else if (equalsIgnoreCase(mainargv, "s")) {
+    first = startParameters;
+  } else {
+    first = commandLine;
+    second = startParameters;
+  }
+}
+
+}  // namespace qlx
