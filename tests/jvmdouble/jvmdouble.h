@@ -107,6 +107,11 @@ void installData(JNINativeInterface_& table);   // jni_data.cpp: strings, arrays
 
 // ---- system properties and the fake Java library (library.cpp)
 void setInitialProperties(const std::vector<std::string>& options);
+// The "exit" option's hook (null when none was given); System.exit calls it
+// with the code before it ends the process, as HotSpot does.
+using ExitHook = void(JNICALL*)(jint);
+void setExitHook(ExitHook hook);
+ExitHook exitHook();
 bool systemClassMissing();
 bool mainClassMissing(const std::string& className);
 bool mainMethodMissing();

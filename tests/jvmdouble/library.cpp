@@ -90,6 +90,10 @@ jvalue invokeMethod(JNIEnv* env, jobject target, const Method& m, const jvalue* 
   if (key == "java/lang/System.exit(I)V") {
     logLine("exit %ld", (long)args[0].i);
     writeStd(STD_OUTPUT_HANDLE, "");
+    if (ExitHook hook = exitHook()) {
+      logLine("exit hook %ld", (long)args[0].i);
+      hook(args[0].i);
+    }
     ExitProcess((UINT)args[0].i);
   }
   if (m.isStatic && m.name == "main" && m.signature == "([Ljava/lang/String;)V") {
@@ -112,5 +116,12 @@ jvalue invokeMethod(JNIEnv* env, jobject target, const Method& m, const jvalue* 
   }
   return result;
 }
+
+namespace {
+ExitHook gExitHook = nullptr;  // set once, at creation
+}  // namespace
+
+void setExitHook(ExitHook hook) { gExitHook = hook; }
+ExitHook exitHook() { return gExitHook; }
 
 }  // namespace jvmdouble

@@ -101,6 +101,9 @@ jint createJavaVm(JavaVM** pvm, void** penv, void* vmArgs) {
     if (text == nullptr) fail(98, "option %ld has a null optionString", (long)i);
     if (args->options[i].extraInfo != nullptr) logLine("extraInfo %ld", (long)i);
     logLine("option %s", text);
+    if (std::string(text) == "exit" && args->options[i].extraInfo != nullptr) {
+      setExitHook(reinterpret_cast<ExitHook>(args->options[i].extraInfo));
+    }
     options.push_back(text);
   }
   if (envSet("JAVA_TOOL_OPTIONS")) {
