@@ -90,14 +90,17 @@ def make_jar(path, entries=None):
     return Path(path)
 
 
-def compile_java(src_dir, out_jar, release="8", classpath=None):
-    """Compiles every .java below src_dir into out_jar with the machine's JDK."""
+def compile_java(src_dir, out_jar, release="8", classpath=None, bootclasspath=None):
+    """Compiles every .java below src_dir into out_jar with the machine's JDK
+    (against another class library when bootclasspath is given)."""
     src_dir, out_jar = Path(src_dir), Path(out_jar)
     classes = out_jar.parent / (out_jar.stem + "-classes")
     shutil.rmtree(classes, ignore_errors=True)
     classes.mkdir(parents=True)
     sources = [str(p) for p in src_dir.rglob("*.java")]
-    cmd = [str(JDK / "bin" / "javac"), "--release", release, "-d", str(classes)]
+    target = (["-source", release, "-target", release, "-nowarn", "-bootclasspath",
+               str(bootclasspath)] if bootclasspath else ["--release", release])
+    cmd = [str(JDK / "bin" / "javac"), *target, "-d", str(classes)]
     if classpath:
         cmd += ["-cp", str(classpath)]
     subprocess.run(cmd + sources, check=True)
@@ -126,3 +129,20 @@ def wrap(stub, jar, config_text, output, *options, config_bytes=None):
 JAVA = JDK / "bin" / "java"
 LIBJVM = JDK / "lib" / "server" / "libjvm.so"
 SUPPORT_JAR = BUILD_HOST / "java" / "qlx-support.jar"
+
+# A real Java VM for Windows (Avian), kept in shared/ beside the checkout.
+AVIAN = Path(os.environ.get("QLX_AVIAN", ROOT.parent / "shared" / "avian"))
+
+
+def avian_config():
+    """Configuration lines that run a wrapped program on the Avian VM."""
+    dll = wine_path(AVIAN / "jvm.dll")
+    return (f"jvmdll {dll}\njre_order c\noption -Davian.bootstrap={dll}\n"
+            "option -Djava.version=1.8.0_avian\n")
+
+
+def compile_windows_helper(source, out_dir):
+    """A small C test program for Windows, built with MinGW."""
+    exe = Path(out_dir) / (Path(source).stem + ".exe")
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-o", str(exe), str(source)], check=True)
+    return exe

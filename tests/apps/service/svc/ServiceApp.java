@@ -1,0 +1,99 @@
+package svc;
+
+import com.tarnwick.qlx.ServiceStatusHandler;
+import com.tarnwick.qlx.ServiceStatusManager;
+import java.io.FileOutputStream;
+
+/**
+ * A service for the end-to-end tests. Everything it sees is appended, one
+ * line at a time, to the file named by the property svc.record, so a test
+ * reads the true order of events even after the process has ended.
+ * Properties: svc.handler (install a handler), svc.canPause, svc.pauseAnswer,
+ * svc.report (statuses to report at start, comma-separated), svc.exit (call
+ * System.exit with it), svc.return (main returns at once), svc.hookDelay
+ * (milliseconds the shutdown hook takes).
+ */
+public class ServiceApp implements ServiceStatusHandler {
+    static void record(String line) {
+        try {
+            FileOutputStream out = new FileOutputStream(System.getProperty("svc.record"), true);
+            out.write((line + "\n").getBytes("UTF-8"));
+            out.close();
+        } catch (Exception e) {
+            e.printStackTrace();
+        }
+    }
+
+    static String join(String[] items) {
+        StringBuilder b = new StringBuilder();
+        for (int i = 0; i < items.length; i++) {
+            b.append(i == 0 ? "" : ",").append(items[i]);
+        }
+        return b.toString();
+    }
+
+    static boolean flag(String name) {
+        return "true".equals(System.getProperty(name));
+    }
+
+    public boolean canPause() {
+        record("canPause");
+        return flag("svc.canPause");
+    }
+
+    public boolean onPause() {
+        record("onPause");
+        return flag("svc.pauseAnswer");
+    }
+
+    public boolean onContinue() {
+        record("onContinue");
+        return true;
+    }
+
+    public boolean onStop() {
+        record("onStop");
+        return false; // cannot veto the stop
+    }
+
+    public static void main(String[] args) throws Exception {
+        record("main " + join(args));
+        record("isRunAsService " + ServiceStatusManager.isRunAsService);
+        String[] line = ServiceStatusManager.getCommandLineArguments();
+        String[] params = ServiceStatusManager.getStartupParameters();
+        record("commandLine " + join(line) + " same=" + (line == ServiceStatusManager.getCommandLineArguments()));
+        record("parameters " + join(params) + " same=" + (params == ServiceStatusManager.getStartupParameters()));
+        final long hookDelay = Long.parseLong(System.getProperty("svc.hookDelay", "0"));
+        Runtime.getRuntime().addShutdownHook(new Thread() {
+            public void run() {
+                try {
+                    Thread.sleep(hookDelay);
+                } catch (InterruptedException e) {
+                }
+                record("shutdownHook");
+            }
+        });
+        if (flag("svc.handler")) {
+            ServiceStatusManager.setServiceStatusHandler(new ServiceApp());
+        }
+        String report = System.getProperty("svc.report", "");
+        if (report.length() > 0) {
+            String[] statuses = report.split(",");
+            for (int i = 0; i < statuses.length; i++) {
+                ServiceStatusManager.setServiceStatus(Integer.parseInt(statuses[i]));
+            }
+        }
+        record("started");
+        if (System.getProperty("svc.exit") != null) {
+            Thread.sleep(1500);
+            System.exit(Integer.parseInt(System.getProperty("svc.exit")));
+        }
+        if (flag("svc.return")) {
+            record("returning");
+            return;
+        }
+        while (true) {
+            Thread.sleep(100);
+        }
+    }
+}

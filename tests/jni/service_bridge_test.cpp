@@ -1,0 +1,149 @@
+// The service status bridge on the real JVM with -Xcheck:jni: the handler's
+// installation and replacement, its answers to controls arriving on a
+// thread of their own (as the dispatcher's), the cached argument arrays, the
+// start hook, and the exit hook that reports how the VM ended.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "jvm_fixture.h"
+#include "launcher/os.h"
+#include "service/service_bridge.h"
+
+namespace qlx::jnitest {
+namespace {
+
+struct Recorder : StatusReporter {
+  std::vector<ServiceStatusRecord> sent;
+  void report(const ServiceStatusRecord& record) override { sent.push_back(record); }
+};
+
+jobject newHandler(JNIEnv* env, bool canPause, bool pauseAnswer) {
+  jclass cls = env->FindClass("qlxtest/RecordingHandler");
+  jmethodID ctor = env->GetMethodID(cls, "<init>", "(ZZ)V");
+  jobject handler = env->NewObject(cls, ctor, canPause, pauseAnswer);
+  env->DeleteLocalRef(cls);
+  return handler;
+}
+
+std::string takeCalls(JNIEnv* env) {
+  std::string calls = staticStringField(env, "qlxtest/RecordingHandler", "calls");
+  jclass cls = env->FindClass("qlxtest/RecordingHandler");
+  jstring empty = env->NewStringUTF("");
+  env->SetStaticObjectField(cls, env->GetStaticFieldID(cls, "calls", "Ljava/lang/String;"), empty);
+  env->DeleteLocalRef(empty);
+  env->DeleteLocalRef(cls);
+  return calls;
+}
+
+// A control as the manager sends it: on a thread that is not attached.
+void controlFromOtherThread(ServiceBridge& bridge, uint32_t control, bool* stopThreadStarted) {
+  std::thread([&] {
+    bridge.control(control, sharedVm().javaVm(), [&] { *stopThreadStarted = true; });
+  }).join();
+}
+
+TEST(ServiceBridgeJni, HandlerAnswersControls) {
+  JNIEnv* env = sharedEnv();
+  ServiceBridge bridge;
+  Recorder recorder;
+  bridge.setReporter(&recorder);
+  bool stopThread = false;
+  takeCalls(env);
+
+  jobject pausing = newHandler(env, true, false);
+  bridge.installHandler(env, pausing);
+  EXPECT_EQ(recorder.sent.back().controlsAccepted, kAcceptStop | kAcceptShutdown | kAcceptPauseContinue);
+  bridge.statusFromJava(kServicePaused);
+  EXPECT_EQ(recorder.sent.back().state, kServicePaused);
+  controlFromOtherThread(bridge, kControlContinue, &stopThread);
+  EXPECT_EQ(recorder.sent.back().state, kServiceRunning);
+  controlFromOtherThread(bridge, kControlPause, &stopThread);  // onPause answers false
+  EXPECT_EQ(recorder.sent.back().state, kServiceRunning);
+  EXPECT_EQ(takeCalls(env), "canPause;onContinue;onPause;");
+
+  // A second handler replaces the first; one that cannot pause takes the
+  // pause controls away, and so does clearing the handler.
+  jobject steady = newHandler(env, false, true);
+  bridge.installHandler(env, steady);
+  EXPECT_EQ(recorder.sent.back().controlsAccepted, kAcceptStop | kAcceptShutdown);
+  const size_t reports = recorder.sent.size();
+  bridge.statusFromJava(kServicePaused);
+  EXPECT_EQ(recorder.sent.size(), reports);
+  controlFromOtherThread(bridge, kControlPause, &stopThread);  // arrives anyway: onPause is asked
+  EXPECT_EQ(recorder.sent.back().state, kServicePaused);
+  EXPECT_EQ(takeCalls(env), "canPause;onPause;");
+
+  // The stop: onStop's exception is cleared, its answer cannot veto, and
+  // the stop thread is started; the watch gives up at the bound.
+  controlFromOtherThread(bridge, kControlStop, &stopThread);
+  EXPECT_TRUE(stopThread);
+  EXPECT_EQ(takeCalls(env), "onStop;");
+  EXPECT_EQ(recorder.sent.back().state, kServiceStopPending);
+  EXPECT_TRUE(bridge.advanceStop(1000));
+  EXPECT_EQ(recorder.sent.back().checkPoint, 2u);
+  EXPECT_FALSE(bridge.advanceStop(kStopBoundMs));
+  EXPECT_EQ(recorder.sent.back().state, kServiceStopped);
+  EXPECT_EQ(recorder.sent.back().win32ExitCode, 0u);
+
+  bridge.installHandler(env, nullptr);  // releases the last global reference
+  env->DeleteLocalRef(pausing);
+  env->DeleteLocalRef(steady);
+  EXPECT_TRUE(noPendingException(env));
+}
+
+TEST(ServiceBridgeJni, ArgumentArraysAreCachedAndStartHookMarksTheService) {
+  JNIEnv* env = sharedEnv();
+  ServiceBridge bridge;
+  bridge.setCommandLine({"x", "y z"});
+  jobjectArray first = bridge.commandLineArguments(env);
+  ASSERT_NE(first, nullptr);
+  EXPECT_TRUE(env->IsSameObject(first, bridge.commandLineArguments(env)));
+  ASSERT_EQ(env->GetArrayLength(first), 2);
+  jstring second = static_cast<jstring>(env->GetObjectArrayElement(first, 1));
+  EXPECT_EQ(utf8Of(env, second), "y z");
+  env->DeleteLocalRef(second);
+  jobjectArray parameters = bridge.startupParameters(env);
+  ASSERT_NE(parameters, nullptr);
+  EXPECT_EQ(env->GetArrayLength(parameters), 0);
+  EXPECT_TRUE(env->IsSameObject(parameters, bridge.startupParameters(env)));
+
+  EXPECT_FALSE(staticBooleanField(env, "com/tarnwick/qlx/ServiceStatusManager", "isRunAsService"));
+  markRunAsService(env);
+  EXPECT_TRUE(staticBooleanField(env, "com/tarnwick/qlx/ServiceStatusManager", "isRunAsService"));
+  EXPECT_TRUE(noPendingException(env));
+}
+
+// The VM calls the exit hook after the shutdown hooks, with the code.
+struct PrintingReporter : StatusReporter {
+  void report(const ServiceStatusRecord& r) override {
+    std::fprintf(stderr, "state=%u win32=%u specific=%u\n", r.state, r.win32ExitCode,
+                 r.serviceExitCode);
+  }
+};
+
+[[noreturn]] void exitThroughTheHook() {
+  static PrintingReporter reporter;
+  serviceBridge().setReporter(&reporter);
+  VmHost host;
+  host.addOption("exit", reinterpret_cast<void*>(&serviceExitHook));
+  host.addOption("-Xcheck:jni");
+  host.addOption(std::string("-Djava.class.path=") + QLX_JNI_CLASSES);
+  if (host.createVm(QLX_JNI_LIBJVM, systemOs()) != 0) std::_Exit(101);
+  JNIEnv* env = host.env();
+  jclass cls = env->FindClass("qlxtest/ServiceExit");
+  jmethodID main = env->GetStaticMethodID(cls, "main", "([Ljava/lang/String;)V");
+  env->CallStaticVoidMethod(cls, main, nullptr);
+  std::_Exit(102);  // System.exit never returns
+}
+
+TEST(LaunchServiceExit, ExitHookReportsTheCodeAfterTheShutdownHooks) {
+  EXPECT_EXIT(exitThroughTheHook(), ::testing::ExitedWithCode(3),
+              "shutdown hook ran(.|\n)*state=1 win32=1066 specific=3");
+}
+
+}  // namespace
+}  // namespace qlx::jnitest

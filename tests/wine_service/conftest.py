@@ -1,0 +1,59 @@
+"""Fixtures of the Wine suite for the service runtime and the event log: the
+real Java VM (Avian) runs the test applications; the stand-in jvm.dll gives
+exact call logs."""
+from pathlib import Path
+
+import pytest
+
+import qlxtest
+from service_support import DOUBLES, Service
+
+APPS = qlxtest.ROOT / "tests" / "apps"
+HERE = Path(__file__).resolve().parent
+
+
+@pytest.fixture(scope="session", autouse=True)
+def wine_prefix():
+    qlxtest.start_wine_session((qlxtest.STUB_WIN, "Windows launcher stub"),
+                               (qlxtest.QLXWRAP, "qlxwrap"),
+                               (qlxtest.SUPPORT_JAR, "qlx-support.jar"),
+                               (qlxtest.AVIAN / "jvm.dll", "Avian jvm.dll (shared/avian)"),
+                               (DOUBLES / "jvm.dll", "stand-in jvm.dll"))
+    yield
+    qlxtest.stop_wineserver()
+
+
+@pytest.fixture(scope="session")
+def svcctl(tmp_path_factory):
+    return qlxtest.compile_windows_helper(HERE / "svcctl.c", tmp_path_factory.mktemp("svcctl"))
+
+
+def _avian_jar(tmp_path_factory, app):
+    out = tmp_path_factory.mktemp(app) / f"{app}.jar"
+    return qlxtest.compile_java(APPS / app, out, classpath=qlxtest.SUPPORT_JAR,
+                                bootclasspath=qlxtest.AVIAN / "classpath.jar")
+
+
+@pytest.fixture(scope="session")
+def service_jar(tmp_path_factory):
+    return _avian_jar(tmp_path_factory, "service")
+
+
+@pytest.fixture(scope="session")
+def eventlog_jar(tmp_path_factory):
+    return _avian_jar(tmp_path_factory, "eventlog")
+
+
+@pytest.fixture
+def service(tmp_path, service_jar, svcctl):
+    """service(config, install_args=(), double=False) -> an installed Service."""
+    made = []
+
+    def make(config="", install_args=(), double=False):
+        s = Service(tmp_path / f"svc{len(made)}", service_jar, svcctl, config, double)
+        made.append(s)
+        s.install(*install_args)
+        return s
+    yield make
+    for s in made:
+        s.remove()

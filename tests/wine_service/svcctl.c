@@ -1,0 +1,79 @@
+/* Test client of the Service Control Manager (Wine's sc cannot pass start
+ * parameters). Every status is printed as one line:
+ *   state=N accepted=0xN win32=N specific=N checkpoint=N wait=N
+ * Usage:
+ *   svcctl start NAME [PARAM...]        StartServiceA with the parameters
+ *   svcctl control NAME stop|pause|continue|interrogate|shutdown|N
+ *   svcctl query NAME
+ *   svcctl watch NAME MS [STATE]        every new status for MS ms, or until
+ *                                       STATE follows another one; each line
+ *                                       starts with "t=MS " (time since start)
+ * Exit code 0, or 1 with "error N" (GetLastError) on standard output. */
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static void print_status(const SERVICE_STATUS* s) {
+  printf("state=%lu accepted=0x%lx win32=%lu specific=%lu checkpoint=%lu wait=%lu\n",
+         s->dwCurrentState, s->dwControlsAccepted, s->dwWin32ExitCode,
+         s->dwServiceSpecificExitCode, s->dwCheckPoint, s->dwWaitHint);
+  fflush(stdout);
+}
+
+static int fail(void) {
+  printf("error %lu\n", GetLastError());
+  return 1;
+}
+
+static DWORD control_code(const char* word) {
+  if (!strcmp(word, "stop")) return SERVICE_CONTROL_STOP;
+  if (!strcmp(word, "pause")) return SERVICE_CONTROL_PAUSE;
+  if (!strcmp(word, "continue")) return SERVICE_CONTROL_CONTINUE;
+  if (!strcmp(word, "interrogate")) return SERVICE_CONTROL_INTERROGATE;
+  if (!strcmp(word, "shutdown")) return SERVICE_CONTROL_SHUTDOWN;
+  return (DWORD)strtoul(word, NULL, 0);
+}
+
+int main(int argc, char** argv) {
+  SC_HANDLE manager, service;
+  SERVICE_STATUS status;
+  if (argc < 3) return 2;
+  manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+  if (manager == NULL) return fail();
+  service = OpenServiceA(manager, argv[2], SERVICE_ALL_ACCESS);
+  if (service == NULL) return fail();
+  if (!strcmp(argv[1], "start")) {
+    if (!StartServiceA(service, (DWORD)(argc - 3), (LPCSTR*)(argv + 3))) return fail();
+    printf("started\n");
+  } else if (!strcmp(argv[1], "control") && argc > 3) {
+    if (!ControlService(service, control_code(argv[3]), &status)) return fail();
+    print_status(&status);
+  } else if (!strcmp(argv[1], "query")) {
+    if (!QueryServiceStatus(service, &status)) return fail();
+    print_status(&status);
+  } else if (!strcmp(argv[1], "watch") && argc > 3) {
+    DWORD end = GetTickCount() + (DWORD)strtoul(argv[3], NULL, 10);
+    DWORD until = argc > 4 ? (DWORD)strtoul(argv[4], NULL, 10) : 0;
+    DWORD begin = GetTickCount();
+    int moved = 0;
+    SERVICE_STATUS last;
+    memset(&last, 0xff, sizeof(last));
+    while ((LONG)(end - GetTickCount()) > 0) {
+      if (!QueryServiceStatus(service, &status)) return fail();
+      if (memcmp(&status, &last, sizeof(status)) != 0) {
+        printf("t=%lu ", GetTickCount() - begin);
+        print_status(&status);
+      }
+      last = status;
+      if (status.dwCurrentState != until) moved = 1;
+      if (until != 0 && moved && status.dwCurrentState == until) break;
+      Sleep(20);
+    }
+  } else {
+    return 2;
+  }
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return 0;
+}
