@@ -63,18 +63,6 @@ def test_a_main_that_returns_ends_the_service(service):
     assert s.record()[-3:] == ["started", "returning", "shutdownHook"]
 
 
-def test_reports_follow_the_pause_rule_and_wine_refuses_unannounced_controls(service):
-    s = service(HANDLER + "property svc.report=2,7,4\n")
-    s.start(watch_ms=40000)
-    assert s.wait_state(4)["accepted"] == 0x5  # canPause false: no pause announced
-    assert wait_for(lambda: "started" in s.record())
-    assert s.query()["state"] == 4             # the report of 7 was ignored
-    assert s.control("pause") == "error 1052"  # Wine's manager refuses it, as Windows does
-    assert s.control("stop")["state"] == 3
-    assert states(s.watched())[-2:] == [3, 1]
-    assert "onPause" not in s.record()
-
-
 def test_a_failed_launch_stops_with_its_message_id(service):
     s = service("mainclass svc.Missing\n")
     s.start(watch_ms=40000)
