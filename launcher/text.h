@@ -38,6 +38,11 @@ std::string utf8ToNarrow(std::string_view utf8);
 // Narrow text re-encoded as UTF-8: unchanged when every byte is below 0x80.
 std::string narrowToUtf8(std::string_view narrow);
 
+// UTF-8 as JNI's modified UTF-8 (what FindClass and NewStringUTF take):
+// characters beyond U+FFFF become two encoded surrogates, and bytes that
+// form no valid sequence become '?' rather than reaching the VM malformed.
+std::string toModifiedUtf8(std::string_view utf8);
+
 // Case-insensitive comparison in the current locale (narrow text).
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 bool startsWithIgnoreCase(std::string_view text, std::string_view prefix);

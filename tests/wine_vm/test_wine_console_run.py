@@ -187,3 +187,14 @@ def test_non_ascii_arguments_reach_main_intact(app):
     r = a.run("/test", "na\u00efve", "\u00fcber")
     assert r.returncode == 0, r.explain()
     assert r.lines("main arg=") == ["caf\u00e9", "na\u00efve", "\u00fcber"]
+
+
+def test_non_ascii_names_reach_jni_in_modified_utf8(app):
+    # The configuration is UTF-8; class and property names go to the VM in
+    # (modified) UTF-8 whatever the ANSI code page (1252 here) would make of them.
+    a = app("property pr\u00e9nom=Zo\u00eb\n", main="a.Caf\u00e9")
+    r = a.run("/test")
+    assert r.returncode == 0, r.explain()
+    assert "findClass a/Caf\u00e9" in r.log
+    assert r.lines("main class=")[0].startswith("a/Caf\u00e9 ")
+    assert r.lines("setProperty ") == ["pr\u00e9nom=Zo\u00eb"]
