@@ -2,9 +2,12 @@
 launcher's system properties, configured properties, version limits, the
 main class and the arguments it receives, exit codes."""
 import os
+import time
 from pathlib import Path
 
 import pytest
+
+import qlxtest
 
 from linux_e2e import facts
 
@@ -233,3 +236,21 @@ def test_failure_printed_twice_when_streams_differ(wrap_probe):
     assert r.returncode == 7
     assert (app.dir / "out.log").read_text().count(MSG_NO_CLASS) == 1
     assert app.log().count(MSG_NO_CLASS) == 1
+
+
+def test_looped_library_directories_are_walked_once(wrap_probe, tmp_path):
+    # Links back up the tree: without a memory of walked directories the
+    # walk would list about 2^32 directories.
+    app = wrap_probe("libs lib")
+    lib = app.dir / "lib"
+    (lib / "sub").mkdir(parents=True)
+    for jar in ("x.jar", "sub/y.jar"):
+        qlxtest.make_jar(lib / jar)
+    for link, target in (("a", "."), ("b", "."), ("sub/up", "..")):
+        os.symlink(target, lib / link)
+    started = time.monotonic()
+    r = app.run("/test", "prop:java.class.path", drop_env=["CLASSPATH", "CLASS_PATH"], timeout=60)
+    assert r.returncode == 0, app.log()
+    assert time.monotonic() - started < 30
+    jars = [e for e in facts(r.stdout)["prop.java.class.path"].split(":") if e.endswith(".jar")]
+    assert sorted(Path(e).name for e in jars) == ["x.jar", "y.jar"]
