@@ -6,6 +6,7 @@
 #include <string>
 
 #include "launcher/payload.h"
+#include "launcher/text.h"
 
 namespace qlx {
 
@@ -25,7 +26,8 @@ struct LauncherContext {
 void appendConfigurationText(std::string& out, const uint8_t* bytes, size_t length);
 
 // Candidate names of the external configuration file, in the order tried.
-void externalConfigCandidates(const std::string& applicationPath, std::string out[4]);
+void externalConfigCandidates(const std::string& applicationPath, std::string out[4],
+                              LeadByteTest isLead = isNarrowLeadByte);
 
 // Fills the context from the running executable (its path, its payload and
 // the external configuration file). Platform work is in
@@ -50,6 +52,6 @@ bool readConfigFile(const std::string& path, std::string& out);
 void setProcessEnvironment(const std::string& name, const std::string& value);
 
 // Application home of a path: up to and including its last '\' or '/'.
-std::string homeOf(const std::string& path);
+std::string homeOf(const std::string& path, LeadByteTest isLead = isNarrowLeadByte);
 
 }  // namespace qlx

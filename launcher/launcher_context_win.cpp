@@ -24,7 +24,7 @@ std::string currentDirectory() {
   DWORD length = GetCurrentDirectoryA(MAX_PATH, buffer);
   std::string result;
   if (length > 0 && length < MAX_PATH) result.assign(buffer, length);
-  if (!endsWithSeparator(result)) result += '/';
+  if (!endsWithSeparator(result, isNarrowLeadByte)) result += '/';
   return result;
 }
 

@@ -204,6 +204,26 @@ bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool endsWithSeparator(std::string_view path) { return !path.empty() && isSeparator(path.back()); }
 
+PathSplit splitNarrowPath(std::string_view path, LeadByteTest isLead) {
+  PathSplit split;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const char c = path[i];
+    if (isSeparator(c)) {
+      split.lastSeparator = i;
+      split.extensionDot = std::string_view::npos;
+    } else if (c == '.') {
+      split.extensionDot = i;
+    } else if (isLead(static_cast<unsigned char>(c))) {
+      ++i;  // its trail byte is part of the character, whatever its value
+    }
+  }
+  return split;
+}
+
+bool endsWithSeparator(std::string_view path, LeadByteTest isLead) {
+  return !path.empty() && splitNarrowPath(path, isLead).lastSeparator == path.size() - 1;
+}
+
 bool equalsAsciiIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {

@@ -35,7 +35,7 @@ class ArchiveWalk {
 
   void collect(const std::string& directory, int depth) {
     std::string dir = directory;
-    if (!endsWithSeparator(dir)) dir += '/';
+    if (!endsWithSeparator(dir, isNarrowLeadByte)) dir += '/';
     FileIdentity identity;
     if (os_.directoryIdentity(dir, identity) && !walked_.insert(identity).second) return;
     std::vector<DirEntry> entries;

@@ -6,6 +6,7 @@
 
 #include "launcher/config.h"
 #include "launcher/launcher_context.h"
+#include "launcher/startup.h"
 #include "tests/unit/fake_os.h"
 
 namespace qlx {
@@ -215,6 +216,27 @@ TEST(ExternalConfigTest, HomeOf) {
   EXPECT_EQ(homeOf("C:/a\\b/c.exe"), "C:/a\\b/");
   EXPECT_EQ(homeOf("tool.exe"), "");
   EXPECT_EQ(homeOf(""), "");
+}
+
+// Code page 932: lead bytes 81-9F and E0-FC; the trail byte may be 5C.
+bool isLead932(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || byte >= 0xE0; }
+
+TEST(DoubleBytePaths, SplitOnlyAtRealSeparators) {
+  const std::string app = "\x83\x41\x83\x76\x83\x8A";  // アプリ
+  const std::string table = "\x95\x5C";                 // 表: its trail byte is a '\'
+  const std::string exe = "C:\\" + app + "\\" + table + ".exe";
+  EXPECT_EQ(homeOf(exe, isLead932), "C:\\" + app + "\\");
+  const std::string noDot = "C:\\x\\a." + table;  // the extension is ".表"
+  std::string out[4];
+  externalConfigCandidates(noDot, out, isLead932);
+  EXPECT_EQ(out[2], "C:\\x\\a.cfg");
+  EXPECT_EQ(out[3], "C:\\x\\a.config");
+  externalConfigCandidates(exe, out, isLead932);
+  EXPECT_EQ(out[2], "C:\\" + app + "\\" + table + ".cfg");
+  // A home that ends in 表 still needs its separator; one in アプリ\ has it.
+  EXPECT_EQ(workingDirectoryCandidate("C:\\" + table, "jre", isLead932), "C:\\" + table + "/jre");
+  EXPECT_EQ(workingDirectoryCandidate("C:\\" + app + "\\", "jre", isLead932),
+            "C:\\" + app + "\\jre");
 }
 
 }  // namespace
