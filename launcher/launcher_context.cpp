@@ -66,12 +66,12 @@ void refreshStartDirectory(LauncherContext& context) { context.startDirectory = 
 
 void loadConfiguration(LauncherContext& context) {
   context.startDirectory = currentDirectory();
-  context.applicationPath = executablePath();
+  context.applicationPath = executablePath(&context.applicationPathFaithful);
   context.applicationHome = homeOf(context.applicationPath);
 
   std::string embedded;
   {
-    MappedFile file(context.applicationPath);
+    MappedFile file{OwnExecutable{}};
     const int64_t archiveLength = archiveLengthFromSlot();
     if (!file.valid()) {
       context.payload = PayloadLayout{};

@@ -49,7 +49,7 @@ int refuseDamagedFile(PayloadStatus status) {
 
 // The file on disk must still be the one the generator digested.
 bool fileUnchanged(const LauncherContext& context) {
-  MappedFile file(context.applicationPath);
+  MappedFile file{OwnExecutable{}};
   const PayloadLayout& layout = context.payload;
   if (!file.valid() || file.size() != layout.fileSize || layout.digestOffset < 0 ||
       static_cast<uint64_t>(layout.digestOffset) + kDigestSize > file.size()) {

@@ -192,6 +192,14 @@ void reportFailure(int result, const std::string& version, const std::string& mi
 
 int launchApplication(LauncherContext& context, VmHost& host, Os& os, const StringList& firstArgs,
                       const std::function<void()>& startHook, const StringList& secondArgs) {
+  // The VM takes the executable's path as narrow text (class path,
+  // qlx.app.path), and a path with '?' in place of what the code page cannot
+  // spell names no file: it would only report a main class it cannot find.
+  if (!context.applicationPathFaithful) {
+    printMessage("Java cannot be started from this folder: the system's ANSI code page cannot "
+                 "represent its name (" + context.applicationPath + ").");
+    return kMsgVmStartFailed;
+  }
   applyExports(context, os);
   collectOptions(context, host, os);
   std::string version, minimum, maximum;
