@@ -2,7 +2,6 @@
 launcher's system properties, configured properties, version limits, the
 main class and the arguments it receives, exit codes."""
 import os
-import time
 from pathlib import Path
 
 import pytest
@@ -238,19 +237,18 @@ def test_failure_printed_twice_when_streams_differ(wrap_probe):
     assert app.log().count(MSG_NO_CLASS) == 1
 
 
-def test_looped_library_directories_are_walked_once(wrap_probe, tmp_path):
+def test_looped_library_directories_are_walked_once(wrap_probe):
     # Links back up the tree: without a memory of walked directories the
     # walk would list about 2^32 directories.
     app = wrap_probe("libs lib")
     lib = app.dir / "lib"
     (lib / "sub").mkdir(parents=True)
-    for jar in ("x.jar", "sub/y.jar"):
+    for jar, (link, target) in zip(("x.jar", "sub/y.jar", "z.txt"),
+                                   (("a", "."), ("b", "."), ("sub/up", ".."))):
         qlxtest.make_jar(lib / jar)
-    for link, target in (("a", "."), ("b", "."), ("sub/up", "..")):
         os.symlink(target, lib / link)
-    started = time.monotonic()
-    r = app.run("/test", "prop:java.class.path", drop_env=["CLASSPATH", "CLASS_PATH"], timeout=60)
+    r = app.run("/test", "prop:java.class.path", drop_env=["CLASSPATH", "CLASS_PATH"], timeout=20)
     assert r.returncode == 0, app.log()
-    assert time.monotonic() - started < 30
-    jars = [e for e in facts(r.stdout)["prop.java.class.path"].split(":") if e.endswith(".jar")]
-    assert sorted(Path(e).name for e in jars) == ["x.jar", "y.jar"]
+    entries = facts(r.stdout)["prop.java.class.path"].split(":")
+    assert [Path(e).name for e in entries if e.endswith(".jar")] in (["x.jar", "y.jar"],
+                                                                     ["y.jar", "x.jar"])

@@ -222,21 +222,16 @@ TEST(ExternalConfigTest, HomeOf) {
 bool isLead932(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || byte >= 0xE0; }
 
 TEST(DoubleBytePaths, SplitOnlyAtRealSeparators) {
-  const std::string app = "\x83\x41\x83\x76\x83\x8A";  // アプリ
-  const std::string table = "\x95\x5C";                 // 表: its trail byte is a '\'
-  const std::string exe = "C:\\" + app + "\\" + table + ".exe";
-  EXPECT_EQ(homeOf(exe, isLead932), "C:\\" + app + "\\");
-  const std::string noDot = "C:\\x\\a." + table;  // the extension is ".表"
+  const std::string app = "C:\\\x83\x41\x83\x76\x83\x8A\\";  // C:\アプリ\ in code page 932
+  const std::string table = "\x95\x5C";                         // 表: its trail byte is a '\'
+  EXPECT_EQ(homeOf(app + table + ".exe", isLead932), app);
   std::string out[4];
-  externalConfigCandidates(noDot, out, isLead932);
-  EXPECT_EQ(out[2], "C:\\x\\a.cfg");
-  EXPECT_EQ(out[3], "C:\\x\\a.config");
-  externalConfigCandidates(exe, out, isLead932);
-  EXPECT_EQ(out[2], "C:\\" + app + "\\" + table + ".cfg");
+  externalConfigCandidates(app + "a." + table, out, isLead932);  // the extension is ".表"
+  EXPECT_EQ(out[2], app + "a.cfg");
+  EXPECT_EQ(out[3], app + "a.config");
   // A home that ends in 表 still needs its separator; one in アプリ\ has it.
-  EXPECT_EQ(workingDirectoryCandidate("C:\\" + table, "jre", isLead932), "C:\\" + table + "/jre");
-  EXPECT_EQ(workingDirectoryCandidate("C:\\" + app + "\\", "jre", isLead932),
-            "C:\\" + app + "\\jre");
+  EXPECT_EQ(workingDirectoryCandidate(app + table, "jre", isLead932), app + table + "/jre");
+  EXPECT_EQ(workingDirectoryCandidate(app, "jre", isLead932), app + "jre");
 }
 
 }  // namespace

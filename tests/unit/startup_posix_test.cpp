@@ -65,17 +65,13 @@ class SingleInstance : public ::testing::Test {
     char pattern[] = "/tmp/qlx-unit-runtime-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     runtime_ = pattern;
-    const char* previous = getenv("XDG_RUNTIME_DIR");
-    if (previous != nullptr) previous_ = previous;
-    setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", pattern, 1);
   }
   void TearDown() override {
-    if (previous_.empty()) unsetenv("XDG_RUNTIME_DIR");
-    else setenv("XDG_RUNTIME_DIR", previous_.c_str(), 1);
+    unsetenv("XDG_RUNTIME_DIR");
     (void)!system(("rm -rf " + runtime_).c_str());
   }
   std::string runtime_;
-  std::string previous_;
 };
 
 std::string uniqueName(const char* tag) {
@@ -128,7 +124,8 @@ TEST_F(SingleInstance, LockIsPrivateToItsUser) {
             }),
             0);
   struct stat st;
-  std::string file = runtime_ + "/qlx-unit-test%2Fusers%2F" + std::to_string(getpid()) + ".qlx.mutex";
+  std::string file =
+      runtime_ + "/qlx-unit-test%2Fusers%2F" + std::to_string(getpid()) + ".qlx.mutex";
   ASSERT_EQ(stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   ASSERT_TRUE(acquireSingleInstance(name));  // held by this process from here on
