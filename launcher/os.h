@@ -23,8 +23,8 @@ struct DirEntry {
 struct FileIdentity {
   uint64_t volume = 0;
   uint64_t index = 0;
-  bool operator<(const FileIdentity& other) const {
-    return volume != other.volume ? volume < other.volume : index < other.index;
+  bool operator==(const FileIdentity& other) const {
+    return volume == other.volume && index == other.index;
   }
 };
 

@@ -3,7 +3,7 @@
 // of it. Entries are built by concatenation and never normalised.
 #include "vm/classpath.h"
 
-#include <set>
+#include <algorithm>
 #include <vector>
 
 #include "launcher/config.h"
@@ -37,7 +37,10 @@ class ArchiveWalk {
     std::string dir = directory;
     if (!endsWithSeparator(dir, isNarrowLeadByte)) dir += '/';
     FileIdentity identity;
-    if (os_.directoryIdentity(dir, identity) && !walked_.insert(identity).second) return;
+    if (os_.directoryIdentity(dir, identity)) {
+      if (std::find(walked_.begin(), walked_.end(), identity) != walked_.end()) return;
+      walked_.push_back(identity);
+    }
     std::vector<DirEntry> entries;
     if (!os_.listDirectory(dir + "*", entries)) return;
     for (const DirEntry& entry : entries) {
@@ -55,7 +58,9 @@ class ArchiveWalk {
  private:
   Os& os_;
   std::string& out_;
-  std::set<FileIdentity> walked_;
+  // Library trees hold few directories; a list keeps the stub smaller than
+  // a tree-based set would.
+  std::vector<FileIdentity> walked_;
 };
 
 void appendEnvironmentEntry(Os& os, const char* name, std::string& out) {
