@@ -52,13 +52,16 @@ def test_options_in_order_with_the_class_path_first_on_the_executable(app):
 
 
 def test_class_path_gathers_configured_entries_after_the_executable(app, tmp_path):
-    a = app("classpath lib\\x.jar\njava_classpath first.jar\n")
+    a = app("classpath lib\\x.jar\njava_classpath first.jar\nlibs lib\n")
+    (a.dir / "lib").mkdir()
+    (a.dir / "lib" / "y.jar").write_bytes(b"")
+    (a.dir / "lib" / "loop").symlink_to(".")  # one directory, walked once
     r = a.run("/test", env={"CLASSPATH": "Q:\\env.jar"})
     assert r.returncode == 0, r.explain()
     home = win(a.dir) + "\\"
     # First half (executable, java_classpath), ";", second half (";" before
-    # each classpath entry, then the environment).
-    cp = f"{win(a.exe)};{home}first.jar;;{home}lib\\x.jar;Q:\\env.jar"
+    # each classpath entry, the archives below libs, then the environment).
+    cp = f"{win(a.exe)};{home}first.jar;;{home}lib\\x.jar;{home}lib/y.jar;Q:\\env.jar"
     assert f"-Djava.class.path={cp}" in r.options
     assert f"-Dqlx.class.path={cp}" in r.options
 
