@@ -89,7 +89,9 @@ bool isPrivateDirectory(const std::string& path) {
 // Where the lock files go, with a trailing '/': the session's runtime
 // directory, else a directory of this user's own in /tmp, made here. Empty
 // when neither is private, which someone else can cause (by taking the /tmp
-// name first); `why` then says what is wrong.
+// name first); `why` then says what is wrong. A start without the session's
+// runtime directory (from cron, say) uses the other place, as a Windows
+// start in another logon session sees other mutex names.
 std::string lockDirectory(std::string& why) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && runtime[0] == '/' && isPrivateDirectory(runtime)) {
