@@ -82,8 +82,9 @@ std::string wildcardValue(const LauncherContext& c) {
 std::string singleInstanceValue(const LauncherContext& c) {
   return lookupValue(c, "singleinstance", false, true);
 }
+// Kept in UTF-8: a class name goes to the VM, not to the operating system.
 std::string mainClassValue(const LauncherContext& c) {
-  return lookupValue(c, "mainclass", true, true);
+  return lookupValue(c, "mainclass", true, false);
 }
 std::string minJreValue(const LauncherContext& c) { return lookupValue(c, "minjre", false, true); }
 std::string maxJreValue(const LauncherContext& c) { return lookupValue(c, "maxjre", false, true); }

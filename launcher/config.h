@@ -27,7 +27,7 @@ void lookupValues(const LauncherContext& context, std::string_view key, const Va
 std::string appidValue(const LauncherContext& context);
 std::string wildcardValue(const LauncherContext& context);
 std::string singleInstanceValue(const LauncherContext& context);
-std::string mainClassValue(const LauncherContext& context);
+std::string mainClassValue(const LauncherContext& context);  // kept in UTF-8
 std::string minJreValue(const LauncherContext& context);
 std::string maxJreValue(const LauncherContext& context);
 std::string mainArgvValue(const LauncherContext& context);

@@ -42,12 +42,12 @@ void appendConfigurationText(std::string& out, const uint8_t* bytes, size_t leng
   }
 }
 
-void externalConfigCandidates(const std::string& applicationPath, std::string out[4]) {
+void externalConfigCandidates(const std::string& applicationPath, std::string out[4],
+                              LeadByteTest isLead) {
   out[0] = applicationPath + ".cfg";
   out[1] = applicationPath + ".config";
-  const size_t lastSep = applicationPath.find_last_of("\\/");
-  const size_t dot = applicationPath.rfind('.');
-  if (dot == std::string::npos || (lastSep != std::string::npos && dot < lastSep)) {
+  const size_t dot = splitNarrowPath(applicationPath, isLead).extensionDot;
+  if (dot == std::string::npos) {
     out[2] = out[0];
     out[3] = out[1];
   } else {
@@ -57,8 +57,8 @@ void externalConfigCandidates(const std::string& applicationPath, std::string ou
   }
 }
 
-std::string homeOf(const std::string& path) {
-  const size_t lastSep = path.find_last_of("\\/");
+std::string homeOf(const std::string& path, LeadByteTest isLead) {
+  const size_t lastSep = splitNarrowPath(path, isLead).lastSeparator;
   return lastSep == std::string::npos ? std::string() : path.substr(0, lastSep + 1);
 }
 
@@ -66,12 +66,12 @@ void refreshStartDirectory(LauncherContext& context) { context.startDirectory = 
 
 void loadConfiguration(LauncherContext& context) {
   context.startDirectory = currentDirectory();
-  context.applicationPath = executablePath();
+  context.applicationPath = executablePath(&context.applicationPathFaithful);
   context.applicationHome = homeOf(context.applicationPath);
 
   std::string embedded;
   {
-    MappedFile file(context.applicationPath);
+    MappedFile file{OwnExecutable{}};
     const int64_t archiveLength = archiveLengthFromSlot();
     if (!file.valid()) {
       context.payload = PayloadLayout{};

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "launcher/payload.h"
+#include "launcher/text.h"
 
 namespace qlx {
 
@@ -13,6 +14,7 @@ struct LauncherContext {
   std::string configText;        // UTF-8; external part first, then the embedded block
   size_t externalLength = 0;     // bytes of configText that came from the external file
   std::string applicationPath;   // full path of the executable
+  bool applicationPathFaithful = true;  // false: the ANSI code page cannot spell it
   std::string applicationHome;   // its directory with the trailing separator
   std::string startDirectory;    // current directory, ending in a separator
   std::string vmValue;           // cached `vm` key, empty until first asked
@@ -25,7 +27,8 @@ struct LauncherContext {
 void appendConfigurationText(std::string& out, const uint8_t* bytes, size_t length);
 
 // Candidate names of the external configuration file, in the order tried.
-void externalConfigCandidates(const std::string& applicationPath, std::string out[4]);
+void externalConfigCandidates(const std::string& applicationPath, std::string out[4],
+                              LeadByteTest isLead = isNarrowLeadByte);
 
 // Fills the context from the running executable (its path, its payload and
 // the external configuration file). Platform work is in
@@ -42,7 +45,10 @@ void refreshStartDirectory(LauncherContext& context);
 int64_t archiveLengthFromSlot();
 
 // Platform side (launcher_context_win.cpp / launcher_context_posix.cpp).
-std::string executablePath();    // GetModuleFileNameA(NULL, 260) / /proc/self/exe
+// The executable's path as narrow text (/proc/self/exe on Linux). On
+// Windows, when the ANSI code page cannot spell it, its short form if that
+// can; else the lossy form, and `faithful` (when given) becomes false.
+std::string executablePath(bool* faithful = nullptr);
 std::string currentDirectory();  // GetCurrentDirectoryA(260), separator appended
 // Whole file, when the access test for reading and the open both succeed.
 bool readConfigFile(const std::string& path, std::string& out);
@@ -50,6 +56,6 @@ bool readConfigFile(const std::string& path, std::string& out);
 void setProcessEnvironment(const std::string& name, const std::string& value);
 
 // Application home of a path: up to and including its last '\' or '/'.
-std::string homeOf(const std::string& path);
+std::string homeOf(const std::string& path, LeadByteTest isLead = isNarrowLeadByte);
 
 }  // namespace qlx

@@ -12,7 +12,8 @@
 
 namespace qlx {
 
-std::string executablePath() {
+std::string executablePath(bool* faithful) {
+  if (faithful != nullptr) *faithful = true;  // narrow text is UTF-8: every name has a form
   std::vector<char> buffer(PATH_MAX + 1);
   const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
   if (length <= 0) return {};

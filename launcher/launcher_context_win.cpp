@@ -7,16 +7,70 @@
 #include <stdlib.h>
 
 #include "launcher/handle_win.h"
+#include "launcher/module_path_win.h"
 #include "launcher/text.h"
 
 namespace qlx {
 
-std::string executablePath() {
-  char buffer[MAX_PATH];
-  DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  // A path cut at MAX_PATH would name some other file: treat it as unknown.
-  if (length == 0 || length >= MAX_PATH) return std::string();
-  return std::string(buffer, length);
+std::wstring executablePathWide() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD length = GetModuleFileNameW(nullptr, &buffer[0], size);
+    if (length == 0) return std::wstring();
+    if (length < size) return buffer.substr(0, length);
+    if (size >= 32768) return std::wstring();  // longer than any Windows path
+    buffer.resize(size * 2);
+  }
+}
+
+namespace {
+
+// The ANSI form of a wide path, false when some character has none (it
+// would come out as '?', naming no file at all).
+bool ansiExactly(const std::wstring& wide, std::string& out) {
+  out.clear();
+  if (wide.empty()) return true;
+  const int count = static_cast<int>(wide.size());
+  // Code page 65001 can spell everything, and refuses the loss check.
+  const bool utf8 = GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL lossy = FALSE;
+  BOOL* lossCheck = utf8 ? nullptr : &lossy;
+  const int length =
+      WideCharToMultiByte(CP_ACP, flags, wide.data(), count, nullptr, 0, nullptr, lossCheck);
+  if (length <= 0) return false;
+  out.resize(static_cast<size_t>(length));
+  WideCharToMultiByte(CP_ACP, flags, wide.data(), count, &out[0], length, nullptr, lossCheck);
+  return !lossy;
+}
+
+std::wstring shortPathOf(const std::wstring& wide) {
+  const DWORD needed = GetShortPathNameW(wide.c_str(), nullptr, 0);
+  if (needed == 0) return std::wstring();
+  std::wstring buffer(needed, L'\0');
+  const DWORD length = GetShortPathNameW(wide.c_str(), &buffer[0], needed);
+  return length > 0 && length < needed ? buffer.substr(0, length) : std::wstring();
+}
+
+}  // namespace
+
+std::string executablePath(bool* faithful) {
+  if (faithful != nullptr) *faithful = true;
+  const std::wstring wide = executablePathWide();
+  std::string narrow;
+  bool exact = ansiExactly(wide, narrow);
+  // A folder the code page cannot spell usually still has a short name
+  // that it can, naming the same file for every narrow call that follows.
+  std::string shortNarrow;
+  if (!exact && ansiExactly(shortPathOf(wide), shortNarrow) && !shortNarrow.empty()) {
+    narrow = shortNarrow;
+    exact = true;
+  }
+  // A path longer than the narrow calls take would name some other file.
+  if (narrow.size() >= MAX_PATH) return std::string();
+  if (faithful != nullptr) *faithful = exact;
+  return narrow;
 }
 
 std::string currentDirectory() {
@@ -24,7 +78,7 @@ std::string currentDirectory() {
   DWORD length = GetCurrentDirectoryA(MAX_PATH, buffer);
   std::string result;
   if (length > 0 && length < MAX_PATH) result.assign(buffer, length);
-  if (!endsWithSeparator(result)) result += '/';
+  if (!endsWithSeparator(result, isNarrowLeadByte)) result += '/';
   return result;
 }
 

@@ -28,6 +28,8 @@ MappedFile::MappedFile(const std::string& path) {
   close(fd);  // the mapping keeps the file's pages
 }
 
+MappedFile::MappedFile(OwnExecutable) : MappedFile(std::string("/proc/self/exe")) {}
+
 MappedFile::~MappedFile() {
   handle_ = nullptr;  // Linux needs no mapping handle beside the view
   if (data_ != nullptr) munmap(const_cast<uint8_t*>(data_), static_cast<size_t>(size_));

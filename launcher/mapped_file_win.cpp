@@ -3,12 +3,21 @@
 #include "launcher/mapped_file.h"
 
 #include "launcher/handle_win.h"
+#include "launcher/module_path_win.h"
 
 namespace qlx {
 
-MappedFile::MappedFile(const std::string& path) {
-  ScopedKernelHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+MappedFile::MappedFile(const std::string& path)
+    : MappedFile(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+
+MappedFile::MappedFile(OwnExecutable)
+    : MappedFile(CreateFileW(executablePathWide().c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+
+MappedFile::MappedFile(void* openedFile) {
+  ScopedKernelHandle file(openedFile);
   if (!file) return;
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return;

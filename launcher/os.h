@@ -18,6 +18,16 @@ struct DirEntry {
   bool isDirectory = false;
 };
 
+// Which directory a path names, whatever link or junction led there:
+// device and inode on Linux, volume serial number and file index on Windows.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileIdentity& other) const {
+    return volume == other.volume && index == other.index;
+  }
+};
+
 enum class RegistryRoot { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
 
 struct RegistryData {
@@ -46,6 +56,14 @@ class Os {
   // listing order, "." and ".." included when they match. False when the
   // directory cannot be listed.
   virtual bool listDirectory(const std::string& pattern, std::vector<DirEntry>& out) = 0;
+
+  // The identity of the directory `path` names, links followed. False when
+  // it cannot be told (the caller then has only its depth limit).
+  virtual bool directoryIdentity(const std::string& path, FileIdentity& out) {
+    (void)path;
+    (void)out;
+    return false;
+  }
 
   // One registry value of the launcher's own registry view. False when the
   // key or value cannot be read.

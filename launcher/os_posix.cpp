@@ -71,6 +71,14 @@ class PosixOs : public Os {
     return any;
   }
 
+  bool directoryIdentity(const std::string& path, FileIdentity& out) override {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+    out.volume = static_cast<uint64_t>(info.st_dev);
+    out.index = static_cast<uint64_t>(info.st_ino);
+    return true;
+  }
+
   bool readRegistry(RegistryRoot, const std::string&, const std::string&, RegistryData&) override {
     return false;
   }

@@ -59,6 +59,19 @@ class WindowsOs final : public Os {
     return true;
   }
 
+  bool directoryIdentity(const std::string& path, FileIdentity& out) override {
+    // No access rights are needed to read the identity; backup semantics
+    // is what lets CreateFile open a directory at all.
+    ScopedKernelHandle directory(CreateFileA(
+        path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!directory || !GetFileInformationByHandle(directory.get(), &info)) return false;
+    out.volume = info.dwVolumeSerialNumber;
+    out.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+  }
+
   bool readRegistry(RegistryRoot root, const std::string& subkey, const std::string& valueName,
                     RegistryData& out) override {
     HKEY opened = nullptr;

@@ -49,7 +49,7 @@ int refuseDamagedFile(PayloadStatus status) {
 
 // The file on disk must still be the one the generator digested.
 bool fileUnchanged(const LauncherContext& context) {
-  MappedFile file(context.applicationPath);
+  MappedFile file{OwnExecutable{}};
   const PayloadLayout& layout = context.payload;
   if (!file.valid() || file.size() != layout.fileSize || layout.digestOffset < 0 ||
       static_cast<uint64_t>(layout.digestOffset) + kDigestSize > file.size()) {
@@ -95,13 +95,14 @@ void trayCleanup() {}                                   // step 20
 
 }  // namespace
 
-std::string workingDirectoryCandidate(const std::string& base, const std::string& path) {
+std::string workingDirectoryCandidate(const std::string& base, const std::string& path,
+                                      LeadByteTest isLead) {
   if ((!path.empty() && path[0] == '/') || (path.size() > 1 && path[1] == ':')) return path;
   if (path.empty() || path[0] != '\\') {
     // Without a home directory there is nothing to resolve against; the
     // path then stays relative to the current directory.
     if (base.empty()) return path;
-    return endsWithSeparator(base) ? base + path : base + "/" + path;
+    return endsWithSeparator(base, isLead) ? base + path : base + "/" + path;
   }
   // A path from the root of the program's drive.
   if (base.find(':') == 1) return base.substr(0, 2) + path;

@@ -4,12 +4,15 @@
 
 #include <string>
 
+#include "launcher/text.h"
+
 namespace qlx {
 
 int runLauncher(int argc, char** argv);
 
 // Candidate working directory for `forcecwd` resolved against `base`.
-std::string workingDirectoryCandidate(const std::string& base, const std::string& path);
+std::string workingDirectoryCandidate(const std::string& base, const std::string& path,
+                                      LeadByteTest isLead = isNarrowLeadByte);
 
 // Single-instance mutex name: appid (or the application path) with ':' and
 // '\' replaced by '.', plus ".qlx.mutex".

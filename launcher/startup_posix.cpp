@@ -1,16 +1,20 @@
 // Linux side of the start-up steps: locale, working directory, the
 // single-instance lock and the raw command line.
 //
-// The single-instance "mutex" is an flock() on a file in /tmp named after the
-// mutex name. Like a Windows mutex it is released by the kernel when the
-// process ends in any way (SIGKILL included), so a crashed first instance
-// never blocks later starts; the lock file itself stays behind, empty.
+// The single-instance "mutex" is an flock() on a file named after the mutex
+// name. Like a Windows mutex it is released by the kernel when the process
+// ends in any way (SIGKILL included), so a crashed first instance never
+// blocks later starts; the lock file itself stays behind, empty. And like a
+// mutex name, which is private to its logon session, the file lives where
+// only its user can write: nobody else can hold it, swap it or plant
+// something at its name.
 #include "launcher/startup.h"
 
 #include <cerrno>
 #include <climits>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -23,9 +27,6 @@
 namespace qlx {
 namespace {
 
-// Directory of the lock files: fixed, so that every start of a program finds
-// the same file whatever its environment says (TMPDIR may differ).
-constexpr const char* kLockDirectory = "/tmp/";
 constexpr size_t kMaxFileName = 255;
 
 // Collapses ".", ".." and repeated separators of an absolute path without
@@ -78,26 +79,62 @@ std::string lockFileName(const std::string& mutexName) {
   return escaped.substr(0, kMaxFileName - std::strlen(tail)) + tail;
 }
 
-// Opens the lock file, creating it when missing. An existing file is opened
-// without O_CREAT: with fs.protected_regular set, O_CREAT on another user's
-// file in /tmp fails, which would lock out every user but the first.
-// O_NOFOLLOW: /tmp is shared, so a planted link is never followed.
-// O_CLOEXEC: a child that inherited the descriptor would keep the lock after
-// this process has gone.
-int openLockFile(const std::string& path) {
-  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC;
+// A directory that only this user can write into, reached without a link.
+bool isPrivateDirectory(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Where the lock files go, with a trailing '/': the session's runtime
+// directory, else a directory of this user's own in /tmp, made here. Empty
+// when neither is private, which someone else can cause (by taking the /tmp
+// name first); `why` then says what is wrong. A start without the session's
+// runtime directory (from cron, say) uses the other place, as a Windows
+// start in another logon session sees other mutex names.
+std::string lockDirectory(std::string& why) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/' && isPrivateDirectory(runtime)) {
+    return std::string(runtime) + "/";
+  }
+  const std::string own = "/tmp/qlx-" + std::to_string(static_cast<unsigned long>(geteuid()));
+  if (mkdir(own.c_str(), 0700) != 0 && errno != EEXIST) {
+    why = own + ": " + std::strerror(errno);
+    return std::string();
+  }
+  if (!isPrivateDirectory(own)) {
+    why = own + " is not a directory that only this user can write";
+    return std::string();
+  }
+  return own + "/";
+}
+
+// Opens the lock file, creating it when missing. Whatever stands at the
+// name, the launcher neither waits nor follows it elsewhere: O_NONBLOCK so a
+// FIFO or device cannot stall the open, O_NOFOLLOW so a link is refused,
+// and the kind checked on what was opened. O_CLOEXEC: a child that
+// inherited the descriptor would keep the lock after this process has gone.
+int openLockFile(const std::string& path, std::string& why) {
+  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   for (int attempt = 0; attempt < 3; ++attempt) {
     int fd = open(path.c_str(), kFlags);
-    if (fd >= 0 || errno != ENOENT) return fd;
-    fd = open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
-    if (fd >= 0) {
-      // Readable by everyone whatever the umask, so that other users can
-      // open the file to take the lock.
-      (void)fchmod(fd, 0644);
-      return fd;
+    if (fd < 0 && errno == ENOENT) {
+      fd = open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
+      if (fd < 0 && errno == EEXIST) continue;  // created meanwhile by another start: open it
     }
-    if (errno != EEXIST) return -1;  // else created meanwhile by another start: open it
+    if (fd < 0) {
+      why = std::to_string(errno) + " (" + path + ": " + std::strerror(errno) + ")";
+      return -1;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+      close(fd);
+      why = "the lock file " + path + " is not a regular file";
+      return -1;
+    }
+    return fd;
   }
+  why = "the lock file " + path + " keeps vanishing";
   return -1;
 }
 
@@ -134,17 +171,24 @@ std::string fullPathName(const std::string& candidate) {
 bool setWorkingDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
 
 bool acquireSingleInstance(const std::string& mutexName) {
-  std::string path = std::string(kLockDirectory) + lockFileName(mutexName);
-  int fd = openLockFile(path);
+  std::string why;
+  const std::string directory = lockDirectory(why);
+  if (directory.empty()) {
+    // Refusing to start here would let another user lock this one out, the
+    // very thing the private place is for: run unguarded, and say so.
+    std::fprintf(stderr, "Single-instance check skipped: %s.\n", why.c_str());
+    return true;
+  }
+  int fd = openLockFile(directory + lockFileName(mutexName), why);
   if (fd < 0) {
-    std::printf("CreateMutex error: %d\n", errno);
+    // Like a failing CreateMutexA: reported, and counted as another instance.
+    std::printf("CreateMutex error: %s\n", why.c_str());
     return false;
   }
   // The Windows launcher waits 100 ms for the mutex; do the same by polling.
   for (int attempt = 0; attempt <= 10; ++attempt) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;  // fd kept open: lock held until exit
     if (errno != EWOULDBLOCK && errno != EINTR) {
-      // Like a failing CreateMutexA: reported, and counted as another instance.
       std::printf("CreateMutex error: %d\n", errno);
       break;
     }

@@ -144,6 +144,49 @@ std::string narrowToUtf8(std::string_view narrow) {
   return utf16ToUtf8(wide.data(), wide.size());
 }
 
+std::string toModifiedUtf8(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  const auto continuation = [&](size_t at) {
+    return at < utf8.size() && (static_cast<unsigned char>(utf8[at]) & 0xC0) == 0x80;
+  };
+  const auto appendUnit = [&](uint32_t unit) {
+    out += static_cast<char>(0xE0 | (unit >> 12));
+    out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (unit & 0x3F));
+  };
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    if (lead < 0x80) {
+      out += static_cast<char>(lead);
+      ++i;
+    } else if (lead >= 0xC2 && lead <= 0xDF && continuation(i + 1)) {
+      out.append(utf8, i, 2);
+      i += 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF && continuation(i + 1) && continuation(i + 2)) {
+      out.append(utf8, i, 3);
+      i += 3;
+    } else if (lead >= 0xF0 && lead <= 0xF4 && continuation(i + 1) && continuation(i + 2) &&
+               continuation(i + 3)) {
+      const uint32_t cp = ((lead & 0x07u) << 18) |
+                          ((static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu) << 12) |
+                          ((static_cast<unsigned char>(utf8[i + 2]) & 0x3Fu) << 6) |
+                          (static_cast<unsigned char>(utf8[i + 3]) & 0x3Fu);
+      if (cp >= 0x10000 && cp <= 0x10FFFF) {
+        appendUnit(0xD800 + ((cp - 0x10000) >> 10));
+        appendUnit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+      } else {
+        out += '?';
+      }
+      i += 4;
+    } else {
+      out += '?';
+      ++i;
+    }
+  }
+  return out;
+}
+
 static int foldCase(char c) { return std::tolower(static_cast<unsigned char>(c)); }
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
@@ -160,6 +203,26 @@ bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool endsWithSeparator(std::string_view path) { return !path.empty() && isSeparator(path.back()); }
+
+PathSplit splitNarrowPath(std::string_view path, LeadByteTest isLead) {
+  PathSplit split;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const char c = path[i];
+    if (isSeparator(c)) {
+      split.lastSeparator = i;
+      split.extensionDot = std::string_view::npos;
+    } else if (c == '.') {
+      split.extensionDot = i;
+    } else if (isLead(static_cast<unsigned char>(c))) {
+      ++i;  // its trail byte is part of the character, whatever its value
+    }
+  }
+  return split;
+}
+
+bool endsWithSeparator(std::string_view path, LeadByteTest isLead) {
+  return !path.empty() && splitNarrowPath(path, isLead).lastSeparator == path.size() - 1;
+}
 
 bool equalsAsciiIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

@@ -38,6 +38,11 @@ std::string utf8ToNarrow(std::string_view utf8);
 // Narrow text re-encoded as UTF-8: unchanged when every byte is below 0x80.
 std::string narrowToUtf8(std::string_view narrow);
 
+// UTF-8 as JNI's modified UTF-8 (what FindClass and NewStringUTF take):
+// characters beyond U+FFFF become two encoded surrogates, and bytes that
+// form no valid sequence become '?' rather than reaching the VM malformed.
+std::string toModifiedUtf8(std::string_view utf8);
+
 // Case-insensitive comparison in the current locale (narrow text).
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 bool startsWithIgnoreCase(std::string_view text, std::string_view prefix);
@@ -48,5 +53,25 @@ bool equalsAsciiIgnoreCase(std::string_view a, std::string_view b);
 
 bool endsWithSeparator(std::string_view path);  // ends in '\' or '/'
 bool isSeparator(char c);
+
+// Whether a byte of narrow text starts a two-byte character. In the double-
+// byte code pages (932, 936, 949, 950) the second byte may be 0x5C, a '\'
+// that is no separator: 表 in code page 932 is 95 5C.
+using LeadByteTest = bool (*)(unsigned char byte);
+// The ANSI code page's rule: IsDBCSLeadByte on Windows; never on Linux,
+// where narrow text is UTF-8 and no byte inside a character is a separator
+// (paths_win.cpp / paths_posix.cpp).
+bool isNarrowLeadByte(unsigned char byte);
+
+// Where the last '\' or '/' of a narrow path is (npos when none), and
+// where the last '.' after it is (npos when none), reading the path
+// character by character so trail bytes are never taken for either.
+struct PathSplit {
+  size_t lastSeparator = std::string_view::npos;
+  size_t extensionDot = std::string_view::npos;
+};
+PathSplit splitNarrowPath(std::string_view path, LeadByteTest isLead);
+// endsWithSeparator by the same reading.
+bool endsWithSeparator(std::string_view path, LeadByteTest isLead);
 
 }  // namespace qlx

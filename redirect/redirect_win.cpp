@@ -40,13 +40,13 @@ HANDLE duplicateOf(HANDLE handle, BOOL inheritable) {
   return copy;
 }
 
+// Append-only access, not a write handle moved to the end once: every
+// write through it (ours, the VM's, a child's) lands at the end the file has
+// at that moment, so instances sharing one log never overwrite each other.
 HANDLE openFileTarget(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
-  SetFilePointer(file, 0, nullptr, FILE_END);
-  return file;
+  return CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                     FILE_ATTRIBUTE_ARCHIVE, nullptr);
 }
 
 // Starts `commandLine` with the read end of a new pipe as its standard

@@ -3,6 +3,7 @@
 // of it. Entries are built by concatenation and never normalised.
 #include "vm/classpath.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "launcher/config.h"
@@ -13,9 +14,8 @@ namespace qlx {
 
 namespace {
 
-// Archive trees deeper than this are not followed: a link or junction that
-// points back up the tree would otherwise make the walk endless (or, with
-// two of them, exponential) until the path length limit stops it.
+// Archive trees deeper than this are not followed, whatever the walk below
+// can tell about the directories it has seen.
 constexpr int kMaxArchiveDepth = 32;
 
 bool isArchiveName(const std::string& name) {
@@ -25,22 +25,43 @@ bool isArchiveName(const std::string& name) {
   return equalsAsciiIgnoreCase(extension, ".jar") || equalsAsciiIgnoreCase(extension, ".zip");
 }
 
-void collectArchivesBelow(Os& os, const std::string& directory, std::string& out, int depth) {
-  std::string dir = directory;
-  if (!endsWithSeparator(dir)) dir += '/';
-  std::vector<DirEntry> entries;
-  if (!os.listDirectory(dir + "*", entries)) return;
-  for (const DirEntry& entry : entries) {
-    if (entry.isDirectory) {
-      if (entry.name == "." || entry.name == "..") continue;
-      if (depth < kMaxArchiveDepth) collectArchivesBelow(os, dir + entry.name, out, depth + 1);
-    } else if (isArchiveName(entry.name)) {
-      out += kPathListSeparator;
-      out += dir;
-      out += entry.name;
+// One walk of a library directory. Links and junctions that point back up
+// the tree would make it list the same directories again and again (two of
+// them double the work at every level), so each directory is listed once,
+// known by its identity rather than by the path that reached it.
+class ArchiveWalk {
+ public:
+  ArchiveWalk(Os& os, std::string& out) : os_(os), out_(out) {}
+
+  void collect(const std::string& directory, int depth) {
+    std::string dir = directory;
+    if (!endsWithSeparator(dir, isNarrowLeadByte)) dir += '/';
+    FileIdentity identity;
+    if (os_.directoryIdentity(dir, identity)) {
+      if (std::find(walked_.begin(), walked_.end(), identity) != walked_.end()) return;
+      walked_.push_back(identity);
+    }
+    std::vector<DirEntry> entries;
+    if (!os_.listDirectory(dir + "*", entries)) return;
+    for (const DirEntry& entry : entries) {
+      if (entry.isDirectory) {
+        if (entry.name == "." || entry.name == "..") continue;
+        if (depth < kMaxArchiveDepth) collect(dir + entry.name, depth + 1);
+      } else if (isArchiveName(entry.name)) {
+        out_ += kPathListSeparator;
+        out_ += dir;
+        out_ += entry.name;
+      }
     }
   }
-}
+
+ private:
+  Os& os_;
+  std::string& out_;
+  // Library trees hold few directories; a list keeps the stub smaller than
+  // a tree-based set would.
+  std::vector<FileIdentity> walked_;
+};
 
 void appendEnvironmentEntry(Os& os, const char* name, std::string& out) {
   const std::optional<std::string> value = os.getEnv(name);
@@ -53,7 +74,7 @@ void appendEnvironmentEntry(Os& os, const char* name, std::string& out) {
 }  // namespace
 
 void collectArchives(Os& os, const std::string& directory, std::string& out) {
-  collectArchivesBelow(os, directory, out, 0);
+  ArchiveWalk(os, out).collect(directory, 0);
 }
 
 std::string assembleClassPath(const LauncherContext& context, Os& os, bool second) {

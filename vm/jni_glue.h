@@ -28,7 +28,8 @@ jstring toJavaString(JNIEnv* env, const char* text);
 jobjectArray buildStringArray(JNIEnv* env, int count1, const char* const* list1, int count2,
                               const char* const* list2, int count3, const char* const* list3);
 
-// FindClass after '.' -> '/'; a failure is described and cleared.
+// FindClass after '.' -> '/' (name in modified UTF-8); a failure is described
+// and cleared.
 jclass findClassDotted(JNIEnv* env, const std::string& name);
 
 void callSystemExit(JNIEnv* env, int status);

@@ -48,53 +48,6 @@ void collectOptions(LauncherContext& context, VmHost& host, Os& os) {
   if (isElevated()) host.addOption("-Dqlx.is.elevated=true");
 }
 
-// NewStringUTF takes JNI's modified UTF-8: characters beyond U+FFFF as two
-// encoded surrogates. Property values are standard UTF-8, so four-byte
-// sequences are rewritten; bytes that form no valid sequence become '?'
-// rather than reaching the VM as malformed input.
-std::string toModifiedUtf8(const std::string& utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  const auto continuation = [&](size_t at) {
-    return at < utf8.size() && (static_cast<unsigned char>(utf8[at]) & 0xC0) == 0x80;
-  };
-  const auto appendUnit = [&](uint32_t unit) {
-    out += static_cast<char>(0xE0 | (unit >> 12));
-    out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (unit & 0x3F));
-  };
-  for (size_t i = 0; i < utf8.size();) {
-    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    if (lead < 0x80) {
-      out += static_cast<char>(lead);
-      ++i;
-    } else if (lead >= 0xC2 && lead <= 0xDF && continuation(i + 1)) {
-      out.append(utf8, i, 2);
-      i += 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF && continuation(i + 1) && continuation(i + 2)) {
-      out.append(utf8, i, 3);
-      i += 3;
-    } else if (lead >= 0xF0 && lead <= 0xF4 && continuation(i + 1) && continuation(i + 2) &&
-               continuation(i + 3)) {
-      const uint32_t cp = ((lead & 0x07u) << 18) |
-                          ((static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu) << 12) |
-                          ((static_cast<unsigned char>(utf8[i + 2]) & 0x3Fu) << 6) |
-                          (static_cast<unsigned char>(utf8[i + 3]) & 0x3Fu);
-      if (cp >= 0x10000 && cp <= 0x10FFFF) {
-        appendUnit(0xD800 + ((cp - 0x10000) >> 10));
-        appendUnit(0xDC00 + ((cp - 0x10000) & 0x3FF));
-      } else {
-        out += '?';
-      }
-      i += 4;
-    } else {
-      out += '?';
-      ++i;
-    }
-  }
-  return out;
-}
-
 void setSystemProperty(JNIEnv* env, const std::string& assignment) {
   const size_t eq = assignment.find('=');
   const std::string name = assignment.substr(0, eq);
@@ -161,7 +114,9 @@ int callMain(JNIEnv* env, const std::string& className, const StringList& argvLi
              const StringList& firstArgs, const StringList& secondArgs) {
   // FindClass("") is not a class lookup the VM defines; there is nothing to find.
   if (className.empty()) return kMsgMainClassNotFound;
-  jclass mainClass = findClassDotted(env, className);
+  // The configured name is UTF-8; the VM takes class names in modified
+  // UTF-8, never in the ANSI code page.
+  jclass mainClass = findClassDotted(env, toModifiedUtf8(className));
   if (mainClass == nullptr) return kMsgMainClassNotFound;
   jmethodID mainMethod = env->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");
   if (mainMethod == nullptr) {
@@ -237,6 +192,14 @@ void reportFailure(int result, const std::string& version, const std::string& mi
 
 int launchApplication(LauncherContext& context, VmHost& host, Os& os, const StringList& firstArgs,
                       const std::function<void()>& startHook, const StringList& secondArgs) {
+  // The VM takes the executable's path as narrow text (class path,
+  // qlx.app.path), and a path with '?' in place of what the code page cannot
+  // spell names no file: it would only report a main class it cannot find.
+  if (!context.applicationPathFaithful) {
+    printMessage("Java cannot be started from this folder: the system's ANSI code page cannot "
+                 "represent its name (" + context.applicationPath + ").");
+    return kMsgVmStartFailed;
+  }
   applyExports(context, os);
   collectOptions(context, host, os);
   std::string version, minimum, maximum;

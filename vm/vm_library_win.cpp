@@ -23,6 +23,23 @@ void setDllDirectory(const std::string& directory) {
   FreeLibrary(kernel);
 }
 
+bool isDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// The directory as the loader may be given it, or empty when it must not
+// be given at all. "C:" alone (the cut of C:\jvm.dll) means the current
+// directory of drive C, so it becomes that drive's root; anything else
+// that is not fully qualified would let libraries come from wherever the
+// process happens to stand.
+std::string loaderDirectory(const std::string& directory) {
+  if (directory.size() == 2 && isDriveLetter(directory[0]) && directory[1] == ':')
+    return directory + "\\";
+  const bool driveAbsolute = directory.size() > 2 && isDriveLetter(directory[0]) &&
+                             directory[1] == ':' && (directory[2] == '\\' || directory[2] == '/');
+  const bool unc = directory.size() > 2 && (directory[0] == '\\' || directory[0] == '/') &&
+                   (directory[1] == '\\' || directory[1] == '/');
+  return driveAbsolute || unc ? directory : std::string();
+}
+
 // System texts end in CR LF; written through a text-mode stream that would
 // become CR CR LF, so the text keeps bare LF and the stream adds the CR.
 std::string textModeLines(const std::string& text) {
@@ -46,9 +63,9 @@ void* loadVmLibraryFile(const std::string& path, Os& os) {
   // Discovery's paths may mix backslashes and slashes. The loader accepts
   // both, so the path, the DLL directory and the PATH entry stay exactly as
   // discovery built them.
-  const std::string runtimeDirectory = runtimeDirectoryOf(path);
+  const std::string runtimeDirectory = loaderDirectory(runtimeDirectoryOf(path));
   const std::string& file = path;
-  setDllDirectory(runtimeDirectory);
+  if (!runtimeDirectory.empty()) setDllDirectory(runtimeDirectory);
 
   HMODULE library = LoadLibraryA(file.c_str());
   if (library != nullptr) return library;
@@ -56,6 +73,10 @@ void* loadVmLibraryFile(const std::string& path, Os& os) {
   // Without a usable DLL directory the runtime's dependencies are still
   // found through PATH; the directory goes last so nothing the user put on
   // PATH is shadowed.
+  if (runtimeDirectory.empty()) {
+    reportSystemError(path);
+    return nullptr;
+  }
   std::string assignment = "PATH=";
   if (auto current = os.getEnv("PATH")) assignment += *current;
   assignment += ";";

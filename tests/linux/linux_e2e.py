@@ -53,9 +53,11 @@ def facts(stdout):
 
 
 
-def lock_file(mutex_source):
-    """The /tmp file that carries the single-instance lock of a program whose
-    mutex name comes from `mutex_source` (its appid or its path)."""
+def lock_file(mutex_source, runtime_dir=None):
+    """The file that carries the single-instance lock of a program whose
+    mutex name comes from `mutex_source` (its appid or its path): in the
+    user's runtime directory, else in the user's own directory in /tmp."""
     name = str(mutex_source).replace(":", ".").replace("\\", ".") + ".qlx.mutex"
     escaped = "".join("%{:02X}".format(ord(c)) if c in "/%" else c for c in name)
-    return Path("/tmp") / ("qlx-" + escaped)
+    directory = runtime_dir or os.environ.get("XDG_RUNTIME_DIR") or f"/tmp/qlx-{os.geteuid()}"
+    return Path(directory) / ("qlx-" + escaped)

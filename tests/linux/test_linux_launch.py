@@ -6,6 +6,8 @@ from pathlib import Path
 
 import pytest
 
+import qlxtest
+
 from linux_e2e import facts
 
 MSG_TOO_LOW = "Java virtual machine version {} is too low, require {} or higher."
@@ -233,3 +235,20 @@ def test_failure_printed_twice_when_streams_differ(wrap_probe):
     assert r.returncode == 7
     assert (app.dir / "out.log").read_text().count(MSG_NO_CLASS) == 1
     assert app.log().count(MSG_NO_CLASS) == 1
+
+
+def test_looped_library_directories_are_walked_once(wrap_probe):
+    # Links back up the tree: without a memory of walked directories the
+    # walk would list about 2^32 directories.
+    app = wrap_probe("libs lib")
+    lib = app.dir / "lib"
+    (lib / "sub").mkdir(parents=True)
+    for jar, (link, target) in zip(("x.jar", "sub/y.jar", "z.txt"),
+                                   (("a", "."), ("b", "."), ("sub/up", ".."))):
+        qlxtest.make_jar(lib / jar)
+        os.symlink(target, lib / link)
+    r = app.run("/test", "prop:java.class.path", drop_env=["CLASSPATH", "CLASS_PATH"], timeout=20)
+    assert r.returncode == 0, app.log()
+    entries = facts(r.stdout)["prop.java.class.path"].split(":")
+    assert [Path(e).name for e in entries if e.endswith(".jar")] in (["x.jar", "y.jar"],
+                                                                     ["y.jar", "x.jar"])

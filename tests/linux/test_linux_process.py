@@ -4,8 +4,10 @@ classes loading the executable as their native library, runtime discovery
 and damaged files."""
 import os
 import signal
+import stat
 import subprocess
 import time
+from pathlib import Path
 
 import pytest
 
@@ -147,6 +149,47 @@ def test_single_instance_is_per_program(wrap_probe, tmp_path, appid, shared):
         first.wait()
         for lock in locks:
             lock.unlink(missing_ok=True)
+
+
+@pytest.mark.parametrize("plant", [
+    os.mkfifo, Path.mkdir, lambda at: at.symlink_to(__file__),
+    lambda at: os.mknod(at, 0o600 | stat.S_IFCHR, os.makedev(1, 3)),  # like /dev/null
+], ids=["fifo", "directory", "symlink", "device"])
+def test_odd_file_at_the_lock_neither_blocks_nor_redirects(wrap_probe, plant):
+    app = wrap_probe("singleinstance true")
+    lock = lock_file(app.path)
+    lock.parent.mkdir(mode=0o700, exist_ok=True)
+    plant(lock)
+    try:
+        r = app.run("/test", "print:ran", timeout=20)
+        # Counted as another instance, with the reason on the line before.
+        assert r.returncode == 13
+        reason, message = out_text(r).splitlines()
+        assert reason.startswith("CreateMutex error: ") and str(lock) in reason
+        assert message == ALREADY_RUNNING
+    finally:
+        lock.rmdir() if lock.is_dir() and not lock.is_symlink() else lock.unlink()
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="needs root to make a directory of another user")
+def test_single_instance_lock_is_kept_where_only_its_user_writes(wrap_probe, tmp_path):
+    app = wrap_probe("singleinstance true")
+    runtime, foreign = tmp_path / "runtime", tmp_path / "foreign"
+    for directory in (runtime, foreign):
+        directory.mkdir(mode=0o700)
+    os.chown(foreign, 65534, 65534)
+    fallback = lock_file(app.path, f"/tmp/qlx-{os.geteuid()}")
+    fallback.unlink(missing_ok=True)
+    try:
+        for given, used in ((runtime, lock_file(app.path, runtime)), (foreign, fallback)):
+            assert app.run("/test", env={"XDG_RUNTIME_DIR": str(given)}).returncode == 0
+            assert stat.S_IMODE(used.stat().st_mode) == 0o600
+            home = used.parent.lstat()
+            assert stat.S_ISDIR(home.st_mode) and home.st_uid == os.geteuid()
+            assert home.st_mode & 0o022 == 0
+        assert list(foreign.iterdir()) == []
+    finally:
+        fallback.unlink(missing_ok=True)
 
 
 # --- the support classes load the executable ------------------------------

@@ -6,6 +6,7 @@
 
 #include "launcher/config.h"
 #include "launcher/launcher_context.h"
+#include "launcher/startup.h"
 #include "tests/unit/fake_os.h"
 
 namespace qlx {
@@ -215,6 +216,22 @@ TEST(ExternalConfigTest, HomeOf) {
   EXPECT_EQ(homeOf("C:/a\\b/c.exe"), "C:/a\\b/");
   EXPECT_EQ(homeOf("tool.exe"), "");
   EXPECT_EQ(homeOf(""), "");
+}
+
+// Code page 932: lead bytes 81-9F and E0-FC; the trail byte may be 5C.
+bool isLead932(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || byte >= 0xE0; }
+
+TEST(DoubleBytePaths, SplitOnlyAtRealSeparators) {
+  const std::string app = "C:\\\x83\x41\x83\x76\x83\x8A\\";  // C:\アプリ\ in code page 932
+  const std::string table = "\x95\x5C";                         // 表: its trail byte is a '\'
+  EXPECT_EQ(homeOf(app + table + ".exe", isLead932), app);
+  std::string out[4];
+  externalConfigCandidates(app + "a." + table, out, isLead932);  // the extension is ".表"
+  EXPECT_EQ(out[2], app + "a.cfg");
+  EXPECT_EQ(out[3], app + "a.config");
+  // A home that ends in 表 still needs its separator; one in アプリ\ has it.
+  EXPECT_EQ(workingDirectoryCandidate(app + table, "jre", isLead932), app + table + "/jre");
+  EXPECT_EQ(workingDirectoryCandidate(app, "jre", isLead932), app + "jre");
 }
 
 }  // namespace

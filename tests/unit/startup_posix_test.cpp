@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,11 +56,22 @@ TEST(FullPathName, RejectsEmptyAndOverlongResults) {
   EXPECT_EQ(fullPathName(longButShort), "/");
 }
 
-// The lock files of these tests; the launcher itself leaves its (empty)
-// lock files behind, since removing one could race with another start.
+// The lock files of these tests go to a runtime directory of their own;
+// the launcher itself leaves its (empty) lock files behind, since removing
+// one could race with another start.
 class SingleInstance : public ::testing::Test {
  protected:
-  void TearDown() override { (void)!system("rm -f /tmp/qlx-unit-test%2F*"); }
+  void SetUp() override {
+    char pattern[] = "/tmp/qlx-unit-runtime-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    runtime_ = pattern;
+    setenv("XDG_RUNTIME_DIR", pattern, 1);
+  }
+  void TearDown() override {
+    unsetenv("XDG_RUNTIME_DIR");
+    (void)!system(("rm -rf " + runtime_).c_str());
+  }
+  std::string runtime_;
 };
 
 std::string uniqueName(const char* tag) {
@@ -103,22 +115,26 @@ int inChild(Body body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
 }
 
-TEST_F(SingleInstance, LockFileServesEveryUser) {
+TEST_F(SingleInstance, LockIsPrivateToItsUser) {
   const std::string name = uniqueName("users");
-  // Created under a strict umask, the file must still be readable by all.
+  // Created under a lax umask, the file is still for its user alone.
   EXPECT_EQ(inChild([&] {
-              umask(077);
+              umask(0);
               return acquireSingleInstance(name) ? 0 : 1;
             }),
             0);
   struct stat st;
-  std::string file = "/tmp/qlx-unit-test%2Fusers%2F" + std::to_string(getpid()) + ".qlx.mutex";
+  std::string file =
+      runtime_ + "/qlx-unit-test%2Fusers%2F" + std::to_string(getpid()) + ".qlx.mutex";
   ASSERT_EQ(stat(file.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_TRUE(acquireSingleInstance(name));  // held by this process from here on
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
-  // Another user takes the lock on the existing file once its holder is gone.
+  // Another user can neither reach this lock nor is refused by it: the
+  // runtime directory is not theirs, so their lock lives elsewhere.
   EXPECT_EQ(inChild([&] {
               if (setgid(65534) != 0 || setuid(65534) != 0) return 2;
+              if (open(file.c_str(), O_RDONLY) >= 0) return 3;
               return acquireSingleInstance(name) ? 0 : 1;
             }),
             0);

@@ -84,3 +84,24 @@ def test_shared_target_interleaves_both_streams(make_app):
     result = app.run("/test", script="print one;eprint two;print three")
     assert result.returncode == 0
     assert read_text(app.dir / "both.log") == b"one\ntwo\nthree\n"
+
+
+def test_two_instances_append_to_shared_logs(make_app):
+    # A writes, waits while B runs to its end, then writes again: B's lines
+    # must survive A's later writes in both redirected streams.
+    app = make_app("stdout out.log\n")
+    first = app.start("/test", script="print A-out-1;eprint A-err-1;sleep 6000;"
+                                      "print A-out-2;eprint A-err-2")
+    try:
+        assert wait_for(lambda: b"A-err-1" in read_text(app.stderr_log), 30)
+        second = app.run("/test", script="print B-out-by-second-instance;"
+                                         "eprint B-err-by-second-instance")
+        assert second.returncode == 0
+        assert first.wait(timeout=60) == 0
+    finally:
+        if first.poll() is None:
+            first.kill()
+        first.communicate()
+    for log, tag in ((app.dir / "out.log", "out"), (app.stderr_log, "err")):
+        assert read_text(log).decode().split() == [
+            f"A-{tag}-1", f"B-{tag}-by-second-instance", f"A-{tag}-2"]

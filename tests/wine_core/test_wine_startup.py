@@ -3,7 +3,7 @@ directory, and the wildcard expansion of the command line."""
 import pytest
 
 import qlxtest
-from core_support import USAGE
+from core_support import USAGE, read_text
 
 CANDIDATES = ["tool.exe.cfg", "tool.exe.config", "tool.cfg", "tool.config"]
 
@@ -130,3 +130,21 @@ def test_wildcard_expansion_reaches_the_service_switches(wildcard_files):
     # the switch itself is found in it.
     app = wildcard_files("all")
     assert app.run("/help", "*.txt").stdout == USAGE
+
+
+def test_program_in_a_folder_the_code_page_cannot_spell(make_app, tmp_path):
+    # C.UTF-8 gives Wine the ANSI code page 1252, which has no Cyrillic.
+    app = make_app("argv embedded\n", directory=tmp_path / "\u041f\u0440\u0438\u0432\u0435\u0442")
+    (app.dir / "app.exe.cfg").write_text("argv external\n")
+    log = tmp_path / "jvm.log"  # where the double's narrow calls can reach it
+    r = app.run("/test", script="eprint to the log",
+                env={"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8", "QLX_JVM_LOG": str(log)})
+    lines = read_text(log).decode("cp1252").splitlines()
+    # Payload, integrity check and both configurations read; the VM and the
+    # log beside the program reached through a name the code page can spell.
+    assert r.returncode == 0, (r.stdout, lines)
+    assert [line for line in lines if line.startswith("main arg=")] == [
+        "main arg=external", "main arg=embedded"]
+    app_path = [line for line in lines if line.startswith("option -Dqlx.app.path=")][0]
+    assert app_path.isascii() and "?" not in app_path and app_path.endswith("\\app.exe")
+    assert read_text(app.stderr_log) == b"to the log\n"

@@ -52,13 +52,16 @@ def test_options_in_order_with_the_class_path_first_on_the_executable(app):
 
 
 def test_class_path_gathers_configured_entries_after_the_executable(app, tmp_path):
-    a = app("classpath lib\\x.jar\njava_classpath first.jar\n")
+    a = app("classpath lib\\x.jar\njava_classpath first.jar\nlibs lib\n")
+    (a.dir / "lib").mkdir()
+    (a.dir / "lib" / "y.jar").write_bytes(b"")
+    (a.dir / "lib" / "loop").symlink_to(".")  # one directory, walked once
     r = a.run("/test", env={"CLASSPATH": "Q:\\env.jar"})
     assert r.returncode == 0, r.explain()
     home = win(a.dir) + "\\"
     # First half (executable, java_classpath), ";", second half (";" before
-    # each classpath entry, then the environment).
-    cp = f"{win(a.exe)};{home}first.jar;;{home}lib\\x.jar;Q:\\env.jar"
+    # each classpath entry, the archives below libs, then the environment).
+    cp = f"{win(a.exe)};{home}first.jar;;{home}lib\\x.jar;{home}lib/y.jar;Q:\\env.jar"
     assert f"-Djava.class.path={cp}" in r.options
     assert f"-Dqlx.class.path={cp}" in r.options
 
@@ -187,3 +190,14 @@ def test_non_ascii_arguments_reach_main_intact(app):
     r = a.run("/test", "na\u00efve", "\u00fcber")
     assert r.returncode == 0, r.explain()
     assert r.lines("main arg=") == ["caf\u00e9", "na\u00efve", "\u00fcber"]
+
+
+def test_non_ascii_names_reach_jni_in_modified_utf8(app):
+    # The configuration is UTF-8; class and property names go to the VM in
+    # (modified) UTF-8 whatever the ANSI code page (1252 here) would make of them.
+    a = app("property pr\u00e9nom=Zo\u00eb\n", main="a.Caf\u00e9")
+    r = a.run("/test")
+    assert r.returncode == 0, r.explain()
+    assert "findClass a/Caf\u00e9" in r.log
+    assert r.lines("main class=")[0].startswith("a/Caf\u00e9 ")
+    assert r.lines("setProperty ") == ["pr\u00e9nom=Zo\u00eb"]

@@ -144,13 +144,17 @@ def test_double_refuses_unimplemented_jni_functions_loudly(make_app, runtime, sl
 
 
 def test_library_at_the_root_of_a_drive(make_app, tmp_path):
-    # One separator only: the runtime directory is the drive itself.
+    # One separator only: the runtime directory is the drive itself, handed
+    # to the loader as its root; "C:" alone would be the working directory.
     drive_c = qlxtest.WINEPREFIX / "drive_c"
     lib = drive_c / f"qlx-vmwin-{tmp_path.name}.dll"
     place_double(lib, "jvm")
     try:
-        r = make_app(f"mainclass sample.Main\njvmdll C:\\{lib.name}\njre_order c\n").run("/test")
+        r = make_app(f"mainclass sample.Main\njvmdll C:\\{lib.name}\njre_order c\n").run(
+            "/test", env={"QLX_JVM_LOG_DLLDIR": "1", "QLX_JVM_LOG_ENV": "PATH"})
         assert r.returncode == 0, r.explain()
         assert r.library.lower() == f"c:\\{lib.name}".lower()
+        assert [d.lower() for d in r.lines("dlldir ")] == ["c:\\"]
+        assert not r.lines("env PATH=")[0].lower().endswith(";c:")
     finally:
         lib.unlink()
