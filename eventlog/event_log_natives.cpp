@@ -47,7 +47,8 @@ std::vector<uint8_t> rawData(JNIEnv* env, jbyteArray data) {
   }
   out.assign(reinterpret_cast<const uint8_t*>(bytes),
              reinterpret_cast<const uint8_t*>(bytes) + length);
-  env->ReleaseByteArrayElements(data, bytes, JNI_ABORT);  // the Java array is never written
+  env->ReleaseByteArrayElements(data, bytes,
+                                JNI_ABORT);  // the Java array is never written
   return out;
 }
 
@@ -56,7 +57,7 @@ std::vector<uint8_t> rawData(JNIEnv* env, jbyteArray data) {
 extern "C" {
 
 JNIEXPORT void JNICALL Java_com_tarnwick_qlx_EventLog_init(JNIEnv* env, jobject self,
-                                                          jstring server, jstring source) {
+                                                           jstring server, jstring source) {
   if (!qlx::hasHandleField(env, self, "h")) return;
   const std::u16string serverName = unitsOf(env, server);
   const std::u16string sourceName = unitsOf(env, source);
@@ -66,10 +67,10 @@ JNIEXPORT void JNICALL Java_com_tarnwick_qlx_EventLog_init(JNIEnv* env, jobject 
 }
 
 JNIEXPORT void JNICALL Java_com_tarnwick_qlx_EventLog_reportEvent(JNIEnv* env, jobject self,
-                                                                 jint type, jint category,
-                                                                 jint eventId,
-                                                                 jobjectArray strings,
-                                                                 jbyteArray data) {
+                                                                  jint type, jint category,
+                                                                  jint eventId,
+                                                                  jobjectArray strings,
+                                                                  jbyteArray data) {
   const intptr_t handle = qlx::getHandleField(env, self, "h");
   if (handle == 0) return;
   qlx::reportEvent(handle, static_cast<uint16_t>(type), static_cast<uint16_t>(category),

@@ -12,14 +12,14 @@
 
 namespace qlx {
 
-std::wstring executablePathWide() {
-  std::wstring buffer(MAX_PATH, L'\0');
+WideText executablePathWide() {
+  WideText buffer(MAX_PATH, u'\0');
   for (;;) {
     const DWORD size = static_cast<DWORD>(buffer.size());
-    const DWORD length = GetModuleFileNameW(nullptr, &buffer[0], size);
-    if (length == 0) return std::wstring();
+    const DWORD length = GetModuleFileNameW(nullptr, wideChars(buffer), size);
+    if (length == 0) return WideText();
     if (length < size) return buffer.substr(0, length);
-    if (size >= 32768) return std::wstring();  // longer than any Windows path
+    if (size >= 32768) return WideText();  // longer than any Windows path
     buffer.resize(size * 2);
   }
 }
@@ -28,7 +28,7 @@ namespace {
 
 // The ANSI form of a wide path, false when some character has none (it
 // would come out as '?', naming no file at all).
-bool ansiExactly(const std::wstring& wide, std::string& out) {
+bool ansiExactly(const WideText& wide, std::string& out) {
   out.clear();
   if (wide.empty()) return true;
   const int count = static_cast<int>(wide.size());
@@ -38,26 +38,26 @@ bool ansiExactly(const std::wstring& wide, std::string& out) {
   BOOL lossy = FALSE;
   BOOL* lossCheck = utf8 ? nullptr : &lossy;
   const int length =
-      WideCharToMultiByte(CP_ACP, flags, wide.data(), count, nullptr, 0, nullptr, lossCheck);
+      WideCharToMultiByte(CP_ACP, flags, wideChars(wide), count, nullptr, 0, nullptr, lossCheck);
   if (length <= 0) return false;
   out.resize(static_cast<size_t>(length));
-  WideCharToMultiByte(CP_ACP, flags, wide.data(), count, &out[0], length, nullptr, lossCheck);
+  WideCharToMultiByte(CP_ACP, flags, wideChars(wide), count, &out[0], length, nullptr, lossCheck);
   return !lossy;
 }
 
-std::wstring shortPathOf(const std::wstring& wide) {
-  const DWORD needed = GetShortPathNameW(wide.c_str(), nullptr, 0);
-  if (needed == 0) return std::wstring();
-  std::wstring buffer(needed, L'\0');
-  const DWORD length = GetShortPathNameW(wide.c_str(), &buffer[0], needed);
-  return length > 0 && length < needed ? buffer.substr(0, length) : std::wstring();
+WideText shortPathOf(const WideText& wide) {
+  const DWORD needed = GetShortPathNameW(wideChars(wide), nullptr, 0);
+  if (needed == 0) return WideText();
+  WideText buffer(needed, u'\0');
+  const DWORD length = GetShortPathNameW(wideChars(wide), wideChars(buffer), needed);
+  return length > 0 && length < needed ? buffer.substr(0, length) : WideText();
 }
 
 }  // namespace
 
 std::string executablePath(bool* faithful) {
   if (faithful != nullptr) *faithful = true;
-  const std::wstring wide = executablePathWide();
+  const WideText wide = executablePathWide();
   std::string narrow;
   bool exact = ansiExactly(wide, narrow);
   // A folder the code page cannot spell usually still has a short name

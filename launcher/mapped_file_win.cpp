@@ -12,7 +12,7 @@ MappedFile::MappedFile(const std::string& path)
                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
 
 MappedFile::MappedFile(OwnExecutable)
-    : MappedFile(CreateFileW(executablePathWide().c_str(), GENERIC_READ,
+    : MappedFile(CreateFileW(wideChars(executablePathWide()), GENERIC_READ,
                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr)) {}
 

@@ -188,7 +188,8 @@ void ServiceBridge::control(uint32_t control, JavaVM* vm,
     }
     if (thread.env() != nullptr) {
       bool called;
-      callHandler(thread.env(), &ServiceBridge::onStop_, called);  // its answer cannot veto
+      callHandler(thread.env(), &ServiceBridge::onStop_,
+                  called);  // its answer cannot veto
       startStopThread();
     }
     return;
@@ -196,7 +197,8 @@ void ServiceBridge::control(uint32_t control, JavaVM* vm,
 
   if (control == kControlPause || control == kControlContinue) {
     const bool pause = control == kControlPause;
-    jmethodID ServiceBridge::*method = pause ? &ServiceBridge::onPause_ : &ServiceBridge::onContinue_;
+    jmethodID ServiceBridge::*method =
+        pause ? &ServiceBridge::onPause_ : &ServiceBridge::onContinue_;
     bool hasMethod;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -220,7 +222,8 @@ void ServiceBridge::control(uint32_t control, JavaVM* vm,
       }
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    if (change && !stopping_ && !finished_) record_.state = pause ? kServicePaused : kServiceRunning;
+    if (change && !stopping_ && !finished_)
+      record_.state = pause ? kServicePaused : kServiceRunning;
     if (!finished_) reportLocked();
     return;
   }

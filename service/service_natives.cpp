@@ -6,9 +6,8 @@
 
 extern "C" {
 
-JNIEXPORT void JNICALL Java_com_tarnwick_qlx_ServiceStatusManager_nativeSetServiceStatus(JNIEnv*,
-                                                                                       jclass,
-                                                                                       jint status) {
+JNIEXPORT void JNICALL
+Java_com_tarnwick_qlx_ServiceStatusManager_nativeSetServiceStatus(JNIEnv*, jclass, jint status) {
   qlx::serviceBridge().statusFromJava(status);
 }
 

@@ -2,6 +2,8 @@
 // installation and replacement, its answers to controls arriving on a
 // thread of their own (as the dispatcher's), the cached argument arrays, the
 // start hook, and the exit hook that reports how the VM ended.
+#include "service/service_bridge.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,7 +13,6 @@
 
 #include "jvm_fixture.h"
 #include "launcher/os.h"
-#include "service/service_bridge.h"
 
 namespace qlx::jnitest {
 namespace {
@@ -56,12 +57,14 @@ TEST(ServiceBridgeJni, HandlerAnswersControls) {
 
   jobject pausing = newHandler(env, true, false);
   bridge.installHandler(env, pausing);
-  EXPECT_EQ(recorder.sent.back().controlsAccepted, kAcceptStop | kAcceptShutdown | kAcceptPauseContinue);
+  EXPECT_EQ(recorder.sent.back().controlsAccepted,
+            kAcceptStop | kAcceptShutdown | kAcceptPauseContinue);
   bridge.statusFromJava(kServicePaused);
   EXPECT_EQ(recorder.sent.back().state, kServicePaused);
   controlFromOtherThread(bridge, kControlContinue, &stopThread);
   EXPECT_EQ(recorder.sent.back().state, kServiceRunning);
-  controlFromOtherThread(bridge, kControlPause, &stopThread);  // onPause answers false
+  controlFromOtherThread(bridge, kControlPause,
+                         &stopThread);  // onPause answers false
   EXPECT_EQ(recorder.sent.back().state, kServiceRunning);
   EXPECT_EQ(takeCalls(env), "canPause;onContinue;onPause;");
 
@@ -73,7 +76,8 @@ TEST(ServiceBridgeJni, HandlerAnswersControls) {
   const size_t reports = recorder.sent.size();
   bridge.statusFromJava(kServicePaused);
   EXPECT_EQ(recorder.sent.size(), reports);
-  controlFromOtherThread(bridge, kControlPause, &stopThread);  // arrives anyway: onPause is asked
+  controlFromOtherThread(bridge, kControlPause,
+                         &stopThread);  // arrives anyway: onPause is asked
   EXPECT_EQ(recorder.sent.back().state, kServicePaused);
   EXPECT_EQ(takeCalls(env), "canPause;onPause;");
 

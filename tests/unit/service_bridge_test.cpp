@@ -1,12 +1,12 @@
 // How a service ends, as the status record tells the manager, and the
 // argument lists of main (no VM: the paths that call Java are proven on the
 // real JVM in tests/jni, the rest under Wine's manager).
+#include "service/service_bridge.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "service/service_bridge.h"
 
 namespace qlx {
 namespace {
@@ -21,7 +21,7 @@ void noThread() { FAIL() << "no VM: no stop thread may start"; }
 TEST(ServiceBridge, HowTheServiceEnds) {
   struct Row {
     const char* what;
-    int launchResult;       // -1: the process ends inside the VM instead
+    int launchResult;  // -1: the process ends inside the VM instead
     bool codeKnown;
     int exitCode;
     uint32_t win32, specific;
@@ -77,8 +77,8 @@ TEST(ServiceBridge, MainArgumentLists) {
   struct Row {
     const char* mainargv;
     StringList first, second;
-  } rows[] = {{"cs", {"x"}, {"a", "b"}}, {"", {"x"}, {"a", "b"}},   {"SC", {"a", "b"}, {"x"}},
-              {"c", {"x"}, {}},          {"s", {"a", "b"}, {}},      {"sx", {"x"}, {"a", "b"}}};
+  } rows[] = {{"cs", {"x"}, {"a", "b"}}, {"", {"x"}, {"a", "b"}}, {"SC", {"a", "b"}, {"x"}},
+              {"c", {"x"}, {}},          {"s", {"a", "b"}, {}},   {"sx", {"x"}, {"a", "b"}}};
   for (const Row& row : rows) {
     StringList first{"stale"}, second{"stale"};
     chooseServiceArguments(row.mainargv, commandLine, parameters, first, second);
