@@ -9,12 +9,14 @@ namespace qlx {
 struct LauncherContext;
 class VmHost;
 class InstanceChannel;
+class ReceiverBridge;
 class ServiceBridge;
 
 struct ProcessState {
   LauncherContext* context = nullptr;
   VmHost* vmHost = nullptr;
   InstanceChannel* instanceChannel = nullptr;  // attached by the instances subsystem
+  ReceiverBridge* receiverBridge = nullptr;
   bool sameDestination = false;  // stdout and stderr go to the same file: print failures once
   int argc = 0;                  // command line after the program name, for the service runtime
   char** argv = nullptr;

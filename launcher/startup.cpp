@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "instances/instance_startup.h"
 #include "launcher/arguments.h"
 #include "launcher/config.h"
 #include "launcher/digest.h"
@@ -79,17 +80,9 @@ void applyRedirection(const LauncherContext& context) {
   processState().sameDestination = !outputTarget.empty() && outputTarget == errorTarget;
 }
 
-// --- Seams of the instances and tray subsystems ---------------------------
-// The shared instance table and the instance channel (the table memory
-// chosen from `appid`, the channel registering this process, its receiver
-// thread and the handover of arguments to the first instance) and the tray
-// window thread plug in at these points of the sequence. Until those
-// subsystems are built, each of these does nothing.
-void attachInstanceChannel(const LauncherContext&) {}  // steps 4-5
-void startInstanceReceiver() {}                         // modes custom and handover
-void handArgumentsToFirstInstance(int, char**) {}       // step 16
-void releaseInstanceTable() {}                          // steps 16 and 21
-void stopInstanceChannel() {}                           // step 22
+// --- Seams of the tray subsystem -------------------------------------------
+// The tray window thread plugs in at these points of the sequence. Until
+// that subsystem is built, each of these does nothing.
 void startTrayWindow() {}                               // step 17
 void trayCleanup() {}                                   // step 20
 
@@ -125,7 +118,7 @@ int runLauncher(int argc, char** argv) {
   if (context.payloadStatus != PayloadStatus::Ok) return refuseDamagedFile(context.payloadStatus);
 
   VmHost vmHost;  // step 3
-  attachInstanceChannel(context);
+  attachInstances(appidValue(context));  // steps 4-5: registered in every run mode
 
   ProcessState& state = processState();  // step 6
   state.context = &context;
@@ -169,7 +162,7 @@ int runLauncher(int argc, char** argv) {
     startInstanceReceiver();
     if (otherInstance) {
       handArgumentsToFirstInstance(argc > 0 ? argc - 1 : 0, argc > 0 ? argv + 1 : argv);
-      releaseInstanceTable();
+      endInstances();
       fflush(stdout);
       fflush(stderr);
       exit(kMsgAlreadyRunning);
@@ -184,8 +177,8 @@ int runLauncher(int argc, char** argv) {
   trayCleanup();        // step 20
   state.context = nullptr;
   state.vmHost = nullptr;
-  releaseInstanceTable();  // step 21
-  stopInstanceChannel();   // step 22
+  // Steps 21-22: the receiver is joined before the table memory goes.
+  endInstances();
   return exitCode;
 }
 

@@ -1,0 +1,87 @@
+// The instance message channel: moves byte messages between instances
+// through the one transfer slot of the shared table, a chunk of at most 1024
+// bytes at a time. The receiver thread moves every chunk of this process in
+// both directions and hands complete messages to the handler.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "instances/instance_messages.h"
+#include "instances/instance_platform.h"
+#include "instances/instance_registry.h"
+
+namespace qlx {
+
+class MessageHandler {
+ public:
+  virtual ~MessageHandler() = default;
+  // A complete message from `sender` (header included).
+  virtual void onMessage(uint32_t sender, const Bytes& message) = 0;
+};
+
+// A lost wake-up (PulseEvent reaches only threads waiting at that moment)
+// costs at most this long; an idle receiver wakes this often and no more.
+constexpr uint32_t kReceiverWaitMs = 250;
+// How long stop() waits for the receiver thread to finish a delivery.
+constexpr uint32_t kReceiverJoinMs = 3000;
+
+class InstanceChannel {
+ public:
+  // Registers this process in the table.
+  explicit InstanceChannel(std::unique_ptr<InstancePlatform> platform);
+  virtual ~InstanceChannel();
+  InstanceChannel(const InstanceChannel&) = delete;
+  InstanceChannel& operator=(const InstanceChannel&) = delete;
+
+  // Queues a copy for the target and returns at once.
+  void post(uint32_t target, Bytes message);
+  void startReceiver(MessageHandler* handler);
+  bool receiverStarted() const { return started_.load(); }
+  bool queueEmpty();
+  // The handover of a second launch: the arguments to the owner, then the
+  // wait for the queue (5 s) and for `answered` (50 s).
+  void sendArguments(const StringList& arguments, const std::function<bool()>& answered);
+  // Ends the receiver: wakes and joins it. False when it did not end within
+  // kReceiverJoinMs; the table memory must then stay mapped.
+  bool stop();
+
+  uint32_t ownId() { return platform_->ownProcessId(); }
+  uint32_t ownerId() { return platform_->table()->ownerProcessId.load(); }
+  InstanceRegistry& registry() { return registry_; }
+  InstancePlatform& platform() { return *platform_; }
+
+ private:
+  struct Outgoing {
+    uint32_t target;
+    Bytes bytes;
+    uint32_t sent = 0;
+    uint32_t serial = 0;
+  };
+
+  void receiverLoop();
+  // One pass after a wake-up; `changed` tells a real change from a time-out.
+  void pass(bool changed);
+  bool takeChunk(uint32_t& sender, Bytes& message);
+  void postChunk();
+  void deliver(uint32_t sender, const Bytes& message);
+
+  std::unique_ptr<InstancePlatform> platform_;
+  InstanceRegistry registry_;
+  std::mutex lock_;  // the outgoing queue
+  std::deque<std::unique_ptr<Outgoing>> queue_;
+  ChunkAssembler assembler_;
+  MessageHandler* handler_ = nullptr;
+  int32_t lastSeen_ = 0;
+  std::atomic<bool> running_{true};
+  std::atomic<bool> started_{false};
+  std::atomic<bool> finished_{false};
+  std::thread thread_;
+};
+
+}  // namespace qlx

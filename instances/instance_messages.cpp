@@ -1,0 +1,100 @@
+// Message building and parsing, and chunk reassembly with every field that
+// another process wrote checked against the others.
+#include "instances/instance_messages.h"
+
+#include <cstring>
+
+namespace qlx {
+
+namespace {
+
+void appendInt(Bytes& out, int32_t value) {
+  const uint32_t v = static_cast<uint32_t>(value);
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(v >> shift));
+}
+
+int32_t readInt(const uint8_t* at) {
+  return static_cast<int32_t>(static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
+                              static_cast<uint32_t>(at[2]) << 16 |
+                              static_cast<uint32_t>(at[3]) << 24);
+}
+
+}  // namespace
+
+Bytes buildMessage(int32_t kind, int32_t replyId, const void* payload, size_t size) {
+  Bytes message;
+  message.reserve(kMessageHeaderSize + size);
+  appendInt(message, kind);
+  appendInt(message, replyId);
+  const uint8_t* bytes = static_cast<const uint8_t*>(payload);
+  if (size > 0) message.insert(message.end(), bytes, bytes + size);
+  return message;
+}
+
+Bytes buildArgumentsMessage(const StringList& arguments) {
+  Bytes payload;
+  appendInt(payload, static_cast<int32_t>(arguments.size()));
+  for (const std::string& argument : arguments) {
+    payload.insert(payload.end(), argument.begin(), argument.end());
+    payload.push_back(0);
+  }
+  payload.push_back(0);
+  return buildMessage(kKindArguments, 0, payload.data(), payload.size());
+}
+
+bool readHeader(const Bytes& message, int32_t& kind, int32_t& replyId) {
+  if (message.size() < kMessageHeaderSize) return false;
+  kind = readInt(message.data());
+  replyId = readInt(message.data() + 4);
+  return true;
+}
+
+bool parseArguments(const uint8_t* payload, size_t size, StringList& arguments) {
+  arguments.clear();
+  if (size < 4) return false;
+  const int32_t count = readInt(payload);
+  // Every string needs at least its zero byte.
+  if (count < 0 || static_cast<size_t>(count) > size - 4) return false;
+  size_t at = 4;
+  for (int32_t i = 0; i < count; ++i) {
+    const void* end = std::memchr(payload + at, 0, size - at);
+    if (end == nullptr) return false;
+    const size_t length = static_cast<const uint8_t*>(end) - (payload + at);
+    arguments.emplace_back(reinterpret_cast<const char*>(payload + at), length);
+    at += length + 1;
+  }
+  return true;
+}
+
+bool ChunkAssembler::take(const Chunk& chunk, uint32_t& sender, Bytes& message) {
+  const uint32_t size = chunk.messageSize;
+  if (size == 0 || size > kMaxMessageSize) return false;
+  const int32_t lastIndex = static_cast<int32_t>((size - 1) / kChunkCapacityBytes);
+  if (chunk.lastIndex != lastIndex || chunk.index < 0 || chunk.index > lastIndex) return false;
+  const uint32_t offset = static_cast<uint32_t>(chunk.index) * kChunkCapacityBytes;
+  const uint32_t expected = size - offset < kChunkCapacityBytes ? size - offset : kChunkCapacityBytes;
+  if (chunk.length < 0 || static_cast<uint32_t>(chunk.length) != expected) return false;
+
+  if (chunk.index == 0) {
+    if (incoming_.size() >= kMaxIncomingMessages) incoming_.erase(incoming_.begin());
+    incoming_.push_back(Incoming{chunk.serial, chunk.sender, size, 0, Bytes()});
+  }
+  size_t found = 0;
+  while (found < incoming_.size() && incoming_[found].serial != chunk.serial) ++found;
+  if (found == incoming_.size()) return false;  // its first chunk never came
+  Incoming& in = incoming_[found];
+  if (in.sender != chunk.sender || in.size != size || in.received != chunk.index) {
+    // A lost chunk (or a sender that changed its mind): the rest cannot be right.
+    incoming_.erase(incoming_.begin() + static_cast<std::ptrdiff_t>(found));
+    return false;
+  }
+  in.bytes.insert(in.bytes.end(), chunk.data, chunk.data + chunk.length);
+  ++in.received;
+  if (chunk.index != lastIndex) return false;
+  sender = in.sender;
+  message = std::move(in.bytes);
+  incoming_.erase(incoming_.begin() + static_cast<std::ptrdiff_t>(found));
+  return true;
+}
+
+}  // namespace qlx

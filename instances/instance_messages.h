@@ -1,0 +1,75 @@
+// The messages instances send each other and their reassembly from chunks.
+// A message is a little-endian header (kind, reply id) and a payload; it
+// travels in chunks of at most 1024 bytes. Everything read here came from
+// another process and is checked before use.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "launcher/text.h"
+
+namespace qlx {
+
+using Bytes = std::vector<uint8_t>;
+
+enum MessageKind : int32_t { kKindObject = 0, kKindArguments = 1, kKindReply = 2 };
+constexpr size_t kMessageHeaderSize = 8;
+// Larger announced sizes are refused at their first chunk, so no sender can
+// make an instance reserve or collect more than this.
+constexpr uint32_t kMaxMessageSize = 64u << 20;
+// Partial messages kept at once; the oldest is dropped beyond this.
+constexpr size_t kMaxIncomingMessages = 64;
+constexpr uint32_t kChunkCapacityBytes = 1024;
+
+Bytes buildMessage(int32_t kind, int32_t replyId, const void* payload, size_t size);
+// Kind 1: the count, each argument with its zero byte, one more zero byte.
+Bytes buildArgumentsMessage(const StringList& arguments);
+// False for a message too short to have a header.
+bool readHeader(const Bytes& message, int32_t& kind, int32_t& replyId);
+// The arguments of a kind 1 payload; false when the count or a string runs
+// past the end.
+bool parseArguments(const uint8_t* payload, size_t size, StringList& arguments);
+
+struct Chunk {
+  uint32_t sender;
+  uint32_t serial;
+  int32_t index;
+  int32_t lastIndex;
+  uint32_t messageSize;
+  int32_t length;
+  const uint8_t* data;
+};
+
+class ChunkAssembler {
+ public:
+  // Takes a chunk addressed to this process. True when it completed a
+  // message, which is moved into `message` (sender in `sender`).
+  bool take(const Chunk& chunk, uint32_t& sender, Bytes& message);
+  // Discards the partial messages of senders that `alive` says are gone.
+  template <typename Alive>
+  void dropDeadSenders(Alive alive) {
+    for (size_t i = 0; i < incoming_.size();) {
+      if (alive(incoming_[i].sender)) {
+        ++i;
+      } else {
+        incoming_.erase(incoming_.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+    }
+  }
+  size_t partialMessages() const { return incoming_.size(); }
+
+ private:
+  struct Incoming {
+    uint32_t serial;
+    uint32_t sender;
+    uint32_t size;
+    int32_t received;
+    Bytes bytes;
+  };
+  std::vector<Incoming> incoming_;
+};
+
+}  // namespace qlx

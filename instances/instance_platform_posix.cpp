@@ -1,0 +1,236 @@
+// The instances platform on Linux: the table in POSIX shared memory private
+// to the user, a process-shared robust mutex for the slot and a futex on the
+// change counter instead of an event (a waiter that compares the counter
+// inside the kernel can never miss a wake-up).
+//
+// Names: "/qlx-<uid>-app-<appid>" for an application id (characters other
+// than letters, digits, '.', '_' and '-' become '_', with a hash of the id
+// so different ids never meet), "/qlx-<uid>-exe-<dev>-<inode>" for the
+// executable file itself, so copies under another path share nothing.
+//
+// Liveness: a process id counts as alive while /proc shows it running and
+// not a zombie; each instance also records its start time beside the table,
+// so an id that the system gave to another process since is not taken for
+// the instance that had it.
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <pthread.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "instances/instance_platform.h"
+
+namespace qlx {
+
+namespace {
+
+constexpr size_t kRegionSize = 8192;
+constexpr size_t kSyncOffset = 2112;
+constexpr int kStartSlots = 256;
+
+struct StartRecord {
+  std::atomic<uint32_t> pid;
+  std::atomic<uint64_t> startTime;
+};
+
+struct PosixSync {
+  std::atomic<int32_t> initState;  // 0 none, 1 being made, 2 ready
+  pthread_mutex_t mutex;
+  StartRecord starts[kStartSlots];
+};
+static_assert(kSyncOffset >= kTableSize && kSyncOffset + sizeof(PosixSync) <= kRegionSize,
+              "the synchronisation block follows the table");
+
+// "running" with its start time (clock ticks since boot); false when the id
+// is free or a zombie.
+bool processState(uint32_t pid, uint64_t& startTime) {
+  char path[64];
+  std::snprintf(path, sizeof(path), "/proc/%u/stat", pid);
+  FILE* file = std::fopen(path, "re");
+  if (file == nullptr) return false;
+  char buffer[1024];
+  const size_t length = std::fread(buffer, 1, sizeof(buffer) - 1, file);
+  std::fclose(file);
+  buffer[length] = '\0';
+  const char* at = std::strrchr(buffer, ')');  // the command name may hold anything
+  if (at == nullptr) return false;
+  ++at;
+  char state = 0;
+  for (int field = 3; field <= 22 && *at != '\0'; ++field) {
+    while (*at == ' ') ++at;
+    if (field == 3) state = *at;
+    if (field == 22) {
+      startTime = std::strtoull(at, nullptr, 10);
+      return state != 'Z' && state != 'X' && state != 'x';
+    }
+    while (*at != ' ' && *at != '\0') ++at;
+  }
+  return false;
+}
+
+long futex(std::atomic<int32_t>* word, int op, int32_t value, const timespec* timeout) {
+  return syscall(SYS_futex, reinterpret_cast<int*>(word), op, value, timeout, nullptr, 0);
+}
+
+std::string sanitized(const std::string& text) {
+  std::string out;
+  uint32_t hash = 2166136261u;
+  for (unsigned char c : text) {
+    hash = (hash ^ c) * 16777619u;
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == '_' || c == '-';
+    if (out.size() < 160) out += plain ? static_cast<char>(c) : '_';
+  }
+  char tail[16];
+  std::snprintf(tail, sizeof(tail), "-%08x", hash);
+  return out + tail;
+}
+
+class PosixInstancePlatform : public InstancePlatform {
+ public:
+  PosixInstancePlatform(void* region, int fd)
+      : region_(static_cast<unsigned char*>(region)), fd_(fd),
+        sync_(reinterpret_cast<PosixSync*>(region_ + kSyncOffset)) {
+    prepareMutex();
+    recordOwnStart();
+  }
+  ~PosixInstancePlatform() override { releaseTable(); }
+
+  InstanceTable* table() override { return reinterpret_cast<InstanceTable*>(region_); }
+  uint32_t ownProcessId() override { return static_cast<uint32_t>(getpid()); }
+
+  bool isAlive(uint32_t id) override {
+    if (id == 0 || id > static_cast<uint32_t>(INT_MAX)) return false;
+    uint64_t start = 0;
+    if (!processState(id, start)) return false;
+    for (StartRecord& record : sync_->starts) {
+      if (record.pid.load() == id) return record.startTime.load() == start;
+    }
+    return true;
+  }
+
+  // The objects live in the shared block itself: every instance has them.
+  bool hasSyncObjects() override { return true; }
+  void createSyncObjects() override {}
+  void publishedValues(uint64_t& mutexValue, uint64_t& eventValue) override {
+    mutexValue = kSyncOffset;
+    eventValue = offsetof(InstanceTable, changeCounter);
+  }
+  void attachOwner(uint32_t ownerId, uint64_t, uint64_t) override { owner_ = ownerId; }
+  bool attachedOwnerRunning() override { return owner_ != 0 && isAlive(owner_); }
+  void detachOwner() override { owner_ = 0; }
+
+  bool lockSlot() override {
+    const int result = pthread_mutex_lock(&sync_->mutex);
+    if (result == EOWNERDEAD) {
+      // Its holder died inside the test-and-set; the slot fields are whole.
+      pthread_mutex_consistent(&sync_->mutex);
+      return true;
+    }
+    return result == 0;
+  }
+  void unlockSlot() override { pthread_mutex_unlock(&sync_->mutex); }
+
+  void signalChange() override {
+    table()->changeCounter.fetch_add(1);
+    futex(&table()->changeCounter, FUTEX_WAKE, INT_MAX, nullptr);
+  }
+
+  void waitForChange(int32_t lastSeen, uint32_t timeoutMs) override {
+    timespec timeout{static_cast<time_t>(timeoutMs / 1000),
+                     static_cast<long>(timeoutMs % 1000) * 1000000L};
+    futex(&table()->changeCounter, FUTEX_WAIT, lastSeen, &timeout);
+  }
+
+  void wakeReceiver() override { futex(&table()->changeCounter, FUTEX_WAKE, INT_MAX, nullptr); }
+
+  void releaseTable() override {
+    if (region_ == nullptr) return;
+    munmap(region_, kRegionSize);
+    close(fd_);
+    region_ = nullptr;
+  }
+
+ private:
+  void prepareMutex() {
+    int32_t expected = 0;
+    if (sync_->initState.compare_exchange_strong(expected, 1)) {
+      initMutex();
+      return;
+    }
+    // Another instance is making it; one that died doing so is replaced.
+    for (int i = 0; i < 2000 && sync_->initState.load() != 2; ++i) usleep(1000);
+    if (sync_->initState.load() != 2) initMutex();
+  }
+
+  void initMutex() {
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+    pthread_mutex_init(&sync_->mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+    sync_->initState.store(2);
+  }
+
+  void recordOwnStart() {
+    const uint32_t own = ownProcessId();
+    uint64_t start = 0;
+    if (!processState(own, start)) return;
+    for (StartRecord& record : sync_->starts) {
+      uint32_t pid = record.pid.load();
+      uint64_t ignored = 0;
+      const bool reusable = pid == 0 || pid == own || !processState(pid, ignored);
+      if (reusable && record.pid.compare_exchange_strong(pid, own)) {
+        record.startTime.store(start);
+        return;
+      }
+    }
+  }
+
+  unsigned char* region_;
+  int fd_;
+  PosixSync* sync_;
+  uint32_t owner_ = 0;
+};
+
+}  // namespace
+
+std::string instanceMappingName(const std::string& appid) {
+  const std::string user = "/qlx-" + std::to_string(geteuid());
+  if (!appid.empty()) return user + "-app-" + sanitized(appid);
+  struct stat self;
+  if (stat("/proc/self/exe", &self) != 0) return std::string();
+  return user + "-exe-" + std::to_string(self.st_dev) + "-" + std::to_string(self.st_ino);
+}
+
+std::unique_ptr<InstancePlatform> openInstancePlatform(const std::string& appid) {
+  const std::string name = instanceMappingName(appid);
+  if (name.empty()) return nullptr;
+  const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return nullptr;
+  struct stat info;
+  // Another user's object at that name is not ours to trust or to use.
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
+      (info.st_size < static_cast<off_t>(kRegionSize) && ftruncate(fd, kRegionSize) != 0)) {
+    close(fd);
+    return nullptr;
+  }
+  void* region = mmap(nullptr, kRegionSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (region == MAP_FAILED) {
+    close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixInstancePlatform>(region, fd);
+}
+
+}  // namespace qlx

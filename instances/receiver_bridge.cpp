@@ -1,0 +1,412 @@
+// The receiver bridge's Java side. Deliveries run on the receiver thread,
+// attached to the VM as a daemon for one message at a time; every local
+// reference lives in a frame popped before the thread detaches.
+#include "instances/receiver_bridge.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "launcher/process_state.h"
+#include "vm/jni_glue.h"
+#include "vm/vm_host.h"
+
+namespace qlx {
+
+namespace {
+
+constexpr jint kFrame = 32;
+
+JavaVM* runningVm() {
+  VmHost* host = processState().vmHost;
+  return host != nullptr ? host->javaVm() : nullptr;
+}
+
+class DaemonAttachment {
+ public:
+  DaemonAttachment() : vm_(runningVm()) {
+    void* env = nullptr;
+    if (vm_ != nullptr && vm_->AttachCurrentThreadAsDaemon(&env, nullptr) == JNI_OK) {
+      env_ = static_cast<JNIEnv*>(env);
+    }
+  }
+  ~DaemonAttachment() {
+    if (env_ != nullptr) vm_->DetachCurrentThread();
+  }
+  DaemonAttachment(const DaemonAttachment&) = delete;
+  DaemonAttachment& operator=(const DaemonAttachment&) = delete;
+  JNIEnv* env() const { return env_; }
+
+ private:
+  JavaVM* vm_;
+  JNIEnv* env_ = nullptr;
+};
+
+using PendingReply = std::pair<int32_t, jobject>;
+
+// The loader of the receiver's class; a VM whose Class lacks getClassLoader
+// gets the system class loader, which holds the application's classes.
+jobject classLoaderOf(JNIEnv* env, jclass cls) {
+  jobject loader = nullptr;
+  jclass classClass = env->GetObjectClass(cls);
+  jmethodID getLoader = env->GetMethodID(classClass, "getClassLoader", "()Ljava/lang/ClassLoader;");
+  if (getLoader != nullptr) {
+    loader = env->CallObjectMethod(cls, getLoader);
+    if (checkException(env, true)) loader = nullptr;
+  }
+  env->DeleteLocalRef(classClass);
+  checkException(env, false);
+  if (loader != nullptr) return loader;
+  jclass loaderClass = env->FindClass("java/lang/ClassLoader");
+  jmethodID system = loaderClass != nullptr ? env->GetStaticMethodID(loaderClass, "getSystemClassLoader",
+                                                                      "()Ljava/lang/ClassLoader;")
+                                            : nullptr;
+  if (system != nullptr) loader = env->CallStaticObjectMethod(loaderClass, system);
+  if (checkException(env, false)) loader = nullptr;
+  if (loaderClass != nullptr) env->DeleteLocalRef(loaderClass);
+  return loader;
+}
+
+std::vector<PendingReply>::iterator findPending(std::vector<PendingReply>& table, int32_t id) {
+  auto at = std::lower_bound(table.begin(), table.end(), id,
+                             [](const PendingReply& entry, int32_t key) { return entry.first < key; });
+  return at != table.end() && at->first == id ? at : table.end();
+}
+
+jobject newLocal(JNIEnv* env, jobject global) {
+  return global != nullptr ? env->NewLocalRef(global) : nullptr;
+}
+
+}  // namespace
+
+void ReceiverBridge::onMessage(uint32_t sender, const Bytes& message) {
+  int32_t kind = 0, replyId = 0;
+  if (!readHeader(message, kind, replyId)) return;
+  const uint8_t* payload = message.data() + kMessageHeaderSize;
+  const size_t size = message.size() - kMessageHeaderSize;
+
+  if (kind == kKindReply && replyId == 0) {
+    // The first instance's answer to a handed-over command line, printed
+    // as text up to its first zero byte.
+    const void* end = std::memchr(payload, 0, size);
+    const size_t length = end != nullptr ? static_cast<const uint8_t*>(end) - payload : size;
+    std::fwrite(payload, 1, length, stdout);
+    std::fflush(stdout);
+    handoverDone_.store(true);
+    return;
+  }
+  if (kind != kKindObject && kind != kKindArguments && kind != kKindReply) return;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (kind == kKindReply) {
+      auto entry = findPending(pending_, replyId);
+      if (entry == pending_.end() || entry->second == nullptr) return;
+    } else if (receiver_ == nullptr || onReceive_ == nullptr) {
+      return;  // nobody to receive it
+    }
+  }
+  DaemonAttachment attachment;
+  JNIEnv* env = attachment.env();
+  if (env == nullptr || env->PushLocalFrame(kFrame) != 0) return;
+  if (kind == kKindReply) {
+    deliverReply(env, replyId, payload, size);
+  } else {
+    deliverToReceiver(env, sender, kind, replyId, payload, size);
+  }
+  checkException(env, true);
+  env->PopLocalFrame(nullptr);
+}
+
+void ReceiverBridge::deliverToReceiver(JNIEnv* env, uint32_t sender, int32_t kind,
+                                       int32_t replyId, const uint8_t* payload, size_t size) {
+  jobject receiver, loader;
+  jmethodID onReceive;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    receiver = newLocal(env, receiver_);
+    loader = newLocal(env, loader_);
+    onReceive = onReceive_;
+  }
+  if (receiver == nullptr || onReceive == nullptr) return;
+  setContextClassLoader(env, loader);
+  jobject value = nullptr;
+  if (kind == kKindObject) {
+    value = deserializeObject(env, payload, size, loader);
+  } else {
+    StringList arguments;
+    if (!parseArguments(payload, size, arguments)) return;  // runs past its end: dropped
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+    value = buildStringArray(env, static_cast<int>(pointers.size()), pointers.data(), 0, nullptr,
+                             0, nullptr);
+  }
+  if (value == nullptr) return;
+  setCurrentReply(env, sender, replyId);
+  env->CallVoidMethod(receiver, onReceive, static_cast<jint>(sender), value);
+  checkException(env, true);
+}
+
+void ReceiverBridge::deliverReply(JNIEnv* env, int32_t replyId, const uint8_t* payload,
+                                  size_t size) {
+  jobject reply, loader;
+  jmethodID set;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto entry = findPending(pending_, replyId);
+    if (entry == pending_.end() || entry->second == nullptr || replySet_ == nullptr) return;
+    reply = env->NewLocalRef(entry->second);
+    loader = newLocal(env, loader_);
+    set = replySet_;
+  }
+  if (loader != nullptr) setContextClassLoader(env, loader);
+  jobject value = deserializeObject(env, payload, size, loader);
+  if (value == nullptr) return;
+  env->CallVoidMethod(reply, set, value);
+  checkException(env, true);
+
+  std::vector<jobject> released;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto entry = findPending(pending_, replyId);
+    if (entry != pending_.end() && entry->second != nullptr) {
+      released.push_back(entry->second);
+      entry->second = nullptr;
+    }
+    if (pending_.size() > kPendingReplyLimit) {
+      // The oldest half goes unanswered; of the rest only waiting entries stay.
+      std::vector<PendingReply> kept;
+      for (size_t i = 0; i < pending_.size(); ++i) {
+        if (pending_[i].second == nullptr) continue;
+        if (i < kPendingReplyLimit / 2) {
+          released.push_back(pending_[i].second);
+        } else {
+          kept.push_back(pending_[i]);
+        }
+      }
+      pending_.swap(kept);
+    }
+  }
+  for (jobject global : released) env->DeleteGlobalRef(global);
+}
+
+size_t ReceiverBridge::pendingReplies() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return pending_.size();
+}
+
+void ReceiverBridge::setReceiver(JNIEnv* env, jobject receiver) {
+  jobject global = nullptr, loaderGlobal = nullptr;
+  jmethodID onReceive = nullptr;
+  if (receiver != nullptr) {
+    jclass cls = env->GetObjectClass(receiver);
+    onReceive = env->GetMethodID(cls, "onReceive", "(ILjava/io/Serializable;)V");
+    checkException(env, false);
+    jobject loader = classLoaderOf(env, cls);
+    if (loader != nullptr) {
+      loaderGlobal = env->NewGlobalRef(loader);
+      env->DeleteLocalRef(loader);
+    }
+    global = env->NewGlobalRef(receiver);
+    env->DeleteLocalRef(cls);
+  }
+  jobject oldReceiver, oldLoader = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    oldReceiver = receiver_;
+    receiver_ = global;
+    onReceive_ = onReceive;
+    // No receiver: incoming objects are dropped; the loader stays for replies.
+    if (receiver != nullptr) {
+      oldLoader = loader_;
+      loader_ = loaderGlobal;
+    }
+  }
+  if (oldReceiver != nullptr) env->DeleteGlobalRef(oldReceiver);
+  if (oldLoader != nullptr) env->DeleteGlobalRef(oldLoader);
+}
+
+void ReceiverBridge::sendObject(JNIEnv* env, int32_t instance, jobject object, jobject reply) {
+  if (!channel_.receiverStarted()) return;
+  const int32_t id = nextReplyId_.fetch_add(1);
+  if (reply != nullptr) {
+    jmethodID set = nullptr;
+    jclass replyInterface = env->FindClass("com/tarnwick/qlx/Instances$Reply");
+    if (replyInterface != nullptr) {
+      set = env->GetMethodID(replyInterface, "set", "(Ljava/io/Serializable;)V");
+      env->DeleteLocalRef(replyInterface);
+    }
+    checkException(env, false);
+    jobject global = env->NewGlobalRef(reply);
+    std::lock_guard<std::mutex> guard(lock_);
+    if (replySet_ == nullptr) replySet_ = set;
+    auto at = std::upper_bound(
+        pending_.begin(), pending_.end(), id,
+        [](int32_t key, const std::pair<int32_t, jobject>& entry) { return key < entry.first; });
+    pending_.insert(at, {id, global});
+  }
+  const uint32_t target = instance != 0 ? static_cast<uint32_t>(instance) : channel_.ownerId();
+  jbyteArray serialized = serializeObject(env, object);
+  if (serialized == nullptr) return;  // printed; any reply stays pending
+  const Bytes payload = payloadOf(env, serialized);
+  env->DeleteLocalRef(serialized);
+  channel_.post(target, buildMessage(kKindObject, id, payload.data(), payload.size()));
+}
+
+jobject ReceiverBridge::currentReply(JNIEnv* env) {
+  jobject threadLocal = threadLocal_.load();
+  if (threadLocal == nullptr) return nullptr;
+  jobject reply = env->CallObjectMethod(threadLocal, threadLocalGet_);
+  if (checkException(env, false)) return nullptr;
+  return reply;
+}
+
+void ReceiverBridge::answer(JNIEnv* env, jobject replyImpl, jobject object) {
+  if (!channel_.receiverStarted() || !prepareReplyClasses(env)) return;
+  jclass cls = env->GetObjectClass(replyImpl);
+  jfieldID instanceField = env->GetFieldID(cls, "p", "J");
+  jfieldID serialField = instanceField != nullptr ? env->GetFieldID(cls, "s", "J") : nullptr;
+  env->DeleteLocalRef(cls);
+  if (serialField == nullptr) {
+    checkException(env, false);
+    return;
+  }
+  const uint32_t target = static_cast<uint32_t>(env->GetLongField(replyImpl, instanceField));
+  const int32_t serial = static_cast<int32_t>(env->GetLongField(replyImpl, serialField));
+  Bytes payload;
+  if (serial == 0 && object == nullptr) {
+    // Nothing to print.
+  } else if (serial == 0 && env->IsInstanceOf(object, byteArrayClass_)) {
+    payload = payloadOf(env, static_cast<jbyteArray>(object));
+  } else if (serial == 0 && env->IsInstanceOf(object, stringClass_)) {
+    const std::string text = toNativeString(env, static_cast<jstring>(object));
+    payload.assign(text.begin(), text.end());
+  } else {
+    jbyteArray serialized = serializeObject(env, object);
+    if (serialized == nullptr) return;
+    payload = payloadOf(env, serialized);
+    env->DeleteLocalRef(serialized);
+  }
+  channel_.post(target, buildMessage(kKindReply, serial, payload.data(), payload.size()));
+}
+
+bool ReceiverBridge::prepareReplyClasses(JNIEnv* env) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (byteArrayClass_ != nullptr && stringClass_ != nullptr) return true;
+  jclass bytes = env->FindClass("[B");
+  jclass strings = bytes != nullptr ? env->FindClass("java/lang/String") : nullptr;
+  if (strings == nullptr) {
+    checkException(env, false);
+    if (bytes != nullptr) env->DeleteLocalRef(bytes);
+    return false;
+  }
+  byteArrayClass_ = static_cast<jclass>(env->NewGlobalRef(bytes));
+  stringClass_ = static_cast<jclass>(env->NewGlobalRef(strings));
+  env->DeleteLocalRef(bytes);
+  env->DeleteLocalRef(strings);
+  return true;
+}
+
+Bytes ReceiverBridge::payloadOf(JNIEnv* env, jbyteArray array) {
+  const jsize length = env->GetArrayLength(array);
+  Bytes bytes(static_cast<size_t>(length));
+  if (length > 0) env->GetByteArrayRegion(array, 0, length, reinterpret_cast<jbyte*>(bytes.data()));
+  return bytes;
+}
+
+jbyteArray ReceiverBridge::serializeObject(JNIEnv* env, jobject object) {
+  if (env->PushLocalFrame(kFrame) != 0) return nullptr;
+  jbyteArray result = nullptr;
+  jclass bufferClass = env->FindClass("java/io/ByteArrayOutputStream");
+  jclass streamClass = bufferClass != nullptr ? env->FindClass("java/io/ObjectOutputStream") : nullptr;
+  jmethodID bufferInit = streamClass != nullptr ? env->GetMethodID(bufferClass, "<init>", "()V") : nullptr;
+  jmethodID streamInit = bufferInit != nullptr
+                             ? env->GetMethodID(streamClass, "<init>", "(Ljava/io/OutputStream;)V")
+                             : nullptr;
+  jmethodID write = streamInit != nullptr
+                        ? env->GetMethodID(streamClass, "writeObject", "(Ljava/lang/Object;)V")
+                        : nullptr;
+  jmethodID close = write != nullptr ? env->GetMethodID(streamClass, "close", "()V") : nullptr;
+  jmethodID toArray = close != nullptr ? env->GetMethodID(bufferClass, "toByteArray", "()[B") : nullptr;
+  if (toArray != nullptr) {
+    jobject buffer = env->NewObject(bufferClass, bufferInit);
+    jobject stream = buffer != nullptr ? env->NewObject(streamClass, streamInit, buffer) : nullptr;
+    if (stream != nullptr) {
+      env->CallVoidMethod(stream, write, object);
+      const bool failed = checkException(env, true);
+      env->CallVoidMethod(stream, close);
+      if (!checkException(env, true) && !failed) {
+        result = static_cast<jbyteArray>(env->CallObjectMethod(buffer, toArray));
+        if (checkException(env, true)) result = nullptr;
+      }
+    }
+  }
+  checkException(env, true);
+  return static_cast<jbyteArray>(env->PopLocalFrame(result));
+}
+
+jobject ReceiverBridge::deserializeObject(JNIEnv* env, const uint8_t* bytes, size_t size,
+                                          jobject loader) {
+  if (env->PushLocalFrame(kFrame) != 0) return nullptr;
+  jobject result = nullptr;
+  jbyteArray array = env->NewByteArray(static_cast<jsize>(size));
+  jclass inputClass = array != nullptr ? env->FindClass("java/io/ByteArrayInputStream") : nullptr;
+  jclass streamClass =
+      inputClass != nullptr ? env->FindClass("com/tarnwick/qlx/ClassLoaderObjectInputStream") : nullptr;
+  jmethodID inputInit = streamClass != nullptr ? env->GetMethodID(inputClass, "<init>", "([B)V") : nullptr;
+  jmethodID streamInit =
+      inputInit != nullptr
+          ? env->GetMethodID(streamClass, "<init>", "(Ljava/io/InputStream;Ljava/lang/ClassLoader;)V")
+          : nullptr;
+  jmethodID read = streamInit != nullptr
+                       ? env->GetMethodID(streamClass, "readObject", "()Ljava/lang/Object;")
+                       : nullptr;
+  jmethodID close = read != nullptr ? env->GetMethodID(streamClass, "close", "()V") : nullptr;
+  if (close != nullptr) {
+    env->SetByteArrayRegion(array, 0, static_cast<jsize>(size), reinterpret_cast<const jbyte*>(bytes));
+    jobject input = env->NewObject(inputClass, inputInit, array);
+    jobject stream = input != nullptr ? env->NewObject(streamClass, streamInit, input, loader) : nullptr;
+    if (stream != nullptr) {
+      result = env->CallObjectMethod(stream, read);
+      if (checkException(env, true)) result = nullptr;
+      env->CallVoidMethod(stream, close);
+    }
+  }
+  checkException(env, true);
+  return env->PopLocalFrame(result);
+}
+
+void ReceiverBridge::setCurrentReply(JNIEnv* env, uint32_t sender, int32_t replyId) {
+  if (threadLocal_.load() == nullptr) {
+    // Made on first use, on the receiver thread, which alone calls this.
+    jclass threadLocalClass = env->FindClass("java/lang/ThreadLocal");
+    jclass implClass =
+        threadLocalClass != nullptr ? env->FindClass("com/tarnwick/qlx/InstancesReplyImpl") : nullptr;
+    if (implClass == nullptr) {
+      checkException(env, true);
+      return;
+    }
+    jmethodID init = env->GetMethodID(threadLocalClass, "<init>", "()V");
+    threadLocalSet_ = env->GetMethodID(threadLocalClass, "set", "(Ljava/lang/Object;)V");
+    threadLocalGet_ = env->GetMethodID(threadLocalClass, "get", "()Ljava/lang/Object;");
+    replyImplInit_ = env->GetMethodID(implClass, "<init>", "()V");
+    replyInstance_ = env->GetFieldID(implClass, "p", "J");
+    replySerial_ = env->GetFieldID(implClass, "s", "J");
+    if (checkException(env, true) || init == nullptr || replySerial_ == nullptr) return;
+    jobject local = env->NewObject(threadLocalClass, init);
+    if (local == nullptr) return;
+    replyImplClass_ = static_cast<jclass>(env->NewGlobalRef(implClass));
+    threadLocal_.store(env->NewGlobalRef(local));
+  }
+  jobject reply = env->NewObject(replyImplClass_, replyImplInit_);
+  if (reply == nullptr) {
+    checkException(env, true);
+    return;
+  }
+  env->SetLongField(reply, replyInstance_, static_cast<jlong>(sender));
+  env->SetLongField(reply, replySerial_, static_cast<jlong>(replyId));
+  env->CallVoidMethod(threadLocal_.load(), threadLocalSet_, reply);
+  checkException(env, true);
+  env->DeleteLocalRef(reply);
+}
+
+}  // namespace qlx

@@ -1,0 +1,67 @@
+// The receiver bridge: turns instance messages into Java calls (objects and
+// handed-over command lines to the application's receiver, replies to the
+// Instances.Reply the sender registered), and builds the messages the
+// Instances natives send.
+#pragma once
+
+#include <jni.h>
+
+#include <atomic>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "instances/instance_channel.h"
+
+namespace qlx {
+
+// Answered entries are kept until the table passes this size; then the
+// oldest half goes, answered or not.
+constexpr size_t kPendingReplyLimit = 2048;
+
+class ReceiverBridge : public MessageHandler {
+ public:
+  explicit ReceiverBridge(InstanceChannel& channel) : channel_(channel) {}
+
+  void onMessage(uint32_t sender, const Bytes& message) override;
+
+  // The natives.
+  void setReceiver(JNIEnv* env, jobject receiver);
+  void sendObject(JNIEnv* env, int32_t instance, jobject object, jobject reply);
+  jobject currentReply(JNIEnv* env);
+  void answer(JNIEnv* env, jobject replyImpl, jobject object);
+
+  bool handoverDone() const { return handoverDone_.load(); }
+  size_t pendingReplies();
+
+ private:
+  void deliverToReceiver(JNIEnv* env, uint32_t sender, int32_t kind, int32_t replyId,
+                         const uint8_t* payload, size_t size);
+  void deliverReply(JNIEnv* env, int32_t replyId, const uint8_t* payload, size_t size);
+  jbyteArray serializeObject(JNIEnv* env, jobject object);
+  jobject deserializeObject(JNIEnv* env, const uint8_t* bytes, size_t size, jobject loader);
+  void setCurrentReply(JNIEnv* env, uint32_t sender, int32_t replyId);
+  bool prepareReplyClasses(JNIEnv* env);
+  Bytes payloadOf(JNIEnv* env, jbyteArray array);
+
+  InstanceChannel& channel_;
+  std::mutex lock_;  // receiver, pending replies, cached classes
+  jobject receiver_ = nullptr;
+  jmethodID onReceive_ = nullptr;
+  jobject loader_ = nullptr;
+  std::atomic<jobject> threadLocal_{nullptr};
+  jmethodID threadLocalSet_ = nullptr;
+  jmethodID threadLocalGet_ = nullptr;
+  jclass replyImplClass_ = nullptr;
+  jmethodID replyImplInit_ = nullptr;
+  jfieldID replyInstance_ = nullptr;  // "p"
+  jfieldID replySerial_ = nullptr;    // "s"
+  jmethodID replySet_ = nullptr;      // Instances$Reply.set
+  jclass byteArrayClass_ = nullptr;
+  jclass stringClass_ = nullptr;
+  std::atomic<int32_t> nextReplyId_{1};
+  std::atomic<bool> handoverDone_{false};
+  std::vector<std::pair<int32_t, jobject>> pending_;  // ascending reply ids
+};
+
+}  // namespace qlx

@@ -1,0 +1,109 @@
+package inst;
+
+import com.tarnwick.qlx.Instances;
+import java.io.ByteArrayOutputStream;
+import java.io.FileOutputStream;
+import java.io.ObjectOutputStream;
+import java.io.Serializable;
+
+/**
+ * An instances test program. "serve" receives and answers until told to
+ * quit; "send WHAT..." sends to the first instance (ping:X, self:X,
+ * bytes:N for a message of exactly N bytes, quit) and records the replies.
+ * Every line goes to the file named by the property inst.record.
+ */
+public class InstanceApp implements Instances.ReceiverInterface {
+    static volatile boolean quit;
+    static int replies;
+
+    static synchronized void record(String line) {
+        try {
+            FileOutputStream out = new FileOutputStream(System.getProperty("inst.record"), true);
+            out.write((line + "\n").getBytes("UTF-8"));
+            out.close();
+        } catch (Exception e) {
+            e.printStackTrace();
+        }
+    }
+
+    static String join(String[] items, int from) {
+        StringBuilder b = new StringBuilder();
+        for (int i = from; i < items.length; i++) {
+            b.append(i == from ? "" : ",").append(items[i]);
+        }
+        return b.toString();
+    }
+
+    public void onReceive(int instance, Serializable obj) {
+        Instances.Reply reply = Instances.getReply();
+        String from = instance == Instances.getCurrentInstance() ? "self" : "other";
+        if (obj instanceof String[]) {
+            String[] args = (String[]) obj;
+            record("args from " + from + " " + join(args, 0));
+            reply.set("answer:" + join(args, 0));
+        } else if (obj instanceof byte[]) {
+            record("bytes from " + from + " " + ((byte[]) obj).length);
+            reply.set(new Integer(((byte[]) obj).length));
+        } else {
+            record("object from " + from + " " + obj);
+            reply.set("pong:" + obj);
+            if ("quit".equals(obj)) {
+                quit = true;
+            }
+        }
+    }
+
+    static class Recorder implements Instances.Reply {
+        public void set(Serializable obj) {
+            record("reply " + obj);
+            synchronized (InstanceApp.class) {
+                replies++;
+            }
+        }
+    }
+
+    static int overhead() throws Exception {
+        ByteArrayOutputStream bytes = new ByteArrayOutputStream();
+        ObjectOutputStream out = new ObjectOutputStream(bytes);
+        out.writeObject(new byte[0]);
+        out.close();
+        return bytes.toByteArray().length;
+    }
+
+    public static void main(String[] args) throws Exception {
+        String role = args.length > 0 ? args[0] : "serve";
+        boolean first = Instances.getFirstInstance() == Instances.getCurrentInstance();
+        record("start " + role + " first=" + first + " listed=" + Instances.getInstances().length
+                + " available=" + (Instances.getCurrentInstance() != -1));
+        Instances.setReceiver(new InstanceApp());
+        record("getReply on main thread " + Instances.getReply());
+        if (role.equals("send")) {
+            int expected = 0;
+            for (int i = 1; i < args.length; i++) {
+                String what = args[i];
+                Serializable obj = what;
+                int target = 0;
+                if (what.startsWith("self:")) {
+                    target = Instances.getCurrentInstance();
+                    obj = what.substring(5);
+                } else if (what.startsWith("bytes:")) {
+                    obj = new byte[Integer.parseInt(what.substring(6)) - 8 - overhead()];
+                }
+                Instances.sendObject(target, obj, new Recorder());
+                expected++;
+            }
+            Instances.flush();
+            for (int i = 0; i < 400 && replies < expected; i++) {
+                Thread.sleep(50);
+            }
+            record("done " + replies + "/" + expected);
+            return;
+        }
+        long end = System.currentTimeMillis() + Long.parseLong(System.getProperty("inst.lifetime", "60000"));
+        while (!quit && System.currentTimeMillis() < end) {
+            Thread.sleep(50);
+        }
+        Instances.flush();
+        record("end " + role);
+    }
+}
