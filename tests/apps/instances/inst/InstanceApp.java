@@ -18,7 +18,8 @@ public class InstanceApp implements Instances.ReceiverInterface {
 
     static synchronized void record(String line) {
         try {
-            FileOutputStream out = new FileOutputStream(System.getProperty("inst.record"), true);
+            String path = System.getenv("INST_RECORD");
+            FileOutputStream out = new FileOutputStream(path != null ? path : System.getProperty("inst.record"), true);
             out.write((line + "\n").getBytes("UTF-8"));
             out.close();
         } catch (Exception e) {
@@ -72,9 +73,15 @@ public class InstanceApp implements Instances.ReceiverInterface {
 
     public static void main(String[] args) throws Exception {
         String role = args.length > 0 ? args[0] : "serve";
-        boolean first = Instances.getFirstInstance() == Instances.getCurrentInstance();
-        record("start " + role + " first=" + first + " listed=" + Instances.getInstances().length
-                + " available=" + (Instances.getCurrentInstance() != -1));
+        int self = Instances.getCurrentInstance();
+        boolean first = Instances.getFirstInstance() == self;
+        int[] listed = Instances.getInstances();
+        boolean selfListed = false;
+        for (int i = 0; i < listed.length; i++) {
+            selfListed |= listed[i] == self;
+        }
+        record("start " + role + " first=" + first + " listed=" + listed.length + " self-listed="
+                + selfListed + " available=" + (self != -1) + " id=" + self);
         Instances.setReceiver(new InstanceApp());
         record("getReply on main thread " + Instances.getReply());
         if (role.equals("send")) {
@@ -83,6 +90,11 @@ public class InstanceApp implements Instances.ReceiverInterface {
                 String what = args[i];
                 Serializable obj = what;
                 int target = 0;
+                if (what.startsWith("to:")) {
+                    String[] parts = what.split(":");
+                    Instances.sendObject(Integer.parseInt(parts[1]), parts[2]);
+                    continue;
+                }
                 if (what.startsWith("self:")) {
                     target = Instances.getCurrentInstance();
                     obj = what.substring(5);

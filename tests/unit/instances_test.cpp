@@ -1,0 +1,158 @@
+// The instance table's rules with an in-memory platform: ownership and its
+// hand-over, the list with its clamped count, and the reassembly of chunks
+// and argument payloads that another process may have garbled.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+#include "instances/instance_messages.h"
+#include "instances/instance_registry.h"
+
+namespace qlx {
+namespace {
+
+struct FakePlatform : InstancePlatform {
+  InstanceTable* memory;
+  uint32_t id;
+  std::set<uint32_t>* alive;
+  bool objects = false;
+  int created = 0;
+  uint32_t attached = 0;
+
+  FakePlatform(InstanceTable* table, uint32_t own, std::set<uint32_t>* running)
+      : memory(table), id(own), alive(running) {}
+  InstanceTable* table() override { return memory; }
+  uint32_t ownProcessId() override { return id; }
+  bool isAlive(uint32_t other) override { return alive->count(other) != 0; }
+  bool hasSyncObjects() override { return objects; }
+  void createSyncObjects() override { objects = true, ++created; }
+  void publishedValues(uint64_t& m, uint64_t& e) override { m = id * 10, e = id * 10 + 1; }
+  void attachOwner(uint32_t owner, uint64_t, uint64_t) override { attached = owner, objects = true; }
+  bool attachedOwnerRunning() override { return attached != 0 && isAlive(attached); }
+  void detachOwner() override { attached = 0; }
+  bool lockSlot() override { return false; }
+  void unlockSlot() override {}
+  void signalChange() override {}
+  void waitForChange(int32_t, uint32_t) override {}
+  void wakeReceiver() override {}
+  void releaseTable() override {}
+};
+
+TEST(InstanceRegistry, OwnershipListAndTakeOver) {
+  alignas(8) static unsigned char memory[4096];
+  std::memset(memory, 0, sizeof(memory));
+  InstanceTable* table = tableAt(memory);
+  std::set<uint32_t> alive{100, 200, 300};
+  FakePlatform first(table, 100, &alive), second(table, 200, &alive), third(table, 300, &alive);
+  InstanceRegistry a(first), b(second), c(third);
+
+  a.registerInstance();
+  EXPECT_EQ(a.instances(), (std::vector<uint32_t>{100, 100}));  // listed until the next prune
+  b.registerInstance();
+  EXPECT_EQ(b.instances(), (std::vector<uint32_t>{100, 200}));
+  EXPECT_EQ(second.attached, 100u);
+  EXPECT_EQ(loadHandleValue(table->mutexHandle), 1000u);
+
+  // The owner dies: the next to look takes over and keeps the objects it
+  // duplicated; a process that never had any makes fresh ones.
+  alive.erase(100);
+  b.syncOwner();
+  EXPECT_EQ(table->ownerProcessId.load(), 200u);
+  EXPECT_EQ(second.created, 0);
+  EXPECT_EQ(loadHandleValue(table->eventHandle), 2001u);
+  alive.erase(200);
+  c.registerInstance();
+  EXPECT_EQ(table->ownerProcessId.load(), 300u);
+  EXPECT_EQ(third.created, 1);
+  EXPECT_EQ(c.instances(), (std::vector<uint32_t>{300, 300}));
+
+  // Whatever count another process left, the list is read within its bounds
+  // and a full list takes no more.
+  alive.insert(400);
+  struct Row {
+    int32_t count;
+    uint32_t everyOther;  // the id of every second entry (300 is the owner: pruned)
+    size_t seen;          // owner + listed after registering
+  } rows[] = {{100000, 400, 251}, {-7, 400, 2}, {250, 300, 127}};
+  for (const Row& row : rows) {
+    for (int i = 0; i < kMaxInstances; ++i) table->instanceIds[i].store(i % 2 ? row.everyOther : 400);
+    table->instanceCount.store(row.count);
+    c.registerInstance();
+    EXPECT_EQ(c.instances().size(), row.seen) << row.count;
+  }
+}
+
+struct ChunkRow {
+  const char* what;
+  uint32_t sender, serial;
+  int32_t index, lastIndex;
+  uint32_t size;
+  int32_t length;
+  bool completes;
+  size_t partial;  // partial messages afterwards
+};
+
+TEST(ChunkAssembler, ChecksEveryField) {
+  static const uint8_t data[kChunkCapacity] = {1, 2, 3};
+  const ChunkRow rows[] = {
+      {"one chunk of 1024", 7, 1, 0, 0, 1024, 1024, true, 0},
+      {"first of 1025", 7, 2, 0, 1, 1025, 1024, false, 1},
+      {"second of 1025", 7, 2, 1, 1, 1025, 1, true, 0},
+      {"length past the slot", 7, 3, 0, 0, 2000, 2000, false, 0},
+      {"negative length", 7, 4, 0, 0, 10, -1, false, 0},
+      {"length not the rest", 7, 5, 0, 0, 10, 9, false, 0},
+      {"last index wrong", 7, 6, 0, 5, 10, 10, false, 0},
+      {"index past the last", 7, 7, 3, 1, 1025, 1, false, 0},
+      {"size beyond the cap", 7, 8, 0, 65536, kMaxMessageSize + 1, 1024, false, 0},
+      {"empty message", 7, 9, 0, 0, 0, 0, false, 0},
+      {"no first chunk", 7, 10, 1, 1, 2048, 1024, false, 0},
+      {"start of a long one", 7, 11, 0, 2, 3000, 1024, false, 1},
+      {"another sender's chunk", 8, 11, 1, 2, 3000, 1024, false, 0},
+      {"start again", 7, 12, 0, 2, 3000, 1024, false, 1},
+      {"a chunk lost", 7, 12, 2, 2, 3000, 952, false, 0},
+  };
+  ChunkAssembler assembler;
+  for (const ChunkRow& row : rows) {
+    uint32_t sender = 0;
+    Bytes message;
+    const Chunk chunk{row.sender, row.serial, row.index, row.lastIndex, row.size, row.length, data};
+    EXPECT_EQ(assembler.take(chunk, sender, message), row.completes) << row.what;
+    EXPECT_EQ(assembler.partialMessages(), row.partial) << row.what;
+    if (row.completes) EXPECT_EQ(message.size(), row.size) << row.what;
+  }
+  // Partial messages of senders that died are let go.
+  uint32_t sender = 0;
+  Bytes message;
+  assembler.take(Chunk{9, 20, 0, 1, 2000, 1024, data}, sender, message);
+  assembler.dropDeadSenders([](uint32_t id) { return id != 9; });
+  EXPECT_EQ(assembler.partialMessages(), 0u);
+}
+
+TEST(InstanceMessages, ArgumentPayloads) {
+  const Bytes built = buildArgumentsMessage({"a", "", "b c"});
+  StringList parsed;
+  ASSERT_TRUE(parseArguments(built.data() + kMessageHeaderSize, built.size() - kMessageHeaderSize,
+                             parsed));
+  EXPECT_EQ(parsed, (StringList{"a", "", "b c"}));
+  struct Row {
+    const char* what;
+    std::string payload;
+    bool ok;
+  } rows[] = {
+      {"count past the end", std::string("\x05\0\0\0a\0\0", 7), false},
+      {"negative count", std::string("\xff\xff\xff\xff\0", 5), false},
+      {"string without its zero", std::string("\x01\0\0\0abc", 7), false},
+      {"short header", std::string("\x01\0", 2), false},
+      {"no strings", std::string("\0\0\0\0\0", 5), true},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(parseArguments(reinterpret_cast<const uint8_t*>(row.payload.data()),
+                             row.payload.size(), parsed),
+              row.ok)
+        << row.what;
+  }
+}
+
+}  // namespace
+}  // namespace qlx

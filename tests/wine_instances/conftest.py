@@ -1,0 +1,55 @@
+"""Fixtures of the Wine suite for the instances subsystem: real Java
+instances on Avian, and a helper that writes into a table as a crashed or
+hostile process could."""
+from pathlib import Path
+
+import pytest
+
+import qlxtest
+from instances_support import InstanceProgram
+
+HERE = Path(__file__).resolve().parent
+
+
+@pytest.fixture(scope="session", autouse=True)
+def wine_prefix():
+    qlxtest.start_wine_session((qlxtest.STUB_WIN, "Windows launcher stub"),
+                               (qlxtest.QLXWRAP, "qlxwrap"),
+                               (qlxtest.SUPPORT_JAR, "qlx-support.jar"),
+                               (qlxtest.AVIAN / "jvm.dll", "Avian jvm.dll (shared/avian)"))
+    yield
+    qlxtest.stop_wineserver()
+
+
+@pytest.fixture(scope="session")
+def tablepoke(tmp_path_factory):
+    return qlxtest.compile_windows_helper(HERE / "tablepoke.c", tmp_path_factory.mktemp("poke"))
+
+
+@pytest.fixture(scope="session")
+def instances_jar(tmp_path_factory):
+    out = tmp_path_factory.mktemp("instances") / "instances.jar"
+    return qlxtest.compile_java(qlxtest.ROOT / "tests" / "apps" / "instances", out,
+                                classpath=qlxtest.SUPPORT_JAR,
+                                bootclasspath=qlxtest.AVIAN / "classpath.jar")
+
+
+@pytest.fixture
+def program(tmp_path, instances_jar):
+    """program(mode, name="inst", appid="", directory=None) -> InstanceProgram."""
+    made = []
+
+    def make(mode, name="inst", appid="", directory=None):
+        config = ("mainclass inst.InstanceApp\n" + qlxtest.avian_config() +
+                  f"singleinstance {mode}\nproperty inst.lifetime=60000\n"
+                  + (f"appid {appid}\n" if appid else ""))
+        where = Path(directory or tmp_path)
+        where.mkdir(parents=True, exist_ok=True)
+        exe = qlxtest.wrap(qlxtest.STUB_WIN, instances_jar, config, where / f"{name}.exe",
+                           "--support")
+        p = InstanceProgram(exe, wine=True)
+        made.append(p)
+        return p
+    yield make
+    for p in made:
+        p.stop_all()
