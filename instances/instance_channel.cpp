@@ -35,6 +35,7 @@ void InstanceChannel::post(uint32_t target, Bytes message) {
     queue_.push_back(std::move(outgoing));
   }
   platform_->signalChange();
+  platform_->wake(platform_->ownProcessId());  // the receiver thread transfers it
 }
 
 bool InstanceChannel::queueEmpty() {
@@ -71,9 +72,11 @@ void InstanceChannel::pass(bool changed) {
   bool pulse = false;
   bool completed = false;
   uint32_t sender = 0;
+  uint32_t slotSender = 0;  // waits to post its next chunk once the slot is free
   Bytes message;
   if (table.slotBusy.load() != 0) {
     const uint32_t target = table.targetProcessId.load(std::memory_order_acquire);
+    slotSender = table.senderProcessId.load();
     if (target == own) {
       completed = takeChunk(sender, message);
       pulse = true;
@@ -98,11 +101,13 @@ void InstanceChannel::pass(bool changed) {
     queued = !queue_.empty();
   }
   if (queued && table.slotBusy.load() == 0 && registry_.claimSlot()) {
-    postChunk();
+    const uint32_t target = postChunk();
     platform_->signalChange();
+    platform_->wake(target);
   } else if (pulse) {
     platform_->signalChange();
   }
+  if (pulse && slotSender != 0 && slotSender != own) platform_->wake(slotSender);
   if (completed) deliver(sender, message);
   // Quiet time: the partial messages of senders that died go.
   if (!changed) assembler_.dropDeadSenders([this](uint32_t id) { return platform_->isAlive(id); });
@@ -123,7 +128,7 @@ bool InstanceChannel::takeChunk(uint32_t& sender, Bytes& message) {
   return completed;
 }
 
-void InstanceChannel::postChunk() {
+uint32_t InstanceChannel::postChunk() {
   InstanceTable& table = *platform_->table();
   Outgoing* message;
   {
@@ -147,11 +152,13 @@ void InstanceChannel::postChunk() {
   std::memcpy(table.chunkData, message->bytes.data() + message->sent, length);
   // From here on the target may take the chunk.
   table.targetProcessId.store(message->target, std::memory_order_release);
+  const uint32_t target = message->target;
   message->sent += kChunkCapacityBytes;
   if (message->sent >= size) {
     std::lock_guard<std::mutex> guard(lock_);
     queue_.pop_front();
   }
+  return target;
 }
 
 void InstanceChannel::deliver(uint32_t sender, const Bytes& message) {

@@ -68,7 +68,8 @@ class InstanceChannel {
   // One pass after a wake-up; `changed` tells a real change from a time-out.
   void pass(bool changed);
   bool takeChunk(uint32_t& sender, Bytes& message);
-  void postChunk();
+  // Returns the chunk's target.
+  uint32_t postChunk();
   void deliver(uint32_t sender, const Bytes& message);
 
   std::unique_ptr<InstancePlatform> platform_;

@@ -42,10 +42,13 @@ class InstancePlatform {
 
   // Wakes every waiting instance and counts the change in the table.
   virtual void signalChange() = 0;
+  // Wakes one instance's receiver for sure, where a signalled change could
+  // reach it too late (a pulse finds only threads already waiting).
+  virtual void wake(uint32_t id) = 0;
   // Blocks until a change is signalled, the attached owner ends, this
-  // process's wakeReceiver() is called, or timeoutMs pass.
+  // process is woken, or timeoutMs pass.
   virtual void waitForChange(int32_t lastSeen, uint32_t timeoutMs) = 0;
-  virtual void wakeReceiver() = 0;
+  void wakeReceiver() { wake(ownProcessId()); }
 
   // Ends the use of the table memory (a named mapping is unmapped).
   virtual void releaseTable() = 0;

@@ -151,7 +151,12 @@ class PosixInstancePlatform : public InstancePlatform {
     futex(&table()->changeCounter, FUTEX_WAIT, lastSeen, &timeout);
   }
 
-  void wakeReceiver() override { futex(&table()->changeCounter, FUTEX_WAKE, INT_MAX, nullptr); }
+  // The futex compares the counter in the kernel: no signalled change is
+  // ever missed, so waking one instance needs nothing more, except this
+  // process's own receiver when it is to stop.
+  void wake(uint32_t id) override {
+    if (id == ownProcessId()) futex(&table()->changeCounter, FUTEX_WAKE, INT_MAX, nullptr);
+  }
 
   void releaseTable() override {
     if (region_ == nullptr) return;

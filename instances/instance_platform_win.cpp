@@ -1,7 +1,10 @@
 // The instances platform on Windows: the table in the executable's shared
 // section or in a named mapping; an unnamed mutex and a manual-reset event
 // that the owner creates and every other instance duplicates from the
-// owner's process; PulseEvent to wake the waiters.
+// owner's process; PulseEvent to wake the waiters. A pulse reaches only
+// threads that wait at that moment, so each instance also has an
+// auto-reset event named after its process id, which the two ends of a
+// transfer set for each other: no hand-off waits for a time-out.
 #include "instances/instance_platform.h"
 #include "launcher/handle_win.h"
 #include "resources/shared_section.h"
@@ -14,6 +17,8 @@ constexpr DWORD kMappingSize = 4096;
 constexpr DWORD kQueryAccess = PROCESS_QUERY_INFORMATION | PROCESS_DUP_HANDLE;
 constexpr DWORD kOwnerAccess = SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_DUP_HANDLE;
 
+std::string wakeEventName(uint32_t id) { return "qlx.instance.wake." + std::to_string(id); }
+
 bool stillActive(HANDLE process) {
   DWORD code = 0;
   return process != nullptr && GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
@@ -22,7 +27,9 @@ bool stillActive(HANDLE process) {
 class WindowsInstancePlatform : public InstancePlatform {
  public:
   WindowsInstancePlatform(InstanceTable* table, ScopedKernelHandle mapping)
-      : table_(table), mapping_(std::move(mapping)), wake_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+      : table_(table),
+        mapping_(std::move(mapping)),
+        wake_(CreateEventA(nullptr, FALSE, FALSE, wakeEventName(GetCurrentProcessId()).c_str())) {}
   ~WindowsInstancePlatform() override { releaseTable(); }
 
   InstanceTable* table() override { return table_; }
@@ -83,8 +90,13 @@ class WindowsInstancePlatform : public InstancePlatform {
     WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
   }
 
-  void wakeReceiver() override {
-    if (wake_) SetEvent(wake_.get());
+  void wake(uint32_t id) override {
+    if (id == GetCurrentProcessId()) {
+      if (wake_) SetEvent(wake_.get());
+      return;
+    }
+    ScopedKernelHandle other(OpenEventA(EVENT_MODIFY_STATE, FALSE, wakeEventName(id).c_str()));
+    if (other) SetEvent(other.get());
   }
 
   void releaseTable() override {
@@ -109,7 +121,7 @@ class WindowsInstancePlatform : public InstancePlatform {
   ScopedKernelHandle mutex_;
   ScopedKernelHandle event_;
   ScopedKernelHandle owner_;
-  ScopedKernelHandle wake_;  // ends this process's receiver wait
+  ScopedKernelHandle wake_;  // this process's receiver wakes on it
 };
 
 }  // namespace

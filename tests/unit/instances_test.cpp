@@ -35,7 +35,7 @@ struct FakePlatform : InstancePlatform {
   void unlockSlot() override {}
   void signalChange() override {}
   void waitForChange(int32_t, uint32_t) override {}
-  void wakeReceiver() override {}
+  void wake(uint32_t) override {}
   void releaseTable() override {}
 };
 

@@ -15,6 +15,7 @@ import java.io.Serializable;
 public class InstanceApp implements Instances.ReceiverInterface {
     static volatile boolean quit;
     static int replies;
+    static boolean quietReplies;
 
     static synchronized void record(String line) {
         try {
@@ -45,6 +46,8 @@ public class InstanceApp implements Instances.ReceiverInterface {
         } else if (obj instanceof byte[]) {
             record("bytes from " + from + " " + ((byte[]) obj).length);
             reply.set(new Integer(((byte[]) obj).length));
+        } else if (obj instanceof String && ((String) obj).length() > 100) {
+            reply.set(new Integer(((String) obj).length()));
         } else {
             record("object from " + from + " " + obj);
             reply.set("pong:" + obj);
@@ -56,9 +59,12 @@ public class InstanceApp implements Instances.ReceiverInterface {
 
     static class Recorder implements Instances.Reply {
         public void set(Serializable obj) {
-            record("reply " + obj);
+            if (!quietReplies) {
+                record("reply " + obj);
+            }
             synchronized (InstanceApp.class) {
                 replies++;
+                InstanceApp.class.notifyAll();
             }
         }
     }
@@ -69,6 +75,44 @@ public class InstanceApp implements Instances.ReceiverInterface {
         out.writeObject(new byte[0]);
         out.close();
         return bytes.toByteArray().length;
+    }
+
+    static int serializedSize(Serializable obj) throws Exception {
+        ByteArrayOutputStream bytes = new ByteArrayOutputStream();
+        ObjectOutputStream out = new ObjectOutputStream(bytes);
+        out.writeObject(obj);
+        out.close();
+        return bytes.toByteArray().length;
+    }
+
+    /** A text whose message is exactly `size` bytes (texts serialise in bulk). */
+    static String textOfMessageSize(int size) throws Exception {
+        int length = size - 8;
+        length -= serializedSize(repeat(length)) - length;
+        return repeat(length);
+    }
+
+    static String repeat(int length) {
+        char[] chars = new char[length];
+        java.util.Arrays.fill(chars, 'x');
+        return new String(chars);
+    }
+
+    static void roundTrips(int size, int count) throws Exception {
+        String message = textOfMessageSize(size);
+        quietReplies = true;
+        long start = System.nanoTime();
+        for (int i = 0; i < count; i++) {
+            synchronized (InstanceApp.class) {
+                int before = replies;
+                Instances.sendObject(0, message, new Recorder());
+                while (replies == before) {
+                    InstanceApp.class.wait(20000);
+                }
+            }
+        }
+        record("rt " + size + " " + count + " " + (System.nanoTime() - start) / 1000 + "us");
+        quietReplies = false;
     }
 
     public static void main(String[] args) throws Exception {
@@ -93,6 +137,11 @@ public class InstanceApp implements Instances.ReceiverInterface {
                 if (what.startsWith("to:")) {
                     String[] parts = what.split(":");
                     Instances.sendObject(Integer.parseInt(parts[1]), parts[2]);
+                    continue;
+                }
+                if (what.startsWith("rt:")) {
+                    String[] parts = what.split(":");
+                    roundTrips(Integer.parseInt(parts[1]), Integer.parseInt(parts[2]));
                     continue;
                 }
                 if (what.startsWith("self:")) {
