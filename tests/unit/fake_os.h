@@ -28,8 +28,11 @@ class FakeOs : public Os {
     std::string subkey;
     std::string valueName;
     RegistryData data;
+    RegistryView view = RegistryView::Own;  // Own: the 64-bit view of a 64-bit launcher
+    bool keyOnly = false;                   // a key without this value
   };
   std::vector<RegistryEntry> registry;
+  std::vector<std::pair<std::string, std::string>> contents;  // path, file text
   std::vector<std::string> setEnvCalls;
   int registryReads = 0;
 
@@ -49,6 +52,20 @@ class FakeOs : public Os {
                        uint32_t type, const std::string& bytes) {
     registry.push_back({root, subkey, valueName, RegistryData{type, bytes}});
     return *this;
+  }
+
+  FakeOs& withRegistryIn(RegistryView view, RegistryRoot root, const std::string& subkey,
+                         const std::string& valueName, uint32_t type, const std::string& bytes) {
+    registry.push_back({root, subkey, valueName, RegistryData{type, bytes}, view});
+    return *this;
+  }
+  FakeOs& withKey(RegistryView view, RegistryRoot root, const std::string& subkey) {
+    registry.push_back({root, subkey, "", RegistryData{}, view, true});
+    return *this;
+  }
+  FakeOs& withContent(const std::string& path, const std::string& text) {
+    contents.emplace_back(path, text);
+    return withFile(path);
   }
 
   std::optional<std::string> getEnv(const std::string& name) override {
@@ -105,9 +122,15 @@ class FakeOs : public Os {
 
   bool readRegistry(RegistryRoot root, const std::string& subkey, const std::string& valueName,
                     RegistryData& out) override {
+    return readRegistryIn(RegistryView::Own, root, subkey, valueName, out);
+  }
+
+  bool readRegistryIn(RegistryView view, RegistryRoot root, const std::string& subkey,
+                      const std::string& valueName, RegistryData& out) override {
     ++registryReads;
     for (auto& r : registry) {
-      if (r.root == root && r.subkey == subkey && r.valueName == valueName) {
+      if (!r.keyOnly && inView(r, view) && r.root == root && r.subkey == subkey &&
+          r.valueName == valueName) {
         out = r.data;
         return true;
       }
@@ -115,7 +138,41 @@ class FakeOs : public Os {
     return false;
   }
 
+  bool listRegistryKeys(RegistryView view, RegistryRoot root, const std::string& subkey,
+                        std::vector<std::string>& out) override {
+    bool exists = false;
+    const std::string prefix = subkey + "\\";
+    for (auto& r : registry) {
+      if (!inView(r, view) || r.root != root) continue;
+      if (r.subkey == subkey) exists = true;
+      if (r.subkey.compare(0, prefix.size(), prefix) != 0) continue;
+      exists = true;
+      const std::string rest = r.subkey.substr(prefix.size());
+      const std::string name = rest.substr(0, rest.find('\\'));
+      bool seen = false;
+      for (auto& n : out) seen = seen || n == name;
+      if (!seen) out.push_back(name);
+    }
+    return exists;
+  }
+
+  bool readFile(const std::string& path, std::string& out) override {
+    for (auto& [p, text] : contents) {
+      if (p == path) {
+        out = text;
+        return true;
+      }
+    }
+    return false;
+  }
+
  private:
+  static bool inView(const RegistryEntry& r, RegistryView view) {
+    if (r.view == view) return true;
+    return (r.view == RegistryView::Own) != (view == RegistryView::Own) &&
+           (r.view == RegistryView::Bits64 || view == RegistryView::Bits64);
+  }
+
   bool isDirectory(const std::string& path) {
     for (auto& f : files)
       if (f.first == path) return f.second;
