@@ -49,8 +49,8 @@ const char* const kFromE = "/rt/e/lib/server/libjvm.so";
 
 TEST(SearchOrder, LowerCasedOrDefault) {
   const std::pair<const char*, const char*> cases[] = {
-      {"", "cbsie"},   {"xyz", "cbsie"}, {"x e", "x e"}, {"SE", "se"},
-      {"CBSIE", "cbsie"}, {"ee", "ee"},  {" ", "cbsie"}, {"Ib", "ib"},
+      {"", "cbsiev"},  {"xyz", "cbsiev"}, {"x e", "x e"}, {"SE", "se"},
+      {"CBSIE", "cbsie"}, {"ee", "ee"},  {" ", "cbsiev"}, {"Ib", "ib"}, {"xV", "xv"},
   };
   for (const auto& [value, expected] : cases) EXPECT_EQ(searchOrder(value), expected) << value;
 }
