@@ -11,6 +11,7 @@ void traceConfiguration(const LauncherContext& context) {
   if (context.payloadStatus != PayloadStatus::Ok) {
     trace("no valid payload in ", context.applicationPath.c_str(), ": ",
           payloadStatusText(context.payloadStatus));
+    gProcessTrace.streamsReady();  // start-up ends here, on the console
     return;
   }
   const PayloadLayout& p = context.payload;
@@ -31,6 +32,7 @@ void traceRedirection(const std::string& errorTarget, const std::string& outputT
   if (!tracing()) return;
   trace("standard error to ", errorTarget.c_str());
   trace("standard output ", outputTarget.empty() ? "not redirected" : "to ", outputTarget.c_str());
+  gProcessTrace.streamsReady();
 }
 
 void traceIntegrity(bool unchanged) {

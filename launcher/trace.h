@@ -24,11 +24,16 @@ class Trace {
   void line(const char* const* parts, int count);
   // Milliseconds since start().
   uint64_t elapsedMs() const;
+  // Standard error now points where start-up redirected it: the lines held
+  // until then go there, and later lines follow them.
+  void streamsReady();
 
  private:
   enum class Sink { Off, Stderr, File };
   Sink sink_ = Sink::Off;
   std::string path_;
+  std::string held_;  // lines for standard error written before it was redirected
+  bool holding_ = false;
   uint64_t startMs_ = 0;
 };
 
