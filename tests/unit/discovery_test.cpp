@@ -60,6 +60,9 @@ TEST(FindVmLibrary, EveryLetterAndItsDefaulting) {
       {"c", kFromC},    {"b", kFromB},   {"s", kFromS},   {"i", kFromI},  {"e", kFromE},
       {"", kFromC},     {"xyz", kFromC}, {"x e", kFromE}, {"SE", kFromS}, {"ES", kFromE},
       {"eb", kFromE},   {"zzI", kFromI}, {"B", kFromB},
+      // v finds the IBM registration (its home holds a library); an earlier
+      // letter that finds a runtime keeps v from being asked.
+      {"v", kFromI},    {"ev", kFromE},  {"cv", kFromC},
   };
   for (const auto& [order, expected] : cases) {
     FakeOs os = everySource();
