@@ -97,14 +97,14 @@ def _key_exists(key):
     return _reg("query", key).returncode == 0
 
 
-def _reg_import(lines, directory):
+def _reg_import(lines, directory, *options):
     """Applies registry lines (REGEDIT4 syntax) with one call of reg import."""
     path = Path(directory) / "qlx-vmwin.reg"
     path.write_bytes(("REGEDIT4\r\n\r\n" + "\r\n".join(lines) + "\r\n\r\n").encode("utf-8"))
     # One retry: right after the server starts, Wine's own services may
     # still be settling and an import can fail once.
     for attempt in range(2):
-        r = _reg("import", qlxtest.wine_path(path))
+        r = _reg("import", qlxtest.wine_path(path), *options)
         if r.returncode == 0:
             break
         time.sleep(1)
@@ -167,6 +167,70 @@ class Registry:
                 assert not left, f"registry keys left behind: {left}"
         self.created = []
         self.checked = set()
+
+
+_HIVES = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER"}
+
+
+def _reg_value(name, value):
+    """One REGEDIT4 value line: text, a DWORD (int) or binary data (bytes)."""
+    if isinstance(value, int):
+        return f'"{name}"=dword:{value:08x}'
+    if isinstance(value, bytes):
+        return f'"{name}"=hex:' + ",".join(f"{b:02x}" for b in value)
+    escaped = value.replace("\\", "\\\\").replace('"', '\\"')
+    return f'"{name}"="{escaped}"'
+
+
+class Keys:
+    """Values written below SOFTWARE of HKLM or HKCU in the 64-bit or the
+    32-bit registry view (reg's /reg:64 and /reg:32), one import per call.
+    The shallowest key of each written path that was not there before is
+    deleted afterwards with everything below it (through reg delete: Wine's
+    import ignores the view when it deletes)."""
+
+    def __init__(self, directory):
+        self.directory = directory
+        self.created = []      # (view, key)
+        self.listings = {}     # (view, key) -> names of its subkeys, lower case
+
+    def _children(self, view, key):
+        if (view, key) not in self.listings:
+            out = _reg("query", key, f"/reg:{view}").stdout.decode("utf-8", "replace")
+            prefix = (_HIVES[key.split("\\")[0]] + key[key.index("\\"):] + "\\").lower()
+            self.listings[(view, key)] = {line.strip().lower()[len(prefix):]
+                                          for line in out.splitlines()
+                                          if line.strip().lower().startswith(prefix)}
+        return self.listings[(view, key)]
+
+    def _track(self, view, key):
+        parts = key.split("\\")
+        for depth in range(3, len(parts) + 1):
+            prefix = "\\".join(parts[:depth])
+            if (view, prefix) in self.created:
+                return
+            if parts[depth - 1].lower() not in self._children(view, "\\".join(parts[:depth - 1])):
+                self.created.append((view, prefix))
+                return
+
+    def write(self, view, values):
+        """values: {"HKLM\\SOFTWARE\\...": {name: str | int | bytes}}; {} makes an empty key."""
+        lines = []
+        for key, named in values.items():
+            self._track(view, key)
+            hive, rest = key.split("\\", 1)
+            lines.append(f"[{_HIVES[hive]}\\{rest}]")
+            lines += [_reg_value(name, value) for name, value in named.items()]
+            lines.append("")
+        _reg_import(lines, self.directory, f"/reg:{view}")
+
+    def cleanup(self):
+        for view, key in reversed(self.created):
+            _reg("delete", key, "/f", f"/reg:{view}")
+        left = [key for view, key in self.created
+                if _reg("query", key, f"/reg:{view}").returncode == 0]
+        self.created, self.listings = [], {}
+        assert not left, f"registry keys left behind: {left}"
 
 
 def win(path):
