@@ -102,12 +102,13 @@ class Choice {
     }
   }
 
-  void offer(const char* place, const std::string& where, const std::string& home,
+  // A home found at `place` + `where` (its key and value, or its directory).
+  void offer(const char* place, const char* where, const std::string& home,
              const std::string& hint) {
     std::string version, library;
     const char* verdict = judge(home, hint, version, library);
     if (tracing()) {
-      trace("discovery v ", place, where.c_str(), " ", home.c_str(), verdict);
+      trace("discovery v ", place, where, home.c_str(), verdict);
       if (!library.empty()) trace("discovery v   version ", version.c_str(), ", ", library.c_str());
     }
   }
@@ -132,7 +133,8 @@ class Choice {
       if (i == kRuntimeLibIndex) {
         for (int cut = 0; cut < 3; ++cut) dropLastComponent(home);
       }
-      offer(place.name, key + " " + kHomeValueNames[i], home, hint);
+      if (tracing()) trace("discovery v ", place.name, key.c_str(), " ", kHomeValueNames[i]);
+      offer("  ", "", home, hint);
       return true;
     }
     return false;
@@ -211,7 +213,7 @@ std::string installedRuntime(LauncherContext& context, Os& os) {
     if (!os.listDirectory(parent + "*", entries)) continue;
     for (const DirEntry& entry : entries) {
       if (!entry.isDirectory || entry.name == "." || entry.name == "..") continue;
-      choice.offer("", entry.name, parent + entry.name, versionPart(entry.name));
+      choice.offer("", "", parent + entry.name, versionPart(entry.name));
     }
   }
   if (tracing()) {
