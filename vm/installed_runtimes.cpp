@@ -102,13 +102,12 @@ class Choice {
     }
   }
 
-  // A home found at `place` + `where` (its key and value, or its directory).
-  void offer(const char* place, const char* where, const std::string& home,
-             const std::string& hint) {
+  // One home; `lead` indents it under the registration that named it.
+  void offer(const char* lead, const std::string& home, const std::string& hint) {
     std::string version, library;
     const char* verdict = judge(home, hint, version, library);
     if (tracing()) {
-      trace("discovery v ", place, where, home.c_str(), verdict);
+      trace("discovery v ", lead, home.c_str(), verdict);
       if (!library.empty()) trace("discovery v   version ", version.c_str(), ", ", library.c_str());
     }
   }
@@ -134,7 +133,7 @@ class Choice {
         for (int cut = 0; cut < 3; ++cut) dropLastComponent(home);
       }
       if (tracing()) trace("discovery v ", place.name, key.c_str(), " ", kHomeValueNames[i]);
-      offer("  ", "", home, hint);
+      offer("  ", home, hint);
       return true;
     }
     return false;
@@ -213,7 +212,7 @@ std::string installedRuntime(LauncherContext& context, Os& os) {
     if (!os.listDirectory(parent + "*", entries)) continue;
     for (const DirEntry& entry : entries) {
       if (!entry.isDirectory || entry.name == "." || entry.name == "..") continue;
-      choice.offer("", "", parent + entry.name, versionPart(entry.name));
+      choice.offer("", parent + entry.name, versionPart(entry.name));
     }
   }
   if (tracing()) {

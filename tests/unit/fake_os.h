@@ -4,6 +4,7 @@
 
 #include <fnmatch.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
@@ -28,8 +29,6 @@ class FakeOs : public Os {
     std::string subkey;
     std::string valueName;
     RegistryData data;
-    RegistryView view = RegistryView::Own;  // Own: the 64-bit view of a 64-bit launcher
-    bool keyOnly = false;                   // a key without this value
   };
   std::vector<RegistryEntry> registry;
   std::vector<std::pair<std::string, std::string>> contents;  // path, file text
@@ -54,15 +53,6 @@ class FakeOs : public Os {
     return *this;
   }
 
-  FakeOs& withRegistryIn(RegistryView view, RegistryRoot root, const std::string& subkey,
-                         const std::string& valueName, uint32_t type, const std::string& bytes) {
-    registry.push_back({root, subkey, valueName, RegistryData{type, bytes}, view});
-    return *this;
-  }
-  FakeOs& withKey(RegistryView view, RegistryRoot root, const std::string& subkey) {
-    registry.push_back({root, subkey, "", RegistryData{}, view, true});
-    return *this;
-  }
   FakeOs& withContent(const std::string& path, const std::string& text) {
     contents.emplace_back(path, text);
     return withFile(path);
@@ -122,15 +112,9 @@ class FakeOs : public Os {
 
   bool readRegistry(RegistryRoot root, const std::string& subkey, const std::string& valueName,
                     RegistryData& out) override {
-    return readRegistryIn(RegistryView::Own, root, subkey, valueName, out);
-  }
-
-  bool readRegistryIn(RegistryView view, RegistryRoot root, const std::string& subkey,
-                      const std::string& valueName, RegistryData& out) override {
     ++registryReads;
     for (auto& r : registry) {
-      if (!r.keyOnly && inView(r, view) && r.root == root && r.subkey == subkey &&
-          r.valueName == valueName) {
+      if (r.root == root && r.subkey == subkey && r.valueName == valueName) {
         out = r.data;
         return true;
       }
@@ -138,20 +122,22 @@ class FakeOs : public Os {
     return false;
   }
 
+  // One 64-bit registry: the launcher's own view, and no 32-bit one.
+  bool readRegistryIn(RegistryView view, RegistryRoot root, const std::string& subkey,
+                      const std::string& valueName, RegistryData& out) override {
+    return view != RegistryView::Bits32 && readRegistry(root, subkey, valueName, out);
+  }
+
   bool listRegistryKeys(RegistryView view, RegistryRoot root, const std::string& subkey,
                         std::vector<std::string>& out) override {
     bool exists = false;
-    const std::string prefix = subkey + "\\";
     for (auto& r : registry) {
-      if (!inView(r, view) || r.root != root) continue;
-      if (r.subkey == subkey) exists = true;
-      if (r.subkey.compare(0, prefix.size(), prefix) != 0) continue;
+      if (view == RegistryView::Bits32 || r.root != root) continue;
+      if (r.subkey.compare(0, subkey.size() + 1, subkey + "\\") != 0) continue;
       exists = true;
-      const std::string rest = r.subkey.substr(prefix.size());
+      const std::string rest = r.subkey.substr(subkey.size() + 1);
       const std::string name = rest.substr(0, rest.find('\\'));
-      bool seen = false;
-      for (auto& n : out) seen = seen || n == name;
-      if (!seen) out.push_back(name);
+      if (std::find(out.begin(), out.end(), name) == out.end()) out.push_back(name);
     }
     return exists;
   }
@@ -167,12 +153,6 @@ class FakeOs : public Os {
   }
 
  private:
-  static bool inView(const RegistryEntry& r, RegistryView view) {
-    if (r.view == view) return true;
-    return (r.view == RegistryView::Own) != (view == RegistryView::Own) &&
-           (r.view == RegistryView::Bits64 || view == RegistryView::Bits64);
-  }
-
   bool isDirectory(const std::string& path) {
     for (auto& f : files)
       if (f.first == path) return f.second;

@@ -178,58 +178,40 @@ def _reg_value(name, value):
         return f'"{name}"=dword:{value:08x}'
     if isinstance(value, bytes):
         return f'"{name}"=hex:' + ",".join(f"{b:02x}" for b in value)
-    escaped = value.replace("\\", "\\\\").replace('"', '\\"')
-    return f'"{name}"="{escaped}"'
+    return '"{}"="{}"'.format(name, value.replace("\\", "\\\\").replace('"', '\\"'))
 
 
 class Keys:
-    """Values written below SOFTWARE of HKLM or HKCU in the 64-bit or the
-    32-bit registry view (reg's /reg:64 and /reg:32), one import per call.
-    The shallowest key of each written path that was not there before is
-    deleted afterwards with everything below it (through reg delete: Wine's
-    import ignores the view when it deletes)."""
+    """Values written in HKLM or HKCU through the 64-bit or the 32-bit view
+    (reg's /reg:64, /reg:32). The shallowest key of each path that was not
+    there before is deleted afterwards (with reg delete: Wine's import
+    ignores the view when it deletes)."""
 
     def __init__(self, directory):
-        self.directory = directory
-        self.created = []      # (view, key)
-        self.listings = {}     # (view, key) -> names of its subkeys, lower case
+        self.directory, self.created = directory, []
 
-    def _children(self, view, key):
-        if (view, key) not in self.listings:
-            out = _reg("query", key, f"/reg:{view}").stdout.decode("utf-8", "replace")
-            prefix = (_HIVES[key.split("\\")[0]] + key[key.index("\\"):] + "\\").lower()
-            self.listings[(view, key)] = {line.strip().lower()[len(prefix):]
-                                          for line in out.splitlines()
-                                          if line.strip().lower().startswith(prefix)}
-        return self.listings[(view, key)]
-
-    def _track(self, view, key):
-        parts = key.split("\\")
-        for depth in range(3, len(parts) + 1):
-            prefix = "\\".join(parts[:depth])
-            if (view, prefix) in self.created:
-                return
-            if parts[depth - 1].lower() not in self._children(view, "\\".join(parts[:depth - 1])):
-                self.created.append((view, prefix))
-                return
+    def _exists(self, view, key):
+        return _reg("query", key, f"/reg:{view}").returncode == 0
 
     def write(self, view, values):
         """values: {"HKLM\\SOFTWARE\\...": {name: str | int | bytes}}; {} makes an empty key."""
         lines = []
         for key, named in values.items():
-            self._track(view, key)
-            hive, rest = key.split("\\", 1)
-            lines.append(f"[{_HIVES[hive]}\\{rest}]")
-            lines += [_reg_value(name, value) for name, value in named.items()]
-            lines.append("")
+            parts = key.split("\\")
+            prefixes = ["\\".join(parts[:n]) for n in range(3, len(parts) + 1)]
+            if not any((view, p) in self.created for p in prefixes):
+                new = next((p for p in prefixes if not self._exists(view, p)), None)
+                if new:
+                    self.created.append((view, new))
+            lines += [f"[{_HIVES[parts[0]]}\\{parts[1]}\\" + "\\".join(parts[2:]) + "]",
+                      *(_reg_value(n, v) for n, v in named.items()), ""]
         _reg_import(lines, self.directory, f"/reg:{view}")
 
     def cleanup(self):
         for view, key in reversed(self.created):
             _reg("delete", key, "/f", f"/reg:{view}")
-        left = [key for view, key in self.created
-                if _reg("query", key, f"/reg:{view}").returncode == 0]
-        self.created, self.listings = [], {}
+        left = [key for view, key in self.created if self._exists(view, key)]
+        self.created = []
         assert not left, f"registry keys left behind: {left}"
 
 
