@@ -50,7 +50,8 @@ uint64_t monotonicMs() {
   LARGE_INTEGER frequency, counter;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&counter);
-  return static_cast<uint64_t>(counter.QuadPart) * 1000 / static_cast<uint64_t>(frequency.QuadPart);
+  return static_cast<uint64_t>(counter.QuadPart) * 1000 /
+         static_cast<uint64_t>(frequency.QuadPart);
 }
 
 std::string rawCommandLine(int, char**) {

@@ -154,7 +154,8 @@ std::string registryRuntime(LauncherContext& context, Os& os, const std::string&
   std::string runtimeLib;
   if (readRegistryText(os, versionKey, "RuntimeLib", runtimeLib)) {
     if (os.isReadable(runtimeLib) && preferredVmType(context, os) == nullptr) {
-      if (tracing()) note(letter, "", versionKey.c_str(), " RuntimeLib: library ", runtimeLib.c_str());
+      if (tracing())
+        note(letter, "", versionKey.c_str(), " RuntimeLib: library ", runtimeLib.c_str());
       return runtimeLib;
     }
     // ...\bin\client\jvm.dll -> ...\bin, where the preferred type (or any

@@ -91,7 +91,8 @@ class Choice {
     StringList subkeys;
     if (!os_.listRegistryKeys(place.view, place.root, key, subkeys)) return;
     if (subkeys.empty() || depth == kMaxDepth) {
-      if (depth > 0 && tracing()) trace("discovery v ", place.name, key.c_str(), ": not configured");
+      if (depth > 0 && tracing())
+        trace("discovery v ", place.name, key.c_str(), ": not configured");
       return;
     }
     for (const std::string& subkey : subkeys) {

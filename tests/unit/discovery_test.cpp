@@ -293,7 +293,8 @@ TEST(InstalledRuntime, VersionRules) {
   const std::pair<const char*, std::vector<int>> comparable[] = {
       {"8.0.392.8", {1, 8, 0, 392}}, {"1.8.0_392", {1, 8, 0, 392}}, {"17.0.9", {17, 0, 9}},
       {"8", {1, 8}}, {"", {}}, {"9.0.4", {9, 0, 4}}};
-  for (const auto& [text, numbers] : comparable) EXPECT_EQ(comparableVersion(text), numbers) << text;
+  for (const auto& [text, numbers] : comparable)
+    EXPECT_EQ(comparableVersion(text), numbers) << text;
   EXPECT_TRUE(newerVersion({17, 0, 9}, {17, 0, 2}));
   EXPECT_TRUE(newerVersion({17}, {}));
   EXPECT_FALSE(newerVersion({17}, {17, 0, 0}));

@@ -52,7 +52,8 @@ def test_installed_runtimes_only_after_the_order_found_nothing(tmp_path, make_ap
     app, trace = make_app("mainclass sample.Main\n"), tmp_path / "trace.txt"
     r = app.run("/test", env={"JAVA_HOME": win(tmp_path / "older"), "_BROVANE_TRACE_": win(trace)})
     assert r.returncode == 0 and same_path(r.library, older), r.explain()
-    assert "discovery order cbsiev" in trace.read_text() and " discovery v " not in trace.read_text()
+    text = trace.read_text()
+    assert "discovery order cbsiev" in text and " discovery v " not in text, text
     # Without JAVA_HOME v finds it; a trace that cannot be written changes nothing.
     r = app.run("/test", env={"_BROVANE_TRACE_": win(tmp_path / "no" / "dir" / "t.txt")})
     assert r.returncode == 0 and same_path(r.library, installed), r.explain()
