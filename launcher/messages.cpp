@@ -43,6 +43,15 @@ std::string unescapeMessage(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
+    // A braced reference is expanded afterwards as written: the backslashes
+    // of ${HKLM\Software\Key\Value} separate keys, they escape nothing.
+    if ((text[i] == '$' || text[i] == '%') && i + 1 < text.size() && text[i + 1] == '{') {
+      const size_t close = text.find('}', i + 2);
+      const size_t end = close == std::string_view::npos ? text.size() : close + 1;
+      out.append(text.substr(i, end - i));
+      i = end - 1;
+      continue;
+    }
     if (text[i] != '\\') {
       out.push_back(text[i]);
       continue;

@@ -28,6 +28,7 @@ TEST(MessagesTest, Unescape) {
       {"\\", ""},
       {"\\\\\\", "\\"},
       {"\\N", "N"},
+      {"${HKCU\\Software\\K\\V}\\t%{A\\B}%\\\\", "${HKCU\\Software\\K\\V}\t%{A\\B}%\\"},
   };
   for (const Case& c : cases) EXPECT_EQ(unescapeMessage(c.in), c.out) << c.in;
 }
