@@ -105,7 +105,9 @@ def main():
         print(f"wrapped hello /test      : median {ml * 1000:7.1f} ms")
         print(f"launcher / java          : {ml / mj:7.3f} ({(ml / mj - 1) * 100:+.1f} %)")
 
-        missing = "jvmdll /nonexistent/libjvm.so\n"
+        # Only the configured library is asked for: the search must end
+        # without a runtime whatever the machine has installed.
+        missing = "jvmdll /nonexistent/libjvm.so\njre_order c\n"
         small = wrap(qlxwrap, stub, jar, "mainclass Hello\n" + missing, work / "small")
         big = wrap(qlxwrap, stub, big_jar, "mainclass Hello\n" + missing, work / "big")
         timed([str(big), "/test"], env, work, expect=1)  # page cache

@@ -96,6 +96,7 @@ void loadConfiguration(LauncherContext& context) {
     if (!readConfigFile(candidate, content)) continue;
     appendConfigurationText(context.configText, reinterpret_cast<const uint8_t*>(content.data()),
                             content.size());
+    context.externalPath = candidate;
     break;
   }
   if (!context.configText.empty()) context.configText.append("\r\n");
@@ -107,6 +108,7 @@ void loadConfiguration(LauncherContext& context) {
   if (equalsIgnoreCase(lookupValue(context, "disableexternal", true, true), "true")) {
     context.configText.erase(0, context.externalLength);
     context.externalLength = 0;
+    context.externalPath.clear();
   }
 }
 

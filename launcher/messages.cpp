@@ -43,6 +43,15 @@ std::string unescapeMessage(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
+    // A braced reference is expanded afterwards as written: the backslashes
+    // of ${HKLM\Software\Key\Value} separate keys, they escape nothing.
+    if ((text[i] == '$' || text[i] == '%') && i + 1 < text.size() && text[i + 1] == '{') {
+      const size_t close = text.find('}', i + 2);
+      const size_t end = close == std::string_view::npos ? text.size() : close + 1;
+      out.append(text.substr(i, end - i));
+      i = end - 1;
+      continue;
+    }
     if (text[i] != '\\') {
       out.push_back(text[i]);
       continue;
@@ -86,13 +95,16 @@ void MessageOverrides::build(const LauncherContext& context, Os& os) {
   lookupValues(
       context, "message",
       [&](const std::string& line) {
-        const std::string value = expandValue(context, os, line, false);
-        const size_t eq = value.find('=');
+        // The escapes belong to the text as written: unescaping after the
+        // expansion would also eat the backslashes of an inserted path
+        // (C:\temp of %APPDATA% would become C, colon, tab, "emp").
+        const size_t eq = line.find('=');
         if (eq == std::string::npos) return;
-        const long long id = parseId(std::string_view(value).substr(0, eq));
+        const std::string idText = expandValue(context, os, line.substr(0, eq), false);
+        const long long id = parseId(idText);
         if (id <= 0) return;
-        entries_.emplace_back(static_cast<int>(id),
-                              unescapeMessage(std::string_view(value).substr(eq + 1)));
+        const std::string text = unescapeMessage(std::string_view(line).substr(eq + 1));
+        entries_.emplace_back(static_cast<int>(id), expandValue(context, os, text, false));
       },
       false, true);
 }

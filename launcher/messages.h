@@ -49,6 +49,7 @@ enum MessageId : int {
 inline constexpr size_t kMaxFormattedMessage = 1031;
 
 // \n \r \t become control characters, \x becomes x, a final \ ends the text.
+// Braced references (${...}, %{...}%) are copied as written.
 std::string unescapeMessage(std::string_view text);
 
 // Fills each "%s" with the next argument (missing ones are empty) and turns

@@ -30,6 +30,11 @@ struct FileIdentity {
 
 enum class RegistryRoot { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
 
+// Own: the launcher's own registry view (what a reference in a configuration
+// value reads). Bits64 and Bits32 name one view explicitly, so a 64-bit
+// launcher also sees what 32-bit installers registered (Wow6432Node).
+enum class RegistryView { Own, Bits64, Bits32 };
+
 struct RegistryData {
   uint32_t type = 0;   // REG_SZ = 1, REG_EXPAND_SZ = 2, REG_DWORD = 4, REG_DWORD_BIG_ENDIAN = 5
   std::string bytes;   // raw value data
@@ -69,6 +74,21 @@ class Os {
   // key or value cannot be read.
   virtual bool readRegistry(RegistryRoot root, const std::string& subkey,
                             const std::string& valueName, RegistryData& out) = 0;
+  // The same in a chosen view.
+  virtual bool readRegistryIn(RegistryView view, RegistryRoot root, const std::string& subkey,
+                              const std::string& valueName, RegistryData& out) {
+    return view == RegistryView::Own && readRegistry(root, subkey, valueName, out);
+  }
+  // Names of the subkeys of a key, in the registry's enumeration order.
+  // False when the key cannot be opened.
+  virtual bool listRegistryKeys(RegistryView view, RegistryRoot root, const std::string& subkey,
+                                std::vector<std::string>& out) {
+    (void)view, (void)root, (void)subkey, (void)out;
+    return false;
+  }
+
+  // A whole small file (a Java home's `release`). False when it cannot be read.
+  virtual bool readFile(const std::string& path, std::string& out) = 0;
 };
 
 // The real operating system (process-wide, never null).

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "launcher/launcher_context.h"
 #include "launcher/os.h"
 #include "launcher/text.h"
 
@@ -81,6 +82,10 @@ class PosixOs : public Os {
 
   bool readRegistry(RegistryRoot, const std::string&, const std::string&, RegistryData&) override {
     return false;
+  }
+
+  bool readFile(const std::string& path, std::string& out) override {
+    return readConfigFile(path, out);
   }
 };
 

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include "launcher/handle_win.h"
+#include "launcher/launcher_context.h"
 #include "launcher/text.h"
 
 namespace qlx {
@@ -22,6 +23,15 @@ HKEY rootKey(RegistryRoot root) {
     case RegistryRoot::CurrentConfig: return HKEY_CURRENT_CONFIG;
   }
   return HKEY_LOCAL_MACHINE;
+}
+
+REGSAM viewFlag(RegistryView view) {
+  switch (view) {
+    case RegistryView::Own: return 0;
+    case RegistryView::Bits64: return KEY_WOW64_64KEY;
+    case RegistryView::Bits32: return KEY_WOW64_32KEY;
+  }
+  return 0;
 }
 
 class WindowsOs final : public Os {
@@ -74,8 +84,14 @@ class WindowsOs final : public Os {
 
   bool readRegistry(RegistryRoot root, const std::string& subkey, const std::string& valueName,
                     RegistryData& out) override {
+    return readRegistryIn(RegistryView::Own, root, subkey, valueName, out);
+  }
+
+  bool readRegistryIn(RegistryView view, RegistryRoot root, const std::string& subkey,
+                      const std::string& valueName, RegistryData& out) override {
     HKEY opened = nullptr;
-    if (RegOpenKeyExA(rootKey(root), subkey.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(rootKey(root), subkey.c_str(), 0, KEY_READ | viewFlag(view), &opened) !=
+        ERROR_SUCCESS) {
       return false;
     }
     ScopedRegistryKey key(opened);
@@ -96,6 +112,31 @@ class WindowsOs final : public Os {
     out.type = type;
     out.bytes = std::move(bytes);
     return true;
+  }
+
+  bool listRegistryKeys(RegistryView view, RegistryRoot root, const std::string& subkey,
+                        std::vector<std::string>& out) override {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(rootKey(root), subkey.c_str(), 0, KEY_READ | viewFlag(view), &opened) !=
+        ERROR_SUCCESS) {
+      return false;
+    }
+    ScopedRegistryKey key(opened);
+    // Key names are at most 255 characters.
+    char name[256];
+    for (DWORD index = 0;; ++index) {
+      DWORD length = sizeof name;
+      const LONG rc =
+          RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+      if (rc == ERROR_NO_MORE_ITEMS) break;
+      if (rc == ERROR_SUCCESS) out.emplace_back(name, length);
+      else if (rc != ERROR_MORE_DATA) break;
+    }
+    return true;
+  }
+
+  bool readFile(const std::string& path, std::string& out) override {
+    return readConfigFile(path, out);
   }
 };
 

@@ -19,6 +19,8 @@
 #include "launcher/mapped_file.h"
 #include "launcher/messages.h"
 #include "launcher/process_state.h"
+#include "launcher/startup_trace.h"
+#include "launcher/trace.h"
 #include "redirect/redirect.h"
 #include "service/service_command_line.h"
 #include "vm/vm_host.h"
@@ -67,6 +69,7 @@ void applyWorkingDirectory(LauncherContext& context) {
   std::string full = fullPathName(workingDirectoryCandidate(context.applicationHome, value));
   if (!full.empty()) setWorkingDirectory(full);  // a rejected directory is silently kept
   refreshStartDirectory(context);
+  traceWorkingDirectory(context);
 }
 
 // Steps 10 to 12: standard error always goes somewhere, by default into a
@@ -78,6 +81,7 @@ void applyRedirection(const LauncherContext& context) {
   std::string outputTarget = stdoutValue(context);
   if (!outputTarget.empty()) redirectStdout(outputTarget);
   processState().sameDestination = !outputTarget.empty() && outputTarget == errorTarget;
+  traceRedirection(errorTarget, outputTarget);
 }
 
 // --- Seams of the tray subsystem -------------------------------------------
@@ -112,9 +116,11 @@ std::string singleInstanceMutexName(const std::string& appid, const std::string&
 
 int runLauncher(int argc, char** argv) {
   setUserLocale();  // step 1
+  gProcessTrace.start(systemOs().getEnv("_BROVANE_TRACE_"));
 
   LauncherContext context;  // step 2
   loadConfiguration(context);
+  traceConfiguration(context);
   if (context.payloadStatus != PayloadStatus::Ok) return refuseDamagedFile(context.payloadStatus);
 
   VmHost vmHost;  // step 3
@@ -128,18 +134,26 @@ int runLauncher(int argc, char** argv) {
   applyWorkingDirectory(context);  // steps 8-9
   applyRedirection(context);       // steps 10-12
 
-  if (!fileUnchanged(context)) reportFatal(kMsgModified);  // step 13
+  const bool unchanged = fileUnchanged(context);  // step 13
+  traceIntegrity(unchanged);
+  if (!unchanged) reportFatal(kMsgModified);
 
   // Step 14. The mutex of modes true and handover stays owned until the
   // process ends.
   SingleInstanceMode mode = singleInstanceMode(singleInstanceValue(context));
   bool otherInstance = false;
   if (mode == SingleInstanceMode::True || mode == SingleInstanceMode::Handover) {
-    otherInstance =
-        !acquireSingleInstance(singleInstanceMutexName(appidValue(context), context.applicationPath));
+    const std::string mutexName =
+        singleInstanceMutexName(appidValue(context), context.applicationPath);
+    otherInstance = !acquireSingleInstance(mutexName);
+    traceSingleInstance(mode == SingleInstanceMode::True ? "true" : "handover", mutexName,
+                        otherInstance);
     if (mode == SingleInstanceMode::True && otherInstance) reportFatal(kMsgAlreadyRunning);
   } else if (mode == SingleInstanceMode::Custom) {
+    traceSingleInstance("custom", "", false);
     startInstanceReceiver();
+  } else {
+    traceSingleInstance("", "", false);
   }
 
   // Step 15: the rebuilt vector replaces the runtime's for the rest of the run.

@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "launcher/arguments.h"
+#include "launcher/trace.h"
 
 namespace qlx {
 namespace {
@@ -202,6 +203,12 @@ std::string rawCommandLine(int argc, char** argv) {
   StringList arguments;
   for (int i = 0; i < argc; ++i) arguments.emplace_back(argv[i] ? argv[i] : "");
   return joinArguments(arguments);
+}
+
+uint64_t monotonicMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
 }
 
 }  // namespace qlx

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "launcher/trace.h"
 #include "launcher/win32.h"
 
 #include <commctrl.h>
@@ -42,6 +43,15 @@ bool acquireSingleInstance(const std::string& mutexName) {
   // process ends is what marks this process as the first instance. An
   // abandoned mutex (the first instance died) counts as acquired.
   return WaitForSingleObject(mutex, 100) != WAIT_TIMEOUT;
+}
+
+uint64_t monotonicMs() {
+  // GetTickCount64 moves in steps of about 16 ms: too coarse for a start.
+  LARGE_INTEGER frequency, counter;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&counter);
+  return static_cast<uint64_t>(counter.QuadPart) * 1000 /
+         static_cast<uint64_t>(frequency.QuadPart);
 }
 
 std::string rawCommandLine(int, char**) {

@@ -1,5 +1,6 @@
 // Java runtime discovery: tries the sources named by `jre_order` in turn and
-// keeps the first VM library found for the rest of the process.
+// keeps the first VM library found for the rest of the process. With the
+// start-up trace on, every place looked at is reported with its verdict.
 #include "vm/discovery.h"
 
 #include <cctype>
@@ -7,12 +8,16 @@
 #include "launcher/config.h"
 #include "launcher/expand.h"
 #include "launcher/text.h"
+#include "launcher/trace.h"
+#include "vm/installed_runtimes.h"
 
 namespace qlx {
 
 namespace {
 
-const char* const kDefaultSearchOrder = "cbsie";
+// `v` comes last: a configuration that found a runtime before still finds
+// the same one; only a start that would end with message 1 changes.
+const char* const kDefaultSearchOrder = "cbsiev";
 const char* const kJavaSoftKeys[] = {
     "SOFTWARE\\JavaSoft\\JRE",
     "SOFTWARE\\JavaSoft\\JDK",
@@ -20,6 +25,22 @@ const char* const kJavaSoftKeys[] = {
     "SOFTWARE\\JavaSoft\\Java Development Kit",
 };
 const char* const kIbmKey = "SOFTWARE\\IBM\\Java2 Runtime Environment";
+
+// "discovery <letter> <what><detail>: <verdict><found>"
+void note(const char* letter, const char* what, const char* detail, const char* verdict,
+          const char* found = "") {
+  trace("discovery ", letter, what, detail, verdict, found);
+}
+
+// The verdict on a home that searchHome has looked at.
+void noteHome(const char* letter, const char* what, Os& os, const std::string& home,
+              const std::string& found) {
+  note(letter, what, home.c_str(),
+       !found.empty()            ? ": library "
+       : os.isReadable(home) ? ": no library in this home"
+                             : ": not readable",
+       found.c_str());
+}
 
 // A `vm` value of one character ("-" when unset) names no VM type.
 const std::string* preferredVmType(LauncherContext& context, Os& os) {
@@ -46,15 +67,23 @@ void dropLastComponent(std::string& path) {
 std::string configuredLibrary(LauncherContext& context, Os& os) {
   const std::string value =
       expandValue(context, os, lookupValue(context, "jvmdll", false, true), false);
-  if (value.empty()) return std::string();
+  if (value.empty()) {
+    if (tracing()) note("c ", "jvmdll", "", ": not configured");
+    return std::string();
+  }
   std::string path = resolveAppPath(context, os, value);
-  return os.isReadable(path) ? path : std::string();
+  const bool readable = os.isReadable(path);
+  if (tracing()) note("c ", "jvmdll ", path.c_str(), readable ? ": library" : ": not readable");
+  return readable ? path : std::string();
 }
 
 std::string bundledRuntime(LauncherContext& context, Os& os) {
   std::string value = expandValue(context, os, lookupValue(context, "jre", false, true), false);
   if (value.empty()) value = "./jre/";
-  return searchHome(context, os, resolveAppPath(context, os, value));
+  const std::string home = resolveAppPath(context, os, value);
+  std::string found = searchHome(context, os, home);
+  if (tracing()) noteHome("b ", "jre ", os, home, found);
+  return found;
 }
 
 std::string runSource(char letter, LauncherContext& context, Os& os) {
@@ -73,6 +102,8 @@ std::string runSource(char letter, LauncherContext& context, Os& os) {
       return registryRuntime(context, os, kIbmKey);
     case 'e':
       return environmentRuntime(context, os);
+    case 'v':
+      return installedRuntime(context, os);
     default:
       return std::string();
   }
@@ -111,30 +142,53 @@ std::string searchHome(LauncherContext& context, Os& os, const std::string& home
 }
 
 std::string registryRuntime(LauncherContext& context, Os& os, const std::string& productKey) {
+  const char* letter = productKey.find("IBM") != std::string::npos ? "i " : "s ";
   std::string version;
-  if (!readRegistryText(os, productKey, "CurrentVersion", version)) return std::string();
+  if (!readRegistryText(os, productKey, "CurrentVersion", version)) {
+    if (tracing()) note(letter, "", productKey.c_str(), ": not configured");
+    return std::string();
+  }
   const std::string versionKey = productKey + "\\" + version;
+  if (tracing()) note(letter, productKey.c_str(), " CurrentVersion ", version.c_str());
 
   std::string runtimeLib;
   if (readRegistryText(os, versionKey, "RuntimeLib", runtimeLib)) {
-    if (os.isReadable(runtimeLib) && preferredVmType(context, os) == nullptr) return runtimeLib;
+    if (os.isReadable(runtimeLib) && preferredVmType(context, os) == nullptr) {
+      if (tracing())
+        note(letter, "", versionKey.c_str(), " RuntimeLib: library ", runtimeLib.c_str());
+      return runtimeLib;
+    }
     // ...\bin\client\jvm.dll -> ...\bin, where the preferred type (or any
     // other) is looked for.
     dropLastComponent(runtimeLib);
     dropLastComponent(runtimeLib);
-    return searchHome(context, os, runtimeLib);
+    std::string found = searchHome(context, os, runtimeLib);
+    if (tracing()) noteHome(letter, "RuntimeLib ", os, runtimeLib, found);
+    return found;
   }
   std::string javaHome;
-  if (readRegistryText(os, versionKey, "JavaHome", javaHome))
-    return searchHome(context, os, javaHome);
+  if (readRegistryText(os, versionKey, "JavaHome", javaHome)) {
+    std::string found = searchHome(context, os, javaHome);
+    if (tracing()) noteHome(letter, "JavaHome ", os, javaHome, found);
+    return found;
+  }
+  if (tracing()) note(letter, "", versionKey.c_str(), ": not configured");
   return std::string();
 }
 
 std::string environmentRuntime(LauncherContext& context, Os& os) {
-  for (const char* name : {"JRE_HOME", "JAVA_HOME"}) {
+  // Each name with its label in the trace.
+  static const char* const kVariables[][2] = {{"JRE_HOME", "JRE_HOME "},
+                                              {"JAVA_HOME", "JAVA_HOME "}};
+  for (const auto& variable : kVariables) {
+    const char* name = variable[0];
     const std::optional<std::string> home = os.getEnv(name);
-    if (!home || home->empty()) continue;
+    if (!home || home->empty()) {
+      if (tracing()) note("e ", name, "", ": not configured");
+      continue;
+    }
     std::string found = searchHome(context, os, *home);
+    if (tracing()) noteHome("e ", variable[1], os, *home, found);
     if (!found.empty()) return found;
   }
   return std::string();
@@ -143,13 +197,16 @@ std::string environmentRuntime(LauncherContext& context, Os& os) {
 std::string findVmLibrary(LauncherContext& context, Os& os, std::string& cache) {
   if (cache != "-") return cache;
   const std::string order = searchOrder(lookupValue(context, "jre_order", false, true));
+  if (tracing()) trace("discovery order ", order.c_str());
   for (char letter : order) {
     std::string found = runSource(letter, context, os);
     if (!found.empty()) {
+      if (tracing()) trace("discovery chosen ", found.c_str());
       cache = found;
       return cache;
     }
   }
+  if (tracing()) trace("discovery found no runtime");
   cache.clear();
   return cache;
 }

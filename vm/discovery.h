@@ -1,6 +1,6 @@
 // Java runtime discovery: the configured library, the runtime beside the
-// program, the JavaSoft and IBM registry keys, JRE_HOME and JAVA_HOME, in
-// the order of `jre_order`.
+// program, the JavaSoft and IBM registry keys, JRE_HOME and JAVA_HOME and
+// the installed runtimes (installed_runtimes.h), in the order of `jre_order`.
 #pragma once
 
 #include <string>
@@ -16,7 +16,7 @@ extern const char* const kVmLibraryName;
 extern const char* const kHomeSubdirectories[];
 extern const int kHomeSubdirectoryCount;
 
-// The search order: lower-cased `jre_order`, or "cbsie" when it names no
+// The search order: lower-cased `jre_order`, or "cbsiev" when it names no
 // known source.
 std::string searchOrder(const std::string& jreOrderValue);
 

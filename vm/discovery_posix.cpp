@@ -8,6 +8,7 @@
 //   "../lib/"        a home that names the runtime's bin directory, as
 //                    JAVA_HOME is sometimes set by mistake
 #include "vm/discovery.h"
+#include "vm/installed_runtimes.h"
 
 namespace qlx {
 
@@ -15,5 +16,13 @@ const char* const kVmLibraryName = "libjvm.so";
 const char* const kHomeSubdirectories[] = {"", "lib/", "lib/amd64/", "jre/lib/amd64/", "../lib/"};
 const int kHomeSubdirectoryCount =
     static_cast<int>(sizeof(kHomeSubdirectories) / sizeof(kHomeSubdirectories[0]));
+
+}  // namespace qlx
+
+namespace qlx {
+
+// Where Debian, Ubuntu, Fedora and their packages put every Java home.
+const char* const kRuntimeParentDirectories[] = {"/usr/lib/jvm/"};
+const int kRuntimeParentDirectoryCount = 1;
 
 }  // namespace qlx

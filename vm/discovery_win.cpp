@@ -1,6 +1,7 @@
 // Windows facts of runtime discovery: the VM library's file name and the
 // subdirectories of a Java home where it is looked for.
 #include "vm/discovery.h"
+#include "vm/installed_runtimes.h"
 
 namespace qlx {
 
@@ -11,5 +12,13 @@ const char* const kVmLibraryName = "jvm.dll";
 // reached through ..\jre\bin\.
 const char* const kHomeSubdirectories[] = {"", "bin\\", "jre\\bin\\", "..\\jre\\bin\\"};
 const int kHomeSubdirectoryCount = 4;
+
+}  // namespace qlx
+
+namespace qlx {
+
+// Installed runtimes are found through their registrations only.
+const char* const kRuntimeParentDirectories[] = {""};
+const int kRuntimeParentDirectoryCount = 0;
 
 }  // namespace qlx

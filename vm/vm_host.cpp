@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "launcher/trace.h"
+
 namespace qlx {
 
 namespace {
@@ -35,12 +37,16 @@ int VmHost::loadVmLibrary(const std::string& path, Os& os) {
 int VmHost::createVm(const std::string& path, Os& os) {
   if (library_ == nullptr) {
     const int result = loadVmLibrary(path, os);
+    if (tracing()) trace(library_ ? "vm loaded " : "vm cannot load ", path.c_str());
     if (library_ == nullptr) return result;
   }
   // Older IBM runtimes export only the _Impl name.
   void* symbol = vmLibrarySymbol(library_, "JNI_CreateJavaVM");
   if (symbol == nullptr) symbol = vmLibrarySymbol(library_, "JNI_CreateJavaVM_Impl");
-  if (symbol == nullptr) return 2;
+  if (symbol == nullptr) {
+    if (tracing()) trace("vm library has no JNI_CreateJavaVM: not a Java VM");
+    return 2;
+  }
   const auto entry = reinterpret_cast<CreateJavaVmEntry>(symbol);
 
   std::vector<JavaVMOption> records(options_.size());
@@ -55,9 +61,20 @@ int VmHost::createVm(const std::string& path, Os& os) {
   // Unknown -X options of other vendors must not stop the start.
   args.ignoreUnrecognized = JNI_TRUE;
 
+  if (tracing()) {
+    for (const std::string& option : options_) trace("vm option ", option.c_str());
+    // The stamp of this line is the launcher's own share of the start.
+    trace("vm calling JNI_CreateJavaVM");
+  }
   JavaVM* vm = nullptr;
   JNIEnv* env = nullptr;
   const jint rc = entry(&vm, reinterpret_cast<void**>(&env), &args);
+  if (tracing() && rc == JNI_OK) trace("vm created");
+  if (tracing() && rc != JNI_OK) {
+    DecimalBuffer number;
+    trace("vm creation failed, JNI_CreateJavaVM returned ", rc < 0 ? "-" : "",
+          decimal(static_cast<uint64_t>(rc < 0 ? -rc : rc), number));
+  }
 
   // The options are single-use: a VM is created at most once per process.
   records.clear();

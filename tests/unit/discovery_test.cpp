@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "vm/installed_runtimes.h"
+
 #include "fake_os.h"
 
 namespace qlx {
@@ -49,8 +51,8 @@ const char* const kFromE = "/rt/e/lib/server/libjvm.so";
 
 TEST(SearchOrder, LowerCasedOrDefault) {
   const std::pair<const char*, const char*> cases[] = {
-      {"", "cbsie"},   {"xyz", "cbsie"}, {"x e", "x e"}, {"SE", "se"},
-      {"CBSIE", "cbsie"}, {"ee", "ee"},  {" ", "cbsie"}, {"Ib", "ib"},
+      {"", "cbsiev"},  {"xyz", "cbsiev"}, {"x e", "x e"}, {"SE", "se"},
+      {"CBSIE", "cbsie"}, {"ee", "ee"},  {" ", "cbsiev"}, {"Ib", "ib"}, {"xV", "xv"},
   };
   for (const auto& [value, expected] : cases) EXPECT_EQ(searchOrder(value), expected) << value;
 }
@@ -60,6 +62,9 @@ TEST(FindVmLibrary, EveryLetterAndItsDefaulting) {
       {"c", kFromC},    {"b", kFromB},   {"s", kFromS},   {"i", kFromI},  {"e", kFromE},
       {"", kFromC},     {"xyz", kFromC}, {"x e", kFromE}, {"SE", kFromS}, {"ES", kFromE},
       {"eb", kFromE},   {"zzI", kFromI}, {"B", kFromB},
+      // v finds the IBM registration (its home holds a library); an earlier
+      // letter that finds a runtime keeps v from being asked.
+      {"v", kFromI},    {"ev", kFromE},  {"cv", kFromC},
   };
   for (const auto& [order, expected] : cases) {
     FakeOs os = everySource();
@@ -274,6 +279,26 @@ TEST(SearchHome, PlatformCandidates) {
   os.withDir("/j17/bin").withDir("/j17/bin/../lib").withDir("/j17/bin/../lib/server")
       .withFile("/j17/bin/../lib/server/libjvm.so");
   EXPECT_EQ(searchHome(context, os, "/j17/bin"), "/j17/bin/../lib/server/libjvm.so");
+}
+
+TEST(InstalledRuntime, VersionRules) {
+  FakeOs os;
+  os.withContent("/a/release", "IMPLEMENTOR=\"x\"\nJAVA_VERSION=\"1.8.0_392\"\n")
+      .withContent("/b/release", "X_JAVA_VERSION=\"9\"\nJAVA_VERSION_DATE=\"2024\"\n")
+      .withContent("/c/release", "JAVA_VERSION=\"21");
+  const std::pair<const char*, const char*> release[] = {
+      {"/a", "1.8.0_392"}, {"/a/", "1.8.0_392"}, {"/b", ""}, {"/c", ""}, {"/none", ""}};
+  for (const auto& [home, version] : release) EXPECT_EQ(releaseVersion(os, home), version) << home;
+  // Installers name Java 8 "8.0.392.8"; the VM calls itself 1.8.0_392.
+  const std::pair<const char*, std::vector<int>> comparable[] = {
+      {"8.0.392.8", {1, 8, 0, 392}}, {"1.8.0_392", {1, 8, 0, 392}}, {"17.0.9", {17, 0, 9}},
+      {"8", {1, 8}}, {"", {}}, {"9.0.4", {9, 0, 4}}};
+  for (const auto& [text, numbers] : comparable)
+    EXPECT_EQ(comparableVersion(text), numbers) << text;
+  EXPECT_TRUE(newerVersion({17, 0, 9}, {17, 0, 2}));
+  EXPECT_TRUE(newerVersion({17}, {}));
+  EXPECT_FALSE(newerVersion({17}, {17, 0, 0}));
+  EXPECT_FALSE(newerVersion({1, 8}, {17}));
 }
 
 }  // namespace

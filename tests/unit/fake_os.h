@@ -4,6 +4,7 @@
 
 #include <fnmatch.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
@@ -30,6 +31,7 @@ class FakeOs : public Os {
     RegistryData data;
   };
   std::vector<RegistryEntry> registry;
+  std::vector<std::pair<std::string, std::string>> contents;  // path, file text
   std::vector<std::string> setEnvCalls;
   int registryReads = 0;
 
@@ -49,6 +51,11 @@ class FakeOs : public Os {
                        uint32_t type, const std::string& bytes) {
     registry.push_back({root, subkey, valueName, RegistryData{type, bytes}});
     return *this;
+  }
+
+  FakeOs& withContent(const std::string& path, const std::string& text) {
+    contents.emplace_back(path, text);
+    return withFile(path);
   }
 
   std::optional<std::string> getEnv(const std::string& name) override {
@@ -109,6 +116,36 @@ class FakeOs : public Os {
     for (auto& r : registry) {
       if (r.root == root && r.subkey == subkey && r.valueName == valueName) {
         out = r.data;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // One 64-bit registry: the launcher's own view, and no 32-bit one.
+  bool readRegistryIn(RegistryView view, RegistryRoot root, const std::string& subkey,
+                      const std::string& valueName, RegistryData& out) override {
+    return view != RegistryView::Bits32 && readRegistry(root, subkey, valueName, out);
+  }
+
+  bool listRegistryKeys(RegistryView view, RegistryRoot root, const std::string& subkey,
+                        std::vector<std::string>& out) override {
+    bool exists = false;
+    for (auto& r : registry) {
+      if (view == RegistryView::Bits32 || r.root != root) continue;
+      if (r.subkey.compare(0, subkey.size() + 1, subkey + "\\") != 0) continue;
+      exists = true;
+      const std::string rest = r.subkey.substr(subkey.size() + 1);
+      const std::string name = rest.substr(0, rest.find('\\'));
+      if (std::find(out.begin(), out.end(), name) == out.end()) out.push_back(name);
+    }
+    return exists;
+  }
+
+  bool readFile(const std::string& path, std::string& out) override {
+    for (auto& [p, text] : contents) {
+      if (p == path) {
+        out = text;
         return true;
       }
     }

@@ -28,6 +28,7 @@ TEST(MessagesTest, Unescape) {
       {"\\", ""},
       {"\\\\\\", "\\"},
       {"\\N", "N"},
+      {"${HKCU\\Software\\K\\V}\\t%{A\\B}%\\\\", "${HKCU\\Software\\K\\V}\t%{A\\B}%\\"},
   };
   for (const Case& c : cases) EXPECT_EQ(unescapeMessage(c.in), c.out) << c.in;
 }
@@ -87,9 +88,10 @@ TEST(MessageOverridesTest, FirstLineWinsAndBadIdsAreIgnored) {
       "message 6=Need Java %s or newer (found %s).\r\n"
       "message 99999999999999=huge\r\n"
       "message 3=\r\n"
-      "message 4=a=b\r\n";
+      "message 4=a=b\r\n"
+      "message 259=Data in %APPDATA%\\t, \\%APPDATA\\%\r\n";
   testing::FakeOs os;
-  os.withEnv("COMPUTERNAME", "HOST1");
+  os.withEnv("COMPUTERNAME", "HOST1").withEnv("APPDATA", "C:\\temp\\new");
   MessageOverrides overrides;
   overrides.build(ctx, os);
   struct Case {
@@ -108,6 +110,8 @@ TEST(MessageOverridesTest, FirstLineWinsAndBadIdsAreIgnored) {
       {2147483647, "huge"},
       {3, ""},
       {4, "a=b"},
+      // Inserted values arrive as they are; escapes apply to the text as written.
+      {259, "Data in C:\\temp\\new\t, C:\\temp\\new"},
       {1, nullptr},
   };
   for (const Case& c : cases) {

@@ -5,7 +5,7 @@ are removed again, and runs whose call log is read back."""
 import pytest
 
 import qlxtest
-from wine_vm_support import DOUBLES, App, Registry
+from wine_vm_support import DOUBLES, App, Keys, Registry
 
 
 @pytest.fixture(scope="session", autouse=True)
@@ -41,3 +41,11 @@ def module_registry(tmp_path_factory):
     reg = Registry(tmp_path_factory.mktemp("registry"))
     yield reg
     reg.cleanup()
+
+
+@pytest.fixture
+def keys(tmp_path):
+    """Registry keys in any hive and view, removed after the test."""
+    written = Keys(tmp_path)
+    yield written
+    written.cleanup()

@@ -97,14 +97,14 @@ def _key_exists(key):
     return _reg("query", key).returncode == 0
 
 
-def _reg_import(lines, directory):
+def _reg_import(lines, directory, *options):
     """Applies registry lines (REGEDIT4 syntax) with one call of reg import."""
     path = Path(directory) / "qlx-vmwin.reg"
     path.write_bytes(("REGEDIT4\r\n\r\n" + "\r\n".join(lines) + "\r\n\r\n").encode("utf-8"))
     # One retry: right after the server starts, Wine's own services may
     # still be settling and an import can fail once.
     for attempt in range(2):
-        r = _reg("import", qlxtest.wine_path(path))
+        r = _reg("import", qlxtest.wine_path(path), *options)
         if r.returncode == 0:
             break
         time.sleep(1)
@@ -167,6 +167,52 @@ class Registry:
                 assert not left, f"registry keys left behind: {left}"
         self.created = []
         self.checked = set()
+
+
+_HIVES = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER"}
+
+
+def _reg_value(name, value):
+    """One REGEDIT4 value line: text, a DWORD (int) or binary data (bytes)."""
+    if isinstance(value, int):
+        return f'"{name}"=dword:{value:08x}'
+    if isinstance(value, bytes):
+        return f'"{name}"=hex:' + ",".join(f"{b:02x}" for b in value)
+    return '"{}"="{}"'.format(name, value.replace("\\", "\\\\").replace('"', '\\"'))
+
+
+class Keys:
+    """Values written in HKLM or HKCU through the 64-bit or the 32-bit view
+    (reg's /reg:64, /reg:32). The shallowest key of each path that was not
+    there before is deleted afterwards (with reg delete: Wine's import
+    ignores the view when it deletes)."""
+
+    def __init__(self, directory):
+        self.directory, self.created = directory, []
+
+    def _exists(self, view, key):
+        return _reg("query", key, f"/reg:{view}").returncode == 0
+
+    def write(self, view, values):
+        """values: {"HKLM\\SOFTWARE\\...": {name: str | int | bytes}}; {} makes an empty key."""
+        lines = []
+        for key, named in values.items():
+            parts = key.split("\\")
+            prefixes = ["\\".join(parts[:n]) for n in range(3, len(parts) + 1)]
+            if not any((view, p) in self.created for p in prefixes):
+                new = next((p for p in prefixes if not self._exists(view, p)), None)
+                if new:
+                    self.created.append((view, new))
+            lines += [f"[{_HIVES[parts[0]]}\\{parts[1]}\\" + "\\".join(parts[2:]) + "]",
+                      *(_reg_value(n, v) for n, v in named.items()), ""]
+        _reg_import(lines, self.directory, f"/reg:{view}")
+
+    def cleanup(self):
+        for view, key in reversed(self.created):
+            _reg("delete", key, "/f", f"/reg:{view}")
+        left = [key for view, key in self.created if self._exists(view, key)]
+        self.created = []
+        assert not left, f"registry keys left behind: {left}"
 
 
 def win(path):
