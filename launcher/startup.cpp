@@ -20,6 +20,7 @@
 #include "launcher/process_state.h"
 #include "redirect/redirect.h"
 #include "service/service_command_line.h"
+#include "tray/tray.h"
 #include "vm/vm_host.h"
 
 namespace qlx {
@@ -90,8 +91,8 @@ void startInstanceReceiver() {}                         // modes custom and hand
 void handArgumentsToFirstInstance(int, char**) {}       // step 16
 void releaseInstanceTable() {}                          // steps 16 and 21
 void stopInstanceChannel() {}                           // step 22
-void startTrayWindow() {}                               // step 17
-void trayCleanup() {}                                   // step 20
+void startTrayWindow() { startTrayWindowThread(); }     // step 17
+void trayCleanup() { removeTrayIcons(); }               // step 20
 
 }  // namespace
 
