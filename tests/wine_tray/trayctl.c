@@ -4,7 +4,8 @@
  *   t ID MSG      the tray callback message 1124 (wParam ID, lParam MSG)
  *   c CMD         WM_COMMAND with wParam CMD
  *   s MS          sleep
- *   b N           N notifications (1, 0x200) sent, timed: "sent N in US us"
+ *   b N M W L     message M sent N times with (W, L) and timed, printing
+ *                 "sent N in US us"
  * Numbers may be decimal or 0x hex. */
 #include <windows.h>
 #include <stdio.h>
@@ -33,15 +34,18 @@ int main(int argc, char** argv) {
     } else if (action == 's') {
       Sleep((DWORD)a);
       i += 1;
-    } else if (action == 'b') {
+    } else if (action == 'b' && i + 4 < argc) {
       LARGE_INTEGER f, t0, t1;
+      UINT message = (UINT)b;
+      WPARAM w = (WPARAM)strtol(argv[i + 3], NULL, 0);
+      LPARAM l = (LPARAM)strtol(argv[i + 4], NULL, 0);
       long n;
       QueryPerformanceFrequency(&f);
       QueryPerformanceCounter(&t0);
-      for (n = 0; n < a; ++n) SendMessageA(window, WM_USER + 100, 1, 0x200);
+      for (n = 0; n < a; ++n) SendMessageA(window, message, w, l);
       QueryPerformanceCounter(&t1);
       printf("sent %ld in %lld us\n", a, (t1.QuadPart - t0.QuadPart) * 1000000 / f.QuadPart);
-      i += 1;
+      i += 4;
     } else {
       return 2;
     }

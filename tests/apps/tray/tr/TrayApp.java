@@ -9,13 +9,15 @@ import java.io.FileOutputStream;
  * is appended to the file named by tray.record with the icon it names and
  * the thread it ran on. A right click pops the menu up; item 7 ends the
  * run, item 8 clears the callback (the run ends 1.5 s later).
- * Properties: tray.record, tray.tip (tool tip of the first icon).
+ * Properties: tray.record, tray.tip (tool tip of the first icon), tray.quiet
+ * (mouse moves are counted, not recorded: "moves N" at the end).
  */
 public class TrayApp {
     static Thread mainThread;
     static SystemTray first, second, hidden;
     static SystemTrayMenu menu;
     static volatile int state; // 0 running, 1 quit, 2 callback cleared
+    static int moves;
 
     /** Reaches the protected finalize, as the garbage collector would. */
     static class Icon extends SystemTray {
@@ -49,6 +51,10 @@ public class TrayApp {
     }
 
     public void OnMouseClick(SystemTray tray, int message) {
+        if (message == 0x200 && System.getProperty("tray.quiet") != null) {
+            moves++;
+            return;
+        }
         record("click " + name(tray) + " 0x" + Integer.toHexString(message) + " " + thread());
         if (message == 0x205) {
             record("popup");
@@ -99,6 +105,7 @@ public class TrayApp {
             Thread.sleep(1500);
         }
         second.Hide();
+        if (moves > 0) record("moves " + moves);
         record("end");
     }
 }
