@@ -61,7 +61,7 @@ JNIEXPORT void JNICALL Java_com_tarnwick_qlx_SystemTray_Change(JNIEnv* env, jobj
 }
 
 JNIEXPORT void JNICALL Java_com_tarnwick_qlx_SystemTray_finalize(JNIEnv* env, jobject self) {
-  qlx::trayTable().finalize(recordOf(env, self));
+  qlx::trayTable().finalize(env, recordOf(env, self));
 }
 
 JNIEXPORT void JNICALL Java_com_tarnwick_qlx_SystemTray_setSystemTrayCallback(JNIEnv* env,

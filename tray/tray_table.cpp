@@ -107,7 +107,7 @@ void TrayTable::change(TrayIconRecord* record, int iconId, const TrayTexts& text
   notifyShell(ShellRequest::Modify, *record);
 }
 
-void TrayTable::finalize(TrayIconRecord* record) {
+void TrayTable::finalize(JNIEnv* env, TrayIconRecord* record) {
   std::lock_guard<std::mutex> change(changeMutex_);
   Entry* entry = entryOf(record);
   if (entry == nullptr) return;
@@ -116,10 +116,15 @@ void TrayTable::finalize(TrayIconRecord* record) {
     record->shown = false;
   }
   destroyTrayIcon(record->icon);
-  // A finalised object held no global reference: shown objects are never
-  // collected.
-  std::lock_guard<std::mutex> lookup(lookupMutex_);
-  entries_.erase(entries_.begin() + (entry - entries_.data()));
+  jobject object;
+  {
+    std::lock_guard<std::mutex> lookup(lookupMutex_);
+    object = entry->object;
+    entries_.erase(entries_.begin() + (entry - entries_.data()));
+  }
+  // Only an explicit call reaches a shown icon here (the collector never
+  // finalises one); its reference would otherwise keep the object forever.
+  if (object != nullptr) env->DeleteGlobalRef(object);
 }
 
 void TrayTable::setCallback(JNIEnv* env, jobject callback) {

@@ -41,7 +41,7 @@ class TrayTable {
   void show(JNIEnv* env, jobject self, TrayIconRecord* record);
   void hide(JNIEnv* env, TrayIconRecord* record);
   void change(TrayIconRecord* record, int iconId, const TrayTexts& texts, int infoFlags);
-  void finalize(TrayIconRecord* record);
+  void finalize(JNIEnv* env, TrayIconRecord* record);
   void setCallback(JNIEnv* env, jobject callback);
   void removeAll();
 

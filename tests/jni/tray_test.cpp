@@ -68,6 +68,8 @@ TEST(TrayJni, NotificationsReachTheCallbackOnlyForLiveRecords) {
   EXPECT_EQ(staticStringField(env, "qlxtest/TrayCallback", "calls"),
             "click first 513 attached;click null 514 attached;command 0 attached;"
             "command 1000 attached;");
+  Java_com_tarnwick_qlx_SystemTray_Show(env, first);
+  Java_com_tarnwick_qlx_SystemTray_finalize(env, first);  // shown: its reference goes too
   EXPECT_TRUE(noPendingException(env));
   removeTrayIcons();
   env->DeleteLocalRef(tip);

@@ -78,7 +78,7 @@ TEST(TrayTest, RecordsCountFromOneAndHiddenOnesIgnoreChange) {
   EXPECT_STREQ(second->tip, "tip");
   EXPECT_STREQ(second->infoTitle, "title");
   EXPECT_EQ(second->infoFlags, 2u);
-  table.finalize(first);
+  table.finalize(nullptr, first);  // hidden: no reference to release
   EXPECT_EQ(table.add(1, {}, 0)->id, 3u);
 }
 
