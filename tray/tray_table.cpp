@@ -33,8 +33,10 @@ uint32_t recordSizeFor(int shellMajorVersion, bool hasInfo, bool hasInfoTitle) {
 }
 
 TrayTable& trayTable() {
-  static TrayTable table;
-  return table;
+  // Never destroyed: the window thread may still look an icon up while the
+  // process runs its exit handlers.
+  static TrayTable* const table = new TrayTable;
+  return *table;
 }
 
 TrayTable::Entry* TrayTable::entryOf(const TrayIconRecord* record) {
@@ -143,6 +145,7 @@ void TrayTable::removeAll() {
   std::lock_guard<std::mutex> change(changeMutex_);
   if (removed_) return;
   removed_ = true;
+  vm = nullptr;  // the VM is gone: later notifications are dropped
   std::vector<Entry> entries;
   {
     std::lock_guard<std::mutex> lookup(lookupMutex_);

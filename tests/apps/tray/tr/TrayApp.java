@@ -9,8 +9,8 @@ import java.io.FileOutputStream;
  * is appended to the file named by tray.record with the icon it names and
  * the thread it ran on. A right click pops the menu up; item 7 ends the
  * run, item 8 clears the callback (the run ends 1.5 s later).
- * Properties: tray.record, tray.tip (tool tip of the first icon), tray.quiet
- * (mouse moves are counted, not recorded: "moves N" at the end).
+ * Properties: tray.record, tray.quiet (mouse moves are counted, not
+ * recorded: "moves N" at the end).
  */
 public class TrayApp {
     static Thread mainThread;
@@ -74,8 +74,7 @@ public class TrayApp {
 
     public static void main(String[] args) throws Exception {
         mainThread = Thread.currentThread();
-        String tip = System.getProperty("tray.tip", "qlx tray test");
-        first = new SystemTray(1, tip);
+        first = new SystemTray(1, "qlx tray test");
         second = new SystemTray(1, "second", "balloon text", "balloon title", SystemTray.NIIF_INFO);
         Icon gone = new Icon(1, "gone", null, null, 0);
         hidden = new SystemTray(1, "hidden");
