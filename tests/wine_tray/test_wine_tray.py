@@ -34,9 +34,9 @@ def pixels(png, box):
 class TrayRun:
     def __init__(self, tmp_path, jar, *launch):
         self.path = tmp_path / "record.txt"
-        exe = qlxtest.wrap(qlxtest.STUB_WIN, jar, "mainclass tr.TrayApp\n" + qlxtest.avian_config() +
-                           f"property tray.record={qlxtest.wine_path(self.path)}\n",
-                           tmp_path / "tray.exe", "--support")
+        config = ("mainclass tr.TrayApp\n" + qlxtest.avian_config() +
+                  f"property tray.record={qlxtest.wine_path(self.path)}\n")
+        exe = qlxtest.wrap(qlxtest.STUB_WIN, jar, config, tmp_path / "tray.exe", "--support")
         self.process = subprocess.Popen(["wine", *launch, str(exe), "/test"],
                                         env=qlxtest.wine_env(), cwd=tmp_path,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,

@@ -47,7 +47,7 @@ public class TrayApp {
 
     static String name(SystemTray tray) {
         if (tray == null) return "null";
-        return tray == first ? "first" : tray == second ? "second" : tray == hidden ? "hidden" : "?";
+        return tray == first ? "first" : tray == second ? "second" : "?";
     }
 
     public void OnMouseClick(SystemTray tray, int message) {
