@@ -9,14 +9,16 @@ finished, so each round trip includes all the work of the window thread:
              table lookup, detach; no Java call
   into Java  1124 (icon 1, WM_MOUSEMOVE): attach, method lookup, table
              lookup, the call of OnMouseClick (which counts it), detach
-Prints the mean per message and the differences to the baseline. Wine is
+The rows alternate for several passes after a warm-up; each row prints the
+median of its passes' means and the difference to the baseline. Wine is
 slower than Windows: compare the rows with each other only.
 
-usage: xvfb-run -a bench/tray_bench.py [--count N]
+usage: xvfb-run -a bench/tray_bench.py [--count N] [--passes P]
 Not part of the tests: it only prints figures.
 """
 import argparse
 import re
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -33,7 +35,8 @@ ROWS = (("baseline (WM_NULL)", "0", "0", "0"), ("no icon (1124, id 99)", "1124",
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--count", type=int, default=2000)
+    parser.add_argument("--count", type=int, default=1000)
+    parser.add_argument("--passes", type=int, default=5)
     args = parser.parse_args()
     qlxtest.start_wine_session()  # a persistent server, stopped at the end
     with tempfile.TemporaryDirectory() as tmp:
@@ -53,7 +56,7 @@ def main():
             while not (record.exists() and "ready" in record.read_text()):
                 time.sleep(0.1)
             actions = ["w", "20000"]
-            for _, message, w, l in ROWS * 2:  # the first pass warms up
+            for _, message, w, l in ROWS * (1 + args.passes):  # the first pass warms up
                 actions += ["b", str(args.count), message, w, l]
             out = qlxtest.run_wine(ctl, *actions, timeout=600).stdout.decode()
             qlxtest.run_wine(ctl, "c", "50007")
@@ -62,9 +65,9 @@ def main():
             if app.poll() is None:
                 app.kill()
         micros = [int(m) for m in re.findall(r"sent \d+ in (\d+) us", out)][len(ROWS):]
-        per = [us / args.count for us in micros]
+        per = [statistics.median(micros[i::len(ROWS)]) / args.count for i in range(len(ROWS))]
         wine = qlxtest.run_wine("--version").stdout.decode().strip()
-        print(f"{args.count} messages each, {wine}")
+        print(f"{args.passes} passes of {args.count} messages per row, {wine}")
         for (name, *_), cost in zip(ROWS, per):
             print(f"  {name:24} {cost:8.1f} us/message   {cost - per[0]:+8.1f} us over baseline")
         print("  Java saw:", ", ".join(line for line in record.read_text().splitlines()
