@@ -2,7 +2,7 @@
 // the hidden window whose thread carries every shell notification and menu
 // command into the application's one tray callback object.
 //
-// Portable parts: the icon table and its rules (tray_table.cpp), the calls
+// Portable code: the icon table and its rules (tray_table.cpp), the calls
 // into Java (tray_dispatch.cpp) and the natives of SystemTray and
 // SystemTrayMenu (tray_natives.cpp, tray_menu_natives.cpp). The platform
 // files provide the window, the shell and the menus: tray_window_win.cpp
