@@ -23,6 +23,7 @@
 #include "launcher/trace.h"
 #include "redirect/redirect.h"
 #include "service/service_command_line.h"
+#include "tray/tray.h"
 #include "vm/vm_host.h"
 
 namespace qlx {
@@ -84,11 +85,9 @@ void applyRedirection(const LauncherContext& context) {
   traceRedirection(errorTarget, outputTarget);
 }
 
-// --- Seams of the tray subsystem -------------------------------------------
-// The tray window thread plugs in at these points of the sequence. Until
-// that subsystem is built, each of these does nothing.
-void startTrayWindow() {}                               // step 17
-void trayCleanup() {}                                   // step 20
+// --- The tray at its steps ---------------------------------------------------
+void startTrayWindow() { startTrayWindowThread(); }  // step 17
+void trayCleanup() { removeTrayIcons(); }            // step 20
 
 }  // namespace
 

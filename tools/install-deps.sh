@@ -2,8 +2,8 @@
 # Installs the Debian packages the build and the tests need (idempotent).
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev googletest
-          libbenchmark-dev g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth python3 python3-pytest
-          openjdk-17-jdk-headless zip unzip osslsigncode openssl)
+          libbenchmark-dev g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth xdotool imagemagick
+          python3 python3-pytest openjdk-17-jdk-headless zip unzip osslsigncode openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

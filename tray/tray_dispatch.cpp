@@ -1,0 +1,101 @@
+// Shell notifications and menu commands into Java, on the window thread:
+// one call of the tray callback per notification, the thread attached to
+// the VM for just that call.
+#include "launcher/process_state.h"
+#include "tray/tray_table.h"
+#include "vm/jni_glue.h"
+#include "vm/vm_host.h"
+
+namespace qlx {
+
+namespace {
+
+// The thread attached for one notification. A notification handled inside
+// a callback (the window thread runs a menu's loop while Popup waits in
+// OnMouseClick) finds the thread attached already: it must then stay so, or
+// the outer call would lose its VM under its feet.
+class CallScope {
+ public:
+  explicit CallScope(JavaVM* vm) : vm_(vm) {
+    void* env = nullptr;
+    if (vm_->GetEnv(&env, JNI_VERSION_1_2) != JNI_OK) {
+      env = nullptr;
+      attached_ = vm_->AttachCurrentThread(&env, nullptr) == JNI_OK;
+      if (!attached_) env = nullptr;
+    }
+    env_ = static_cast<JNIEnv*>(env);
+  }
+  ~CallScope() {
+    if (attached_) vm_->DetachCurrentThread();
+  }
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+
+  JNIEnv* env() const { return env_; }
+
+ private:
+  JavaVM* vm_;
+  JNIEnv* env_ = nullptr;
+  bool attached_ = false;
+};
+
+// The VM the first init saw, while it still runs: a notification that
+// arrives after the application's VM was destroyed is dropped.
+JavaVM* runningVm(TrayTable& table) {
+  JavaVM* vm = table.vm.load();
+  if (vm == nullptr || !table.hasCallback()) return nullptr;
+  VmHost* host = processState().vmHost;
+  if (host != nullptr && host->javaVm() == nullptr) return nullptr;
+  return vm;
+}
+
+// The callback's method of that name, looked up at every call; null (and
+// nothing pending) when the callback has none.
+jmethodID callbackMethod(JNIEnv* env, jobject callback, const char* name, const char* signature) {
+  jclass cls = env->GetObjectClass(callback);
+  jmethodID method = env->GetMethodID(cls, name, signature);
+  if (method == nullptr) checkException(env, false);
+  env->DeleteLocalRef(cls);
+  return method;
+}
+
+}  // namespace
+
+void dispatchMouseNotification(uint32_t iconId, int32_t message) {
+  TrayTable& table = trayTable();
+  JavaVM* vm = runningVm(table);
+  if (vm == nullptr) return;
+  CallScope scope(vm);
+  JNIEnv* env = scope.env();
+  if (env == nullptr) return;
+  jobject callback = table.callback(env);  // cleared meanwhile: nothing to call
+  if (callback == nullptr) return;
+  if (jmethodID method = callbackMethod(env, callback, "OnMouseClick",
+                                        "(Lcom/tarnwick/qlx/SystemTray;I)V")) {
+    jobject tray = nullptr;
+    if (table.objectOf(env, iconId, tray)) {
+      env->CallVoidMethod(callback, method, tray, static_cast<jint>(message));
+      checkException(env, true);
+    }
+    if (tray != nullptr) env->DeleteLocalRef(tray);
+  }
+  env->DeleteLocalRef(callback);
+}
+
+void dispatchMenuCommand(uint32_t command) {
+  TrayTable& table = trayTable();
+  JavaVM* vm = runningVm(table);
+  if (vm == nullptr) return;
+  CallScope scope(vm);
+  JNIEnv* env = scope.env();
+  if (env == nullptr) return;
+  jobject callback = table.callback(env);
+  if (callback == nullptr) return;
+  if (jmethodID method = callbackMethod(env, callback, "OnMenuCommand", "(I)V")) {
+    env->CallVoidMethod(callback, method, static_cast<jint>(command - kFirstMenuCommand));
+    checkException(env, true);
+  }
+  env->DeleteLocalRef(callback);
+}
+
+}  // namespace qlx
