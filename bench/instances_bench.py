@@ -122,8 +122,7 @@ def main():
 
         if not options.skip_wine:
             qlxtest.ensure_wineprefix()
-            avian = qlxtest.compile_java(app, work / "avian.jar", classpath=qlxtest.SUPPORT_JAR,
-                                         bootclasspath=qlxtest.AVIAN / "classpath.jar")
+            avian = qlxtest.avian_app_jar("instances", work / "avian.jar")
             pipe = qlxtest.compile_windows_helper(ROOT / "bench" / "pipe_round_trip.c", work)
 
             def wine(mode, name):

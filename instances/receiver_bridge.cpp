@@ -22,26 +22,6 @@ JavaVM* runningVm() {
   return host != nullptr ? host->javaVm() : nullptr;
 }
 
-class DaemonAttachment {
- public:
-  DaemonAttachment() : vm_(runningVm()) {
-    void* env = nullptr;
-    if (vm_ != nullptr && vm_->AttachCurrentThreadAsDaemon(&env, nullptr) == JNI_OK) {
-      env_ = static_cast<JNIEnv*>(env);
-    }
-  }
-  ~DaemonAttachment() {
-    if (env_ != nullptr) vm_->DetachCurrentThread();
-  }
-  DaemonAttachment(const DaemonAttachment&) = delete;
-  DaemonAttachment& operator=(const DaemonAttachment&) = delete;
-  JNIEnv* env() const { return env_; }
-
- private:
-  JavaVM* vm_;
-  JNIEnv* env_ = nullptr;
-};
-
 using PendingReply = std::pair<int32_t, jobject>;
 
 // The loader of the receiver's class; a VM whose Class lacks getClassLoader
@@ -105,7 +85,7 @@ void ReceiverBridge::onMessage(uint32_t sender, const Bytes& message) {
       return;  // nobody to receive it
     }
   }
-  DaemonAttachment attachment;
+  VmThreadScope attachment(runningVm(), true);
   JNIEnv* env = attachment.env();
   if (env == nullptr || env->PushLocalFrame(kFrame) != 0) return;
   if (kind == kKindReply) {

@@ -12,35 +12,6 @@ namespace qlx {
 
 namespace {
 
-// A thread that talks to Java for one call: attached for the call unless it
-// was attached already (then it stays so).
-class AttachedThread {
- public:
-  explicit AttachedThread(JavaVM* vm) : vm_(vm) {
-    if (vm_ == nullptr) return;
-    void* env = nullptr;
-    if (vm_->GetEnv(&env, JNI_VERSION_1_2) == JNI_OK) {
-      env_ = static_cast<JNIEnv*>(env);
-      return;
-    }
-    attached_ = vm_->AttachCurrentThread(&env, nullptr) == JNI_OK;
-    if (attached_) env_ = static_cast<JNIEnv*>(env);
-  }
-  ~AttachedThread() {
-    if (attached_) vm_->DetachCurrentThread();
-  }
-  AttachedThread(const AttachedThread&) = delete;
-  AttachedThread& operator=(const AttachedThread&) = delete;
-
-  bool ok() const { return attached_ || env_ != nullptr; }
-  JNIEnv* env() const { return env_; }
-
- private:
-  JavaVM* vm_;
-  JNIEnv* env_ = nullptr;
-  bool attached_ = false;
-};
-
 jmethodID booleanMethod(JNIEnv* env, jclass cls, const char* name) {
   jmethodID id = env->GetMethodID(cls, name, "()Z");
   if (id == nullptr) checkException(env, false);
@@ -179,8 +150,8 @@ void ServiceBridge::control(uint32_t control, JavaVM* vm,
       record_.waitHint = kStopWaitHintMs;
       reportLocked();
     }
-    AttachedThread thread(vm);
-    if (!thread.ok()) {
+    VmThreadScope thread(vm);
+    if (!thread.attached()) {
       // Nothing can tell the application; the manager is not kept waiting.
       std::lock_guard<std::mutex> lock(mutex_);
       finishLocked(0, 0);
@@ -210,8 +181,8 @@ void ServiceBridge::control(uint32_t control, JavaVM* vm,
     }
     bool change = true;
     if (hasMethod) {
-      AttachedThread thread(vm);
-      if (thread.ok()) {
+      VmThreadScope thread(vm);
+      if (thread.attached()) {
         if (thread.env() == nullptr) {
           change = false;
         } else {
@@ -326,7 +297,7 @@ void markRunAsService(JNIEnv* env) {
 }
 
 void endApplication(JavaVM* vm) {
-  AttachedThread thread(vm);
+  VmThreadScope thread(vm);
   if (thread.env() == nullptr) return;
   callSystemExit(thread.env(), 0);
   checkException(thread.env(), false);

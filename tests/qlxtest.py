@@ -134,6 +134,28 @@ SUPPORT_JAR = BUILD_HOST / "java" / "qlx-support.jar"
 AVIAN = Path(os.environ.get("QLX_AVIAN", ROOT.parent / "shared" / "avian"))
 
 
+# What every suite that runs real Java under Wine needs built.
+AVIAN_SUITE_FILES = ((STUB_WIN, "Windows launcher stub"), (QLXWRAP, "qlxwrap"),
+                     (SUPPORT_JAR, "qlx-support.jar"),
+                     (AVIAN / "jvm.dll", "Avian jvm.dll (shared/avian)"))
+
+
+def avian_app_jar(app, out):
+    """tests/apps/<app> compiled against Avian's class library and the support classes."""
+    return compile_java(ROOT / "tests" / "apps" / app, out, classpath=SUPPORT_JAR,
+                        bootclasspath=AVIAN / "classpath.jar")
+
+
+def wait_for(predicate, timeout=30.0, step=0.2):
+    import time
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if predicate():
+            return True
+        time.sleep(step)
+    return predicate()
+
+
 def avian_config():
     """Configuration lines that run a wrapped program on the Avian VM."""
     dll = wine_path(AVIAN / "jvm.dll")

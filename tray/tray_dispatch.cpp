@@ -10,35 +10,6 @@ namespace qlx {
 
 namespace {
 
-// The thread attached for one notification. A notification handled inside
-// a callback (the window thread runs a menu's loop while Popup waits in
-// OnMouseClick) finds the thread attached already: it must then stay so, or
-// the outer call would lose its VM under its feet.
-class CallScope {
- public:
-  explicit CallScope(JavaVM* vm) : vm_(vm) {
-    void* env = nullptr;
-    if (vm_->GetEnv(&env, JNI_VERSION_1_2) != JNI_OK) {
-      env = nullptr;
-      attached_ = vm_->AttachCurrentThread(&env, nullptr) == JNI_OK;
-      if (!attached_) env = nullptr;
-    }
-    env_ = static_cast<JNIEnv*>(env);
-  }
-  ~CallScope() {
-    if (attached_) vm_->DetachCurrentThread();
-  }
-  CallScope(const CallScope&) = delete;
-  CallScope& operator=(const CallScope&) = delete;
-
-  JNIEnv* env() const { return env_; }
-
- private:
-  JavaVM* vm_;
-  JNIEnv* env_ = nullptr;
-  bool attached_ = false;
-};
-
 // The VM the first init saw, while it still runs: a notification that
 // arrives after the application's VM was destroyed is dropped.
 JavaVM* runningVm(TrayTable& table) {
@@ -65,7 +36,7 @@ void dispatchMouseNotification(uint32_t iconId, int32_t message) {
   TrayTable& table = trayTable();
   JavaVM* vm = runningVm(table);
   if (vm == nullptr) return;
-  CallScope scope(vm);
+  VmThreadScope scope(vm);
   JNIEnv* env = scope.env();
   if (env == nullptr) return;
   jobject callback = table.callback(env);  // cleared meanwhile: nothing to call
@@ -86,7 +57,7 @@ void dispatchMenuCommand(uint32_t command) {
   TrayTable& table = trayTable();
   JavaVM* vm = runningVm(table);
   if (vm == nullptr) return;
-  CallScope scope(vm);
+  VmThreadScope scope(vm);
   JNIEnv* env = scope.env();
   if (env == nullptr) return;
   jobject callback = table.callback(env);

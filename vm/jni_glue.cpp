@@ -144,6 +144,23 @@ jclass findClassDotted(JNIEnv* env, const std::string& name) {
   return cls;
 }
 
+VmThreadScope::VmThreadScope(JavaVM* vm, bool daemon) : vm_(vm) {
+  if (vm_ == nullptr) return;
+  void* env = nullptr;
+  if (vm_->GetEnv(&env, JNI_VERSION_1_2) == JNI_OK) {
+    env_ = static_cast<JNIEnv*>(env);
+    return;
+  }
+  env = nullptr;
+  attachedHere_ = (daemon ? vm_->AttachCurrentThreadAsDaemon(&env, nullptr)
+                          : vm_->AttachCurrentThread(&env, nullptr)) == JNI_OK;
+  if (attachedHere_) env_ = static_cast<JNIEnv*>(env);
+}
+
+VmThreadScope::~VmThreadScope() {
+  if (attachedHere_) vm_->DetachCurrentThread();
+}
+
 void callSystemExit(JNIEnv* env, int status) {
   jclass system = env->FindClass("java/lang/System");
   if (system != nullptr) {

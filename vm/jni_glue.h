@@ -34,6 +34,27 @@ jclass findClassDotted(JNIEnv* env, const std::string& name);
 
 void callSystemExit(JNIEnv* env, int status);
 
+// A native thread that talks to Java for a while: attached for the scope,
+// unless it was attached already, in which case it stays so (a callback
+// handled inside another callback must not lose the outer call's VM).
+class VmThreadScope {
+ public:
+  explicit VmThreadScope(JavaVM* vm, bool daemon = false);
+  ~VmThreadScope();
+  VmThreadScope(const VmThreadScope&) = delete;
+  VmThreadScope& operator=(const VmThreadScope&) = delete;
+
+  // Attached now (by this scope or before it).
+  bool attached() const { return attachedHere_ || env_ != nullptr; }
+  // Null when attaching failed or yielded no environment.
+  JNIEnv* env() const { return env_; }
+
+ private:
+  JavaVM* vm_;
+  JNIEnv* env_ = nullptr;
+  bool attachedHere_ = false;
+};
+
 // env may be null: the creating thread's environment is used.
 void setContextClassLoader(JNIEnv* env, jobject loader);
 

@@ -58,13 +58,7 @@ class App:
         return [line[len("main arg="):] for line in self.log_lines() if line.startswith("main arg=")]
 
 
-def wait_for(predicate, timeout=30.0, step=0.2):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if predicate():
-            return True
-        time.sleep(step)
-    return predicate()
+wait_for = qlxtest.wait_for
 
 
 def read_text(path):

@@ -8,16 +8,12 @@ import pytest
 import qlxtest
 from service_support import DOUBLES, Service
 
-APPS = qlxtest.ROOT / "tests" / "apps"
 HERE = Path(__file__).resolve().parent
 
 
 @pytest.fixture(scope="session", autouse=True)
 def wine_prefix():
-    qlxtest.start_wine_session((qlxtest.STUB_WIN, "Windows launcher stub"),
-                               (qlxtest.QLXWRAP, "qlxwrap"),
-                               (qlxtest.SUPPORT_JAR, "qlx-support.jar"),
-                               (qlxtest.AVIAN / "jvm.dll", "Avian jvm.dll (shared/avian)"),
+    qlxtest.start_wine_session(*qlxtest.AVIAN_SUITE_FILES,
                                (DOUBLES / "jvm.dll", "stand-in jvm.dll"))
     yield
     qlxtest.stop_wineserver()
@@ -30,8 +26,7 @@ def svcctl(tmp_path_factory):
 
 def _avian_jar(tmp_path_factory, app):
     out = tmp_path_factory.mktemp(app) / f"{app}.jar"
-    return qlxtest.compile_java(APPS / app, out, classpath=qlxtest.SUPPORT_JAR,
-                                bootclasspath=qlxtest.AVIAN / "classpath.jar")
+    return qlxtest.avian_app_jar(app, out)
 
 
 @pytest.fixture(scope="session")

@@ -96,11 +96,4 @@ class Service:
         qlxtest.run_wine("sc", "delete", self.name)
 
 
-def wait_for(predicate, timeout=30.0, step=0.2):
-    import time
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if predicate():
-            return True
-        time.sleep(step)
-    return predicate()
+wait_for = qlxtest.wait_for

@@ -11,10 +11,7 @@ HERE = Path(__file__).resolve().parent
 
 @pytest.fixture(scope="session", autouse=True)
 def wine_prefix():
-    qlxtest.start_wine_session((qlxtest.STUB_WIN, "Windows launcher stub"),
-                               (qlxtest.QLXWRAP, "qlxwrap"),
-                               (qlxtest.SUPPORT_JAR, "qlx-support.jar"),
-                               (qlxtest.AVIAN / "jvm.dll", "Avian jvm.dll (shared/avian)"))
+    qlxtest.start_wine_session(*qlxtest.AVIAN_SUITE_FILES)
     yield
     qlxtest.stop_wineserver()
 
@@ -27,6 +24,4 @@ def trayctl(tmp_path_factory):
 @pytest.fixture(scope="session")
 def tray_jar(tmp_path_factory):
     out = tmp_path_factory.mktemp("tray") / "tray.jar"
-    return qlxtest.compile_java(qlxtest.ROOT / "tests" / "apps" / "tray", out,
-                                classpath=qlxtest.SUPPORT_JAR,
-                                bootclasspath=qlxtest.AVIAN / "classpath.jar")
+    return qlxtest.avian_app_jar("tray", out)
