@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "launcher/text.h"
 #include "launcher/trace.h"
 
 namespace qlx {
@@ -15,8 +16,10 @@ namespace {
 // 32-bit builds of the same code.
 using CreateJavaVmEntry = jint(JNICALL*)(JavaVM**, void**, void*);
 
+// Read character by character: in a double-byte code page a trail byte
+// may be 0x5C and is no separator.
 std::string cutAtLastSeparator(const std::string& text) {
-  const size_t pos = text.find_last_of("\\/");
+  const size_t pos = splitNarrowPath(text, isNarrowLeadByte).lastSeparator;
   return pos == std::string::npos ? text : text.substr(0, pos);
 }
 
