@@ -110,7 +110,8 @@ void reportResources(const Bytes& file, std::string& out) {
   } else if (!readVersionStrings(version->bytes, texts)) {
     line(out, "version:", "damaged");
   } else {
-    for (const auto& t : texts) line(out, "version " + t.first + ":", t.second);
+    out += "version:\n";
+    for (const auto& t : texts) line(out, "  " + t.first + ":", t.second);
   }
   const ResourceData* manifest = findResource(tree, kRtManifest, 1);
   std::string level = "none";
