@@ -28,7 +28,7 @@ bool PeLayout::rvaToOffset(uint32_t rva, uint64_t len, uint64_t& offset) const {
 uint64_t PeLayout::imageEnd() const {
   uint64_t end = 0;
   for (const PeSection& s : sections)
-    end = std::max<uint64_t>(end, static_cast<uint64_t>(s.rawPointer) + s.rawSize);
+    if (s.rawSize != 0) end = std::max<uint64_t>(end, static_cast<uint64_t>(s.rawPointer) + s.rawSize);
   return end;
 }
 
@@ -66,7 +66,8 @@ bool parsePe(const Bytes& d, PeLayout& p, std::string& error) {
     sec.rawSize = get32(d, s + 16);
     sec.rawPointer = get32(d, s + 20);
     sec.headerOffset = s;
-    if (!inside(d, sec.rawPointer, sec.rawSize)) {
+    // A section without file data (.bss) may hold any pointer; loaders ignore it.
+    if (sec.rawSize != 0 && !inside(d, sec.rawPointer, sec.rawSize)) {
       error = "PE section " + sec.name + " lies outside the file";
       return false;
     }

@@ -187,6 +187,11 @@ Bytes serializeResources(const ResourceTree& tree, uint32_t rva) {
 bool writeResources(Bytes& image, const ResourceTree& tree, std::string& error) {
   PeLayout pe;
   if (!parsePe(image, pe, error)) return false;
+  if (pe.fileAlignment > 0x10000 || (pe.fileAlignment & (pe.fileAlignment - 1)) != 0 ||
+      (pe.sectionAlignment & (pe.sectionAlignment - 1)) != 0) {
+    error = "the image's alignments are not powers of two up to 64 KB";
+    return false;
+  }
   uint32_t rva = pe.directoryAddress(image, kResourceDirectory);
   const PeSection* rsrc = rva != 0 ? sectionAt(pe, rva) : nullptr;
   if (rsrc == nullptr || rsrc->virtualAddress != rva) {
@@ -197,14 +202,16 @@ bool writeResources(Bytes& image, const ResourceTree& tree, std::string& error) 
   // nothing but their directory entry refers to where they lie.
   std::vector<const PeSection*> after;
   for (const PeSection& s : pe.sections) {
+    if (&s == rsrc) continue;
     if (s.virtualAddress <= rsrc->virtualAddress) {
-      if (s.rawPointer > rsrc->rawPointer) {
+      if (s.rawSize != 0 && s.rawPointer + static_cast<uint64_t>(s.rawSize) > rsrc->rawPointer) {
         error = "the image's sections are not in file order";
         return false;
       }
       continue;
     }
-    if (s.name != ".reloc" || s.rawPointer < rsrc->rawPointer) {
+    if (s.name != ".reloc" ||
+        s.rawPointer < static_cast<uint64_t>(rsrc->rawPointer) + rsrc->rawSize) {
       error = "section " + s.name + " follows the resources and cannot be moved";
       return false;
     }
