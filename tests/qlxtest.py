@@ -163,8 +163,9 @@ def avian_config():
             "option -Djava.version=1.8.0_avian\n")
 
 
-def compile_windows_helper(source, out_dir):
+def compile_windows_helper(source, out_dir, libs=()):
     """A small C test program for Windows, built with MinGW."""
     exe = Path(out_dir) / (Path(source).stem + ".exe")
-    subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-o", str(exe), str(source)], check=True)
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-o", str(exe), str(source),
+                    *(f"-l{lib}" for lib in libs)], check=True)
     return exe

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "tools/qlxwrap/file_ops.h"
+#include "tools/qlxwrap/inspect.h"
 #include "tools/qlxwrap/options.h"
 #include "tools/qlxwrap/wrap.h"
 
@@ -56,6 +57,16 @@ int main(int argc, char** argv) {
     return kOk;
   }
 
+  if (!options.inspect.empty()) {
+    Bytes file;
+    std::string error;
+    if (!readWholeFile(options.inspect, file, error))
+      return report(kUnreadable, "cannot read '" + options.inspect + "': " + error);
+    InspectResult inspected = inspectFile(file, options.inspect, fileExists);
+    std::fputs(inspected.text.c_str(), stdout);
+    return inspected.code;
+  }
+
   WrapInput input;
   int code = kOk;
   if (!readInput(options.stub, "stub", input.stub, code) ||
@@ -74,7 +85,16 @@ int main(int argc, char** argv) {
     if (!readInput(m, "merged archive", input.merges.back(), code)) return code;
     input.mergeNames.push_back(m);
   }
+  if (!options.icon.empty()) {
+    input.icon.emplace();
+    if (!readInput(options.icon, "icon", *input.icon, code)) return code;
+  }
   input.identity = options.identity;
+  input.version = options.versionInfo;
+  if (!options.executionLevel.empty()) input.executionLevel = options.executionLevel;
+  input.utf8CodePage = options.utf8CodePage;
+  size_t sep = options.output.find_last_of("/\\");
+  input.outputFileName = sep == std::string::npos ? options.output : options.output.substr(sep + 1);
   input.defaultServiceName = defaultServiceName(options.output);
 
   WrapResult result;

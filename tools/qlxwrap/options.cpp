@@ -8,6 +8,7 @@ namespace qlx::wrap {
 const char* usageText() {
   return
       "Usage: qlxwrap --stub FILE --jar FILE [--config FILE] --output FILE [options]\n"
+      "       qlxwrap --inspect FILE\n"
       "\n"
       "Appends a Java application to a copy of the qlx launcher stub, making one\n"
       "program file. The payload after the stub is: configuration block (UTF-8 mark,\n"
@@ -32,11 +33,27 @@ const char* usageText() {
       "                        manifests and signature files are left out\n"
       "  --support             merge qlx-support.jar, found beside qlxwrap, in\n"
       "                        ../java/ or in a dist/ directory\n"
+      "  --icon FILE           replace the program icon (group 1) with every image of\n"
+      "                        a .ico file (16 to 256 pixels, PNG images included)\n"
+      "  --file-version V      version information, shown by Explorer's Details tab:\n"
+      "  --product-version V     versions are 1 to 4 numbers 0..65535 joined by '.'\n"
+      "  --company TEXT          (each defaults to the other); texts are UTF-8.\n"
+      "  --product-name TEXT     Any of these writes the VERSIONINFO resource, with\n"
+      "  --file-description TEXT OriginalFilename = the output's file name\n"
+      "  --copyright TEXT\n"
+      "  --execution-level L   manifest requestedExecutionLevel: asInvoker (default),\n"
+      "                        requireAdministrator or highestAvailable\n"
+      "  --utf8-codepage       manifest activeCodePage UTF-8 (Windows 10 1903 and\n"
+      "                        later): the program's ANSI code page becomes UTF-8\n"
+      "  --inspect FILE        describe a wrapped program (stub, configuration,\n"
+      "                        service identity, archive, digest, signature, icon,\n"
+      "                        version) and exit with the inspect codes below\n"
       "  -h, --help            show this text\n"
       "  --version             show the version\n"
       "\n"
       "Option values may also be given as --name=value. The service options only\n"
-      "apply to Windows stubs; for a Linux stub they are ignored with a note.\n"
+      "apply to Windows stubs; for a Linux stub they are ignored with a note, as are\n"
+      "--icon and the version options. Windows outputs always carry a manifest.\n"
       "\n"
       "Exit codes:\n"
       "  0  the program was written\n"
@@ -45,7 +62,15 @@ const char* usageText() {
       "  3  the JAR or a merged archive is not a usable zip archive\n"
       "  4  the stub has no archive length slot, has two, or is already wrapped\n"
       "  5  the output cannot be written\n"
-      "  6  the service texts do not fit into the stub's string table\n";
+      "  6  the service texts do not fit into the stub's string table\n"
+      "  7  --icon names a file that is not an icon\n"
+      "  8  the stub's resources cannot be rewritten\n"
+      "\n"
+      "Exit codes of --inspect:\n"
+      "  0  an intact wrapped program\n"
+      "  2  the file cannot be read\n"
+      "  10 the digest does not match: the file was modified after it was written\n"
+      "  11 no valid payload: a bare stub, a truncated file or not a qlx program\n";
 }
 
 std::string defaultServiceName(const std::string& output) {
@@ -84,6 +109,11 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, Failure& f) 
       o.version = true;
       continue;
     }
+    if (arg == "--utf8-codepage") {
+      if (inlineValue) return usage("--utf8-codepage takes no value");
+      o.utf8CodePage = true;
+      continue;
+    }
     if (arg == "--support") {
       if (inlineValue) return usage("--support takes no value");
       o.support = true;
@@ -97,6 +127,15 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, Failure& f) 
     else if (arg == "--config") target = &o.config;
     else if (arg == "--output" || arg == "-o") target = &o.output;
     else if (arg == "--merge") repeatable = true;
+    else if (arg == "--icon") target = &o.icon;
+    else if (arg == "--inspect") target = &o.inspect;
+    else if (arg == "--execution-level") target = &o.executionLevel;
+    else if (arg == "--file-version") optionalTarget = &o.versionInfo.fileVersion;
+    else if (arg == "--product-version") optionalTarget = &o.versionInfo.productVersion;
+    else if (arg == "--company") optionalTarget = &o.versionInfo.company;
+    else if (arg == "--product-name") optionalTarget = &o.versionInfo.productName;
+    else if (arg == "--file-description") optionalTarget = &o.versionInfo.fileDescription;
+    else if (arg == "--copyright") optionalTarget = &o.versionInfo.copyright;
     else if (arg == "--service-name") optionalTarget = &o.identity.name;
     else if (arg == "--display-name") optionalTarget = &o.identity.displayName;
     else if (arg == "--description") optionalTarget = &o.identity.description;
@@ -124,6 +163,13 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, Failure& f) 
     }
   }
   if (o.help || o.version) return true;
+  if (!o.inspect.empty()) {
+    if (args.size() > 2) return usage("--inspect takes one file and no other option");
+    return true;
+  }
+  if (!o.executionLevel.empty() && o.executionLevel != "asInvoker" &&
+      o.executionLevel != "requireAdministrator" && o.executionLevel != "highestAvailable")
+    return usage("--execution-level must be asInvoker, requireAdministrator or highestAvailable");
   if (o.stub.empty()) return usage("--stub is required");
   if (o.jar.empty()) return usage("--jar is required");
   if (o.output.empty()) return usage("--output is required");

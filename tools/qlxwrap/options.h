@@ -15,6 +15,11 @@ struct Options {
   bool help = false;
   bool version = false;
   ServiceIdentity identity;
+  std::string icon;
+  VersionInfo versionInfo;
+  std::string executionLevel;  // empty: asInvoker
+  bool utf8CodePage = false;
+  std::string inspect;         // --inspect FILE: report instead of wrapping
 };
 
 // Parses the arguments after the program name ("--name value" or

@@ -16,7 +16,9 @@
 
 #include "launcher/digest.h"
 #include "launcher/payload.h"
+#include "tools/qlxwrap/app_resources.h"
 #include "tools/qlxwrap/config_block.h"
+#include "tools/qlxwrap/pe_image.h"
 #include "tools/qlxwrap/pe_strings.h"
 #include "tools/qlxwrap/zip_archive.h"
 
@@ -58,7 +60,7 @@ bool toUtf16(const std::string& text, const char* what, std::u16string& out, Fai
   return true;
 }
 
-bool writeIdentity(Bytes& stub, const WrapInput& in, Failure& f) {
+bool writeIdentity(ResourceTree& tree, const WrapInput& in, Failure& f) {
   const ServiceIdentity& id = in.identity;
   std::string name = id.name.value_or(in.defaultServiceName);
   if (name.empty()) return fail(f, kUsage, "--service-name must not be empty");
@@ -75,8 +77,30 @@ bool writeIdentity(Bytes& stub, const WrapInput& in, Failure& f) {
   std::vector<std::pair<int, std::u16string>> repl;
   for (int i = 0; i < 4; ++i) repl.emplace_back(i, texts[i]);
   std::string error;
-  if (!patchStringBlock(stub, kIdentityBlock, repl, error))
+  if (!patchStringBlock(tree, kIdentityBlock, repl, error))
     return fail(f, kBadIdentity, "cannot write the service texts into the stub: " + error);
+  return true;
+}
+
+// Every resource change goes through one read of the stub's tree and one
+// rewrite of its resource section.
+bool writeAppResources(Bytes& stub, const WrapInput& in, Failure& f) {
+  ResourceTree tree;
+  std::string error;
+  if (!readResources(stub, tree, error))
+    return fail(f, kBadResources, "cannot read the stub's resources: " + error);
+  if (!writeIdentity(tree, in, f)) return false;
+  if (in.icon && !setIconGroup(tree, *in.icon, error)) return fail(f, kBadIcon, "--icon: " + error);
+  if (in.version.any()) {
+    Bytes version;
+    if (!buildVersionInfo(in.version, in.outputFileName, version, error))
+      return fail(f, kUsage, error);
+    setResource(tree, kRtVersion, 1, std::move(version));
+  }
+  std::string manifest = buildManifest(in.executionLevel, in.utf8CodePage);
+  setResource(tree, kRtManifest, 1, Bytes(manifest.begin(), manifest.end()));
+  if (!writeResources(stub, tree, error))
+    return fail(f, kBadResources, "cannot rewrite the stub's resources: " + error);
   return true;
 }
 
@@ -112,10 +136,11 @@ bool buildWrapped(const WrapInput& in, WrapResult& result, Failure& f) {
   Bytes& out = result.output;
   out = in.stub;
   if (isPeImage(out)) {
-    if (!writeIdentity(out, in, f)) return false;
-  } else if (in.identity.any()) {
+    if (!writeAppResources(out, in, f)) return false;
+  } else if (in.identity.any() || in.icon || in.version.any()) {
     result.notes.push_back(
-        "note: the stub is not a Windows executable; the service options are ignored");
+        "note: the stub is not a Windows executable; the service, icon and version options "
+        "are ignored");
   }
   if (!fillArchiveSlot(out, archive.size(), f)) return false;
 
@@ -141,6 +166,10 @@ bool buildWrapped(const WrapInput& in, WrapResult& result, Failure& f) {
                     payloadStatusText(status) + ")");
   Digest digest = fileDigest(out.data(), layout);
   std::memcpy(out.data() + layout.digestOffset, digest.data(), digest.size());
+  // The checksum covers the payload too, so it comes last; the digest skips it.
+  PeLayout pe;
+  if (parsePe(out, pe, error) && inside(out, pe.checksumOffset, 4))
+    put32(out, pe.checksumOffset, peChecksum(out, pe.checksumOffset));
   return true;
 }
 

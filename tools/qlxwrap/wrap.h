@@ -22,6 +22,8 @@ enum ExitCode : int {
   kBadStub = 4,       // no archive length slot, two of them, or already wrapped
   kUnwritable = 5,    // the output could not be written
   kBadIdentity = 6,   // the service texts do not fit the stub's string block
+  kBadIcon = 7,       // --icon names a file that is not an icon
+  kBadResources = 8,  // the stub's resources cannot be rewritten
 };
 
 struct Failure {
@@ -38,6 +40,15 @@ struct ServiceIdentity {
   bool any() const { return name || displayName || description || dependencies; }
 };
 
+// Version information (VS_VERSIONINFO), UTF-8; written when any is set.
+struct VersionInfo {
+  std::optional<std::string> fileVersion, productVersion, company, productName, fileDescription,
+      copyright;
+  bool any() const {
+    return fileVersion || productVersion || company || productName || fileDescription || copyright;
+  }
+};
+
 struct WrapInput {
   Bytes stub;
   Bytes config;                 // as read from the configuration file
@@ -47,6 +58,11 @@ struct WrapInput {
   std::vector<std::string> mergeNames;
   ServiceIdentity identity;
   std::string defaultServiceName;  // used when no name is given (PE stubs)
+  std::optional<Bytes> icon;       // an .ico file for icon group 1
+  VersionInfo version;
+  std::string outputFileName;      // OriginalFilename of the version information
+  std::string executionLevel = "asInvoker";
+  bool utf8CodePage = false;
 };
 
 struct WrapResult {
