@@ -137,15 +137,15 @@ uint32_t InstanceChannel::postChunk() {
   }
   const uint32_t size = static_cast<uint32_t>(message->bytes.size());
   if (message->sent == 0) message->serial = static_cast<uint32_t>(table.nextMessageSerial.fetch_add(1));
-  const uint32_t length = size - message->sent < kChunkCapacityBytes ? size - message->sent
-                                                                      : kChunkCapacityBytes;
+  const uint32_t length =
+      size - message->sent < kChunkCapacity ? size - message->sent : kChunkCapacity;
   table.senderProcessId.store(platform_->ownProcessId());
-  table.chunkCapacity.store(kChunkCapacity);
+  table.chunkCapacity.store(static_cast<int32_t>(kChunkCapacity));
   table.messageSerial.store(message->serial);
   table.chunkNumber.store(table.nextChunkNumber.fetch_add(1));
   table.messageSize.store(size);
-  table.lastChunkIndex.store(static_cast<int32_t>((size - 1) / kChunkCapacityBytes));
-  table.chunkIndex.store(static_cast<int32_t>(message->sent / kChunkCapacityBytes));
+  table.lastChunkIndex.store(static_cast<int32_t>((size - 1) / kChunkCapacity));
+  table.chunkIndex.store(static_cast<int32_t>(message->sent / kChunkCapacity));
   table.chunkLength.store(static_cast<int32_t>(length));
   table.slotBusy.store(1);
   table.waitRounds.store(0);
@@ -153,7 +153,7 @@ uint32_t InstanceChannel::postChunk() {
   // From here on the target may take the chunk.
   table.targetProcessId.store(message->target, std::memory_order_release);
   const uint32_t target = message->target;
-  message->sent += kChunkCapacityBytes;
+  message->sent += kChunkCapacity;
   if (message->sent >= size) {
     std::lock_guard<std::mutex> guard(lock_);
     queue_.pop_front();

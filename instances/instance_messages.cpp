@@ -69,10 +69,10 @@ bool parseArguments(const uint8_t* payload, size_t size, StringList& arguments) 
 bool ChunkAssembler::take(const Chunk& chunk, uint32_t& sender, Bytes& message) {
   const uint32_t size = chunk.messageSize;
   if (size == 0 || size > kMaxMessageSize) return false;
-  const int32_t lastIndex = static_cast<int32_t>((size - 1) / kChunkCapacityBytes);
+  const int32_t lastIndex = static_cast<int32_t>((size - 1) / kChunkCapacity);
   if (chunk.lastIndex != lastIndex || chunk.index < 0 || chunk.index > lastIndex) return false;
-  const uint32_t offset = static_cast<uint32_t>(chunk.index) * kChunkCapacityBytes;
-  const uint32_t expected = size - offset < kChunkCapacityBytes ? size - offset : kChunkCapacityBytes;
+  const uint32_t offset = static_cast<uint32_t>(chunk.index) * kChunkCapacity;
+  const uint32_t expected = size - offset < kChunkCapacity ? size - offset : kChunkCapacity;
   if (chunk.length < 0 || static_cast<uint32_t>(chunk.length) != expected) return false;
 
   if (chunk.index == 0) {

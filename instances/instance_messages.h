@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "instances/instance_table.h"
 #include "launcher/text.h"
 
 namespace qlx {
@@ -22,7 +23,6 @@ constexpr size_t kMessageHeaderSize = 8;
 constexpr uint32_t kMaxMessageSize = 64u << 20;
 // Partial messages kept at once; the oldest is dropped beyond this.
 constexpr size_t kMaxIncomingMessages = 64;
-constexpr uint32_t kChunkCapacityBytes = 1024;
 
 Bytes buildMessage(int32_t kind, int32_t replyId, const void* payload, size_t size);
 // Kind 1: the count, each argument with its zero byte, one more zero byte.

@@ -22,8 +22,6 @@ class InstanceRegistry {
   // The owner first, then the listed instances.
   std::vector<uint32_t> instances();
 
-  uint32_t knownOwnerId() const { return knownOwnerId_; }
-
  private:
   // The list is rewritten by every process: under the slot mutex when there is one.
   template <typename Body>

@@ -11,7 +11,7 @@
 
 namespace qlx {
 
-constexpr int kChunkCapacity = 1024;
+constexpr uint32_t kChunkCapacity = 1024;
 constexpr int kMaxInstances = 250;
 constexpr size_t kTableSize = 2108;
 

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "launcher/process_state.h"
 #include "vm/jni_glue.h"
 #include "vm/vm_host.h"
 
@@ -16,11 +15,6 @@ namespace qlx {
 namespace {
 
 constexpr jint kFrame = 32;
-
-JavaVM* runningVm() {
-  VmHost* host = processState().vmHost;
-  return host != nullptr ? host->javaVm() : nullptr;
-}
 
 using PendingReply = std::pair<int32_t, jobject>;
 
@@ -85,7 +79,7 @@ void ReceiverBridge::onMessage(uint32_t sender, const Bytes& message) {
       return;  // nobody to receive it
     }
   }
-  VmThreadScope attachment(runningVm(), true);
+  VmThreadScope attachment(runningJavaVm(), true);
   JNIEnv* env = attachment.env();
   if (env == nullptr || env->PushLocalFrame(kFrame) != 0) return;
   if (kind == kKindReply) {
@@ -167,11 +161,6 @@ void ReceiverBridge::deliverReply(JNIEnv* env, int32_t replyId, const uint8_t* p
     }
   }
   for (jobject global : released) env->DeleteGlobalRef(global);
-}
-
-size_t ReceiverBridge::pendingReplies() {
-  std::lock_guard<std::mutex> guard(lock_);
-  return pending_.size();
 }
 
 void ReceiverBridge::setReceiver(JNIEnv* env, jobject receiver) {

@@ -32,7 +32,6 @@ class ReceiverBridge : public MessageHandler {
   void answer(JNIEnv* env, jobject replyImpl, jobject object);
 
   bool handoverDone() const { return handoverDone_.load(); }
-  size_t pendingReplies();
 
  private:
   void deliverToReceiver(JNIEnv* env, uint32_t sender, int32_t kind, int32_t replyId,

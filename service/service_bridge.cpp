@@ -253,11 +253,6 @@ void ServiceBridge::processEnding(bool codeKnown, int code) {
   }
 }
 
-ServiceStatusRecord ServiceBridge::record() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return record_;
-}
-
 void ServiceBridge::reportLocked() {
   if (reporter_ != nullptr) reporter_->report(record_);
 }

@@ -110,7 +110,6 @@ class ServiceBridge {
   // that the service died.
   void processEnding(bool codeKnown, int code);
 
-  ServiceStatusRecord record();
 
  private:
   void reportLocked();

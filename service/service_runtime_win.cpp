@@ -39,14 +39,9 @@ class ManagerReporter : public StatusReporter {
 
 ManagerReporter gReporter;
 
-JavaVM* runningVm() {
-  VmHost* host = processState().vmHost;
-  return host != nullptr ? host->javaVm() : nullptr;
-}
-
 void __cdecl stopThread(void*) {
   Sleep(0);
-  endApplication(runningVm());
+  endApplication(runningJavaVm());
 }
 
 void __cdecl stopWatchThread(void*) {
@@ -73,7 +68,7 @@ void WINAPI serviceControlHandler(DWORD control) {
       !bridge.stopRequested()) {
     _beginthread(stopWatchThread, 0, nullptr);
   }
-  bridge.control(control, runningVm(), [] { _beginthread(stopThread, 0, nullptr); });
+  bridge.control(control, runningJavaVm(), [] { _beginthread(stopThread, 0, nullptr); });
 }
 
 StringList listOf(int count, char** vector) {

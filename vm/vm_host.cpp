@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "launcher/process_state.h"
 #include "launcher/text.h"
 #include "launcher/trace.h"
 
@@ -107,6 +108,11 @@ void VmHost::shutdownVm() {
     freeVmLibrary(library_);
     library_ = nullptr;
   }
+}
+
+JavaVM* runningJavaVm() {
+  VmHost* host = processState().vmHost;
+  return host != nullptr ? host->javaVm() : nullptr;
 }
 
 std::string runtimeDirectoryOf(const std::string& libraryPath) {

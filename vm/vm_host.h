@@ -45,6 +45,10 @@ class VmHost {
   JNIEnv* env_ = nullptr;
 };
 
+// The VM of the process while it exists (null before creation and after
+// shutdownVm): what threads that call into Java attach to.
+JavaVM* runningJavaVm();
+
 // Platform side of library loading (vm_library_win.cpp / vm_library_posix.cpp).
 // Loads with the loader measures of the platform (error mode, DLL directory,
 // PATH fallback on Windows); on failure prints the system error text for

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // A run of chunks, each from 20 header bytes and up to 1024 data bytes.
   ChunkAssembler assembler;
-  uint8_t slot[kChunkCapacityBytes];
+  uint8_t slot[kChunkCapacity];
   while (size > 0) {
     Chunk chunk;
     chunk.sender = take32(data, size) % 4;

@@ -7,6 +7,7 @@
 
 #include <set>
 
+#include "launcher/text.h"
 #include "tools/qlxwrap/config_block.h"
 #include "tools/qlxwrap/pe_image.h"
 
@@ -46,22 +47,7 @@ Bytes versionNode(const std::u16string& key, const Bytes& value, uint16_t valueL
   return b;
 }
 
-std::string toUtf8(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+std::string toUtf8(const std::u16string& s) { return utf16ToUtf8(s.data(), s.size()); }
 
 struct Node {
   uint64_t start = 0, end = 0, value = 0, children = 0;

@@ -7,6 +7,7 @@
 
 #include "launcher/digest.h"
 #include "launcher/payload.h"
+#include "launcher/text.h"
 #include "tools/qlxwrap/app_resources.h"
 #include "tools/qlxwrap/pe_image.h"
 #include "tools/qlxwrap/pe_strings.h"
@@ -17,22 +18,7 @@ namespace {
 constexpr unsigned kSecurityDirectory = 4;
 constexpr int kIdentityBlock = 17;
 
-std::string toUtf8(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+std::string toUtf8(const std::u16string& s) { return utf16ToUtf8(s.data(), s.size()); }
 
 // The external configuration files the launcher would try, in its order.
 std::vector<std::string> externalCandidates(const std::string& path) {
