@@ -10,6 +10,7 @@
 #include "launcher/expand.h"
 #include "launcher/messages.h"
 #include "launcher/process_state.h"
+#include "vm/class_data.h"
 #include "vm/classpath.h"
 #include "vm/discovery.h"
 #include "vm/jni_glue.h"
@@ -152,6 +153,7 @@ int runVm(LauncherContext& context, VmHost& host, Os& os, const StringList& firs
           std::string& version, std::string& minimum, std::string& maximum) {
   const std::string library = findVmLibrary(context, os);
   if (library.empty()) return kMsgJreNotFound;
+  prepareClassData(context, host, os, library);
   const int created = host.createVm(library, os);
   if (created != 0) return created;
   JNIEnv* env = host.env();

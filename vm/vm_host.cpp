@@ -24,14 +24,43 @@ std::string cutAtLastSeparator(const std::string& text) {
   return pos == std::string::npos ? text : text.substr(0, pos);
 }
 
+// The VM's exit hook carries no context: what it runs is kept here, for
+// the one VM of the process.
+struct VmEndWork {
+  std::vector<VmHost::VmEndAction> actions;
+  std::vector<VmHost::ExitHook> hooks;
+};
+VmEndWork& vmEndWork() {
+  static VmEndWork work;
+  return work;
+}
+
+void JNICALL runExitWork(jint code) {
+  for (VmHost::VmEndAction action : vmEndWork().actions) action(true);
+  for (VmHost::ExitHook hook : vmEndWork().hooks) hook(code);
+}
+
 }  // namespace
 
 VmHost::~VmHost() { shutdownVm(); }
 
 void VmHost::addOption(const std::string& text, void* extraInfo) {
+  if (text == "exit" && extraInfo != nullptr) {
+    addExitHook(reinterpret_cast<ExitHook>(extraInfo));
+    return;
+  }
   options_.push_back(text);
   extraInfo_.push_back(extraInfo);
 }
+
+void VmHost::prependOptions(const std::vector<std::string>& texts) {
+  options_.insert(options_.begin(), texts.begin(), texts.end());
+  extraInfo_.insert(extraInfo_.begin(), texts.size(), nullptr);
+}
+
+void VmHost::addVmEndAction(VmEndAction action) { endActions_.push_back(action); }
+
+void VmHost::addExitHook(ExitHook hook) { exitHooks_.push_back(hook); }
 
 int VmHost::loadVmLibrary(const std::string& path, Os& os) {
   library_ = loadVmLibraryFile(path, os);
@@ -57,6 +86,13 @@ int VmHost::createVm(const std::string& path, Os& os) {
   for (size_t i = 0; i < options_.size(); ++i) {
     records[i].optionString = const_cast<char*>(options_[i].c_str());
     records[i].extraInfo = extraInfo_[i];
+  }
+  if (!endActions_.empty() || !exitHooks_.empty()) {
+    vmEndWork() = VmEndWork{endActions_, exitHooks_};
+    JavaVMOption hook{};
+    hook.optionString = const_cast<char*>("exit");
+    hook.extraInfo = reinterpret_cast<void*>(&runExitWork);
+    records.push_back(hook);
   }
   JavaVMInitArgs args{};
   args.version = JNI_VERSION_1_2;
@@ -103,6 +139,7 @@ void VmHost::shutdownVm() {
     vm->DestroyJavaVM();
     javaVm_ = nullptr;
     env_ = nullptr;
+    for (VmEndAction action : endActions_) action(false);
   }
   if (library_ != nullptr) {
     freeVmLibrary(library_);

@@ -21,9 +21,23 @@ class VmHost {
   VmHost(const VmHost&) = delete;
   VmHost& operator=(const VmHost&) = delete;
 
-  // extraInfo goes with the option to the VM (the "exit" hook's function).
+  // extraInfo goes with the option to the VM. The VM takes one "exit"
+  // hook: an "exit" option's function is kept as one of the exit hooks below.
   void addOption(const std::string& text, void* extraInfo = nullptr);
+  // Options that must come before every other (the application's may
+  // override them), in the given order.
+  void prependOptions(const std::vector<std::string>& texts);
   const std::vector<std::string>& options() const { return options_; }
+
+  // Work for the end of the VM, in a fixed order. End actions come first:
+  // from the VM's exit hook (the process ends inside the VM: System.exit,
+  // Runtime.halt, a signal), with true, and after DestroyJavaVM returns,
+  // with false. Exit hooks follow, from the VM's exit hook only, with the
+  // exit code. The VM ends the process once they return.
+  using VmEndAction = void (*)(bool inExitHook);
+  using ExitHook = void(JNICALL*)(jint code);
+  void addVmEndAction(VmEndAction action);
+  void addExitHook(ExitHook hook);
 
   // 0 loaded, 2 cannot be loaded (system error text already printed).
   int loadVmLibrary(const std::string& path, Os& os);
@@ -39,6 +53,8 @@ class VmHost {
  private:
   std::vector<std::string> options_;
   std::vector<void*> extraInfo_;  // one per option
+  std::vector<VmEndAction> endActions_;
+  std::vector<ExitHook> exitHooks_;
   void* library_ = nullptr;
   // Read by the service control handler on the dispatcher thread.
   std::atomic<JavaVM*> javaVm_{nullptr};

@@ -112,6 +112,11 @@ void setInitialProperties(const std::vector<std::string>& options);
 using ExitHook = void(JNICALL*)(jint);
 void setExitHook(ExitHook hook);
 ExitHook exitHook();
+// -XX:ArchiveClassesAtExit=PATH: the double writes a small file with a
+// dynamic archive's head there when the VM ends (System.exit before the
+// exit hook, DestroyJavaVM), as HotSpot writes its archive.
+void setArchiveAtExit(const std::string& path);
+void writeArchiveAtExit();
 bool systemClassMissing();
 bool mainClassMissing(const std::string& className);
 bool mainMethodMissing();

@@ -90,6 +90,7 @@ jvalue invokeMethod(JNIEnv* env, jobject target, const Method& m, const jvalue* 
   if (key == "java/lang/System.exit(I)V") {
     logLine("exit %ld", (long)args[0].i);
     writeStd(STD_OUTPUT_HANDLE, "");
+    writeArchiveAtExit();
     if (ExitHook hook = exitHook()) {
       logLine("exit hook %ld", (long)args[0].i);
       hook(args[0].i);
@@ -123,5 +124,28 @@ ExitHook gExitHook = nullptr;  // set once, at creation
 
 void setExitHook(ExitHook hook) { gExitHook = hook; }
 ExitHook exitHook() { return gExitHook; }
+
+namespace {
+std::string gArchiveAtExit;
+}  // namespace
+
+void setArchiveAtExit(const std::string& path) { gArchiveAtExit = path; }
+
+void writeArchiveAtExit() {
+  if (gArchiveAtExit.empty()) return;
+  // Magic 0xf00baba8 and format 11, little-endian, on one page.
+  std::string bytes(4096, '\0');
+  const unsigned char head[] = {0xa8, 0xab, 0x0b, 0xf0, 0, 0, 0, 0, 11, 0, 0, 0};
+  bytes.replace(0, sizeof head, reinterpret_cast<const char*>(head), sizeof head);
+  HANDLE file = CreateFileA(gArchiveAtExit.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  if (file != INVALID_HANDLE_VALUE) {
+    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+    CloseHandle(file);
+  }
+  logLine("archive written %s", gArchiveAtExit.c_str());
+  gArchiveAtExit.clear();
+}
 
 }  // namespace jvmdouble

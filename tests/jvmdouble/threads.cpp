@@ -18,6 +18,7 @@ int unnamedThreads = 0;
 
 jint JNICALL destroyJavaVm(JavaVM*) {
   logLine("destroy");
+  writeArchiveAtExit();
   destroyed = true;
   return JNI_OK;
 }
@@ -103,6 +104,10 @@ jint createJavaVm(JavaVM** pvm, void** penv, void* vmArgs) {
     logLine("option %s", text);
     if (std::string(text) == "exit" && args->options[i].extraInfo != nullptr) {
       setExitHook(reinterpret_cast<ExitHook>(args->options[i].extraInfo));
+    }
+    static const char kArchiveAtExit[] = "-XX:ArchiveClassesAtExit=";
+    if (std::string(text).compare(0, sizeof kArchiveAtExit - 1, kArchiveAtExit) == 0) {
+      setArchiveAtExit(text + sizeof kArchiveAtExit - 1);
     }
     options.push_back(text);
   }
