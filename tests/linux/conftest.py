@@ -42,12 +42,16 @@ def wrap_probe(tmp_path, probe_jar):
     _require(qlxtest.QLXWRAP, "qlxwrap")
 
     def make(config="", name="app", main="probe.Probe", jvmdll=True, directory=None,
-             options=None, check_jni=True):
+             options=None, check_jni=True, classdata="off"):
         lines = []
         if main:
             lines.append(f"mainclass {main}")
         if jvmdll:
-            lines.append(f"jvmdll {qlxtest.LIBJVM}")
+            lines.append(f"jvmdll {jvmdll if isinstance(jvmdll, (str, Path)) else qlxtest.LIBJVM}")
+        if classdata:
+            # The class-data archive's runs are its own suite's; elsewhere a
+            # dump at every first run would only slow the suite down.
+            lines.append(f"classdata {classdata}")
         if config:
             lines.append(config)
         if check_jni:
