@@ -57,7 +57,7 @@ def test_archive_options_cache_and_move(make_app, tmp_path, local_app_data, prog
     trace = tmp_path / "trace.txt"
     env = {"_BROVANE_TRACE_": win(trace)}
 
-    first = app.run(env=env, script=script)
+    first = app.run("/test", env=env, script=script)
     assert first.returncode == code, first.explain()
     folder = local_app_data[0] + "\\qlx\\classdata\\"
     dump = first.options[2]
@@ -71,11 +71,11 @@ def test_archive_options_cache_and_move(make_app, tmp_path, local_app_data, prog
     if script:
         assert log.index("archive written " + dump.split("=", 1)[1]) < log.index("exit hook 3")
     text = trace.read_text()
-    assert f"classdata moved into place {archive}{when}" in text
+    assert f"classdata moved into place {archive} {when}" in text
     cached = local_app_data[1] / "qlx" / "classdata"
     assert sorted(p.name for p in cached.glob(program_files[-1] + "-*")) == [archive.name]
 
-    second = app.run(env=env, script=script)
+    second = app.run("/test", env=env, script=script)
     assert second.returncode == code, second.explain()
     assert second.options[:3] == ["-Xlog:disable", "-Xlog:all=warning:stderr",
                                   f"-XX:SharedArchiveFile={archive}"]
@@ -98,6 +98,7 @@ def test_avian_runs_unchanged(tmp_path, avian_jar):
             dll.write_bytes((qlxtest.AVIAN / "jvm.dll").read_bytes())
         config = (f"mainclass sample.Hello\njvmdll {win(dll)}\njre_order c\n"
                   f"option -Davian.bootstrap={win(dll)}\noption -Djava.version=1.8.0_avian\n")
+        (tmp_path / name).mkdir()
         exe = qlxtest.wrap(qlxtest.STUB_WIN, avian_jar, config, tmp_path / name / "hello.exe")
         trace = tmp_path / f"{name}.txt"
         r = qlxtest.run_wine(exe, "/test", "a", env={"_BROVANE_TRACE_": win(trace)}, timeout=120)
