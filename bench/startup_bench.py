@@ -10,8 +10,18 @@
    configuration, integrity check of the whole file, redirection, discovery)
    and stops right before loading a VM. Measured for a small payload and for
    one of about 100 MB; the difference is the price of the payload size.
+3. The class-data archive: real programs wrapped with `classdata` on (hello
+   world, the H2 shell, Rhino, Jython; on JDK 17 and, where installed, on
+   Temurin 25) against plain `java -cp <jar> <main>` with the same
+   arguments, alternately, from the wrapped program's second run; and the
+   first run's price for writing the archive (fresh cache against
+   `classdata off`). Goals: H2 at most 0.4x java on 17 and 0.6x on 25,
+   hello and Rhino at most 1.0x, Jython at most 1.02x. Programs whose
+   package is not installed (libh2-java, librhino-java, jython) are skipped
+   with a note.
 
-usage: bench/startup_bench.py [--rounds N] [--build DIR]
+usage: bench/startup_bench.py [--rounds N] [--archive-rounds N] [--only overhead|archive]
+                              [--build DIR]
 Not part of the tests: it only prints figures.
 """
 import argparse
@@ -28,6 +38,19 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 JDK = Path(os.environ.get("QLX_JDK_HOME", "/usr/lib/jvm/java-17-openjdk-amd64"))
+JDK25 = Path("/usr/lib/jvm/temurin-25-jdk-amd64")
+# name, jar (or None: the hello world), main class, arguments, goal on 17, goal on 25
+ARCHIVE_ROWS = [
+    ("hello", None, "Hello", [], 1.0, 1.0),
+    ("H2", Path("/usr/share/java/h2.jar"), "org.h2.tools.Shell",
+     ["-url", "jdbc:h2:mem:x", "-sql", "select 1"], 0.4, 0.6),
+    ("Rhino", Path("/usr/share/java/js.jar"), "org.mozilla.javascript.tools.shell.Main",
+     ["-e", "print(6*7)"], 1.0, 1.0),
+    ("Jython", Path("/usr/share/java/jython.jar"), "org.python.util.jython",
+     ["-c", "print 6*7"], 1.02, 1.02),
+]
+# Jython would write a package cache into the user's home on its first run.
+ARCHIVE_OPTIONS = {"Jython": ["-Dpython.cachedir.skip=true"]}
 HELLO = """public class Hello {
     public static void main(String[] args) {
         System.out.println("hello");
@@ -54,9 +77,70 @@ def wrap(qlxwrap, stub, jar, config, out):
     return out
 
 
+def alternate(commands, rounds, env, cwd):
+    """Medians of commands run one after the other, the order turned every round."""
+    times = [[] for _ in commands]
+    for i in range(rounds):
+        order = list(range(len(commands)))
+        if i % 2:
+            order.reverse()
+        for k in order:
+            times[k].append(commands[k]())
+    return [statistics.median(t) for t in times]
+
+
+def archive_rows(qlxwrap, stub, hello_jar, work, rounds):
+    homes = [Path("/usr/lib/jvm/java-17-openjdk-amd64"), JDK25]
+    print(f"\nclass-data archive: {rounds} alternating rounds per row, medians")
+    print(f"{'JDK':4} {'program':7} {'java -cp':>10} {'wrapped':>10} {'ratio':>7} {'goal':>6}"
+          f" {'first run':>10}")
+    env = dict(os.environ)
+    env.pop("JAVA_TOOL_OPTIONS", None)
+    for home in homes:
+        libjvm = home / "lib" / "server" / "libjvm.so"
+        if not libjvm.exists():
+            print(f"     skipped: no runtime at {home}")
+            continue
+        feature = (home / "release").read_text().split('JAVA_VERSION="', 1)[1].split(".")[0]
+        for name, jar, main_class, arguments, goal17, goal25 in ARCHIVE_ROWS:
+            jar = jar or hello_jar
+            if not jar.exists():
+                print(f"{feature:4} {name:7} skipped: {jar} is not installed")
+                continue
+            options = ARCHIVE_OPTIONS.get(name, [])
+            base = f"mainclass {main_class}\njvmdll {libjvm}\n" + \
+                "".join(f"option {o}\n" for o in options)
+            cache = work / f"cache-{feature}-{name}"
+            on = wrap(qlxwrap, stub, jar, base + f"classdata {cache}\n", work / f"{name}{feature}")
+            off = wrap(qlxwrap, stub, jar, base + "classdata off\n", work / f"{name}{feature}off")
+            java_cmd = [str(home / "bin" / "java"), *options, "-cp", str(jar), main_class,
+                        *arguments]
+            on_cmd, off_cmd = [str(on), "/test", *arguments], [str(off), "/test", *arguments]
+            seen = {tuple(c): subprocess.run(c, env=env, cwd=work, capture_output=True).stdout
+                    for c in (java_cmd, off_cmd)}
+            if len(set(seen.values())) != 1:
+                sys.exit(f"{name}: the wrapped program's output differs from java's")
+
+            def first_run():
+                shutil.rmtree(cache, ignore_errors=True)
+                return timed(on_cmd, env, work)
+            fresh, plain = alternate([first_run, lambda: timed(off_cmd, env, work)],
+                                     max(3, rounds // 3), env, work)
+            if not any(cache.glob("*.jsa")):
+                sys.exit(f"{name}: the first run left no archive in {cache}")
+            mw, mj = alternate([lambda: timed(on_cmd, env, work),
+                                lambda: timed(java_cmd, env, work)], rounds, env, work)
+            goal = goal17 if feature == "17" else goal25
+            verdict = "ok" if mw / mj <= goal else "MISSED"
+            print(f"{feature:4} {name:7} {mj * 1000:8.1f}ms {mw * 1000:8.1f}ms {mw / mj:7.3f}"
+                  f" {goal:6.2f} {(fresh - plain) * 1000:+8.0f}ms  {verdict}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rounds", type=int, default=20)
+    parser.add_argument("--archive-rounds", type=int, default=10)
+    parser.add_argument("--only", choices=["overhead", "archive"])
     parser.add_argument("--build", type=Path,
                         default=Path(os.environ.get("QLX_BUILD_HOST", ROOT / "build" / "host")))
     args = parser.parse_args()
@@ -80,8 +164,12 @@ def main():
             z.writestr(zipfile.ZipInfo("blob.bin"), rnd.randbytes(100 * 1024 * 1024),
                        compress_type=zipfile.ZIP_STORED)
 
+        if args.only == "archive":
+            archive_rows(qlxwrap, stub, jar, work, args.archive_rounds)
+            return
         options = ["-Xshare:auto", "-XX:TieredStopAtLevel=1"]
-        config = "mainclass Hello\n" + f"jvmdll {libjvm}\n" + \
+        # The launcher's own price, without the class-data archive's gain.
+        config = "mainclass Hello\n" + f"jvmdll {libjvm}\n" + "classdata off\n" + \
             "".join(f"option {o}\n" for o in options)
         app = wrap(qlxwrap, stub, jar, config, work / "hello")
         env = dict(os.environ)
@@ -121,6 +209,8 @@ def main():
         print(f"before the VM, {size:6.1f} MB file : median {mb * 1000:7.1f} ms")
         print(f"payload cost             : {(mb - ms) * 1000:7.1f} ms for {size:.0f} MB "
               f"({size / max(mb - ms, 1e-9):.0f} MB/s)")
+        if args.only != "overhead":
+            archive_rows(qlxwrap, stub, jar, work, args.archive_rounds)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
