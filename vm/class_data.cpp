@@ -4,7 +4,6 @@
 // only slower, a run with a wrong one would run stale classes.
 #include "vm/class_data.h"
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -242,10 +241,13 @@ KeyBuilder& KeyBuilder::add(const std::string& text) {
 }
 
 KeyBuilder& KeyBuilder::add(const FileStamp& stamp) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%d%d:%llu:%lld", stamp.exists ? 1 : 0, stamp.isDirectory ? 1 : 0,
-                static_cast<unsigned long long>(stamp.size), static_cast<long long>(stamp.mtime));
-  return add(std::string(text));
+  // The runtime's formatter would double the stub's size of this file.
+  DecimalBuffer size, time;
+  std::string text = stamp.exists ? (stamp.isDirectory ? "d:" : "f:") : "-:";
+  text += decimal(stamp.size, size);
+  text += stamp.mtime < 0 ? ":-" : ":";
+  text += decimal(static_cast<uint64_t>(stamp.mtime < 0 ? -stamp.mtime : stamp.mtime), time);
+  return add(text);
 }
 
 std::string KeyBuilder::hex() const {
