@@ -37,6 +37,10 @@ PendingArchive& pendingArchive() {
   return pending;
 }
 
+uint32_t littleEndian32(const uint8_t* bytes) {
+  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
 bool startsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
@@ -152,7 +156,9 @@ void settleArchive(bool inExitHook) {
     return;
   }
   bool moved = moveFile(pending.temporary, pending.archive, false);
-  if (!moved && !archiveWhole(pending.archive)) moved = moveFile(pending.temporary, pending.archive, true);
+  if (!moved && !archiveWhole(pending.archive)) {
+    moved = moveFile(pending.temporary, pending.archive, true);
+  }
   if (!moved) {
     removeFile(pending.temporary);
     if (tracing()) trace("classdata move skipped: another run put its archive in place", when);
@@ -222,9 +228,7 @@ const char* runtimeRefusal(Os& os, const std::string& library, std::string& vers
 
 bool archiveHeadValid(const uint8_t* head, size_t size) {
   if (size < kArchiveHeadSize) return false;
-  const uint32_t magic = head[0] | head[1] << 8 | head[2] << 16 | static_cast<uint32_t>(head[3]) << 24;
-  const uint32_t format = head[8] | head[9] << 8 | head[10] << 16 | static_cast<uint32_t>(head[11]) << 24;
-  return magic == kDynamicArchiveMagic && format != 0;
+  return littleEndian32(head) == kDynamicArchiveMagic && littleEndian32(head + 8) != 0;
 }
 
 bool shapesArchive(const std::string& option) {
@@ -301,7 +305,8 @@ uint32_t temporaryOwner(const std::string& name, const std::string& tag) {
 
 void prepareClassData(const LauncherContext& context, VmHost& host, Os& os,
                       const std::string& library) {
-  const ClassDataSetting setting = parseClassDataSetting(lookupValue(context, "classdata", false, true));
+  const ClassDataSetting setting =
+      parseClassDataSetting(lookupValue(context, "classdata", false, true));
   const char* refusal = nullptr;
   std::string version, key, folder;
   if (setting.mode == ClassDataMode::Off) refusal = "turned off";

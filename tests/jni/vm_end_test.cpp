@@ -17,7 +17,9 @@ void endAction(bool inExitHook) {
   std::fprintf(stderr, "end action, in exit hook: %d\n", inExitHook ? 1 : 0);
 }
 
-void JNICALL firstHook(jint code) { std::fprintf(stderr, "first hook %d\n", static_cast<int>(code)); }
+void JNICALL firstHook(jint code) {
+  std::fprintf(stderr, "first hook %d\n", static_cast<int>(code));
+}
 void JNICALL secondHook(jint code) {
   std::fprintf(stderr, "second hook %d\n", static_cast<int>(code));
 }

@@ -42,7 +42,9 @@ TEST(MentionsClassSharing, OptionsThatManageArchives) {
       {"-XX:+AutoCreateSharedArchive", false},
       {"", false},
   };
-  for (const auto& [text, expected] : cases) EXPECT_EQ(mentionsClassSharing(text), expected) << text;
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(mentionsClassSharing(text), expected) << text;
+  }
 }
 
 TEST(RuntimeRefusal, HotSpotThirteenAndLaterWithItsBaseArchive) {
