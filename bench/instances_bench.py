@@ -118,7 +118,22 @@ def round_trips(program, work, tag):
     return {size: results[size] / count for size, count in SIZES}
 
 
-def filter_cost(label, before, after, work, passes=3):
+def filter_decode_cost(work):
+    """The filter alone, on HotSpot: microseconds per decode with and without it."""
+    jar = qlxtest.compile_java(ROOT / "bench" / "filter_cost", work / "filtercost.jar",
+                               classpath=qlxtest.SUPPORT_JAR)
+    out = subprocess.run([str(qlxtest.JAVA), "-cp", f"{qlxtest.SUPPORT_JAR}:{jar}",
+                          "com.tarnwick.qlx.FilterCost"], capture_output=True, text=True,
+                         check=True, timeout=600).stdout
+    print("\n[hotspot] decoding one received object, plain stream vs through the filter")
+    for line in out.splitlines():
+        name, plain, filtered = line.split()
+        plain, filtered = float(plain), float(filtered)
+        print(f"  {name:>14}: plain {plain:9.2f} us   filtered {filtered:9.2f} us"
+              f"   adds {filtered - plain:8.2f} us")
+
+
+def filter_cost(label, before, after, work, passes=5):
     """Round trips without and with the class filter, alternating."""
     print(f"\n[{label}] class filter: round trips before and after (median of {passes})")
     figures = {"before": {s: [] for s, _ in SIZES}, "after": {s: [] for s, _ in SIZES}}
@@ -156,6 +171,7 @@ def main():
             return InstanceProgram(exe, wine=False)
         if not options.filter_only:
             measure("linux", linux, python_pipe_baseline, options.rounds, work)
+        filter_decode_cost(work)
         if options.before:
             old = options.before / "build"
             filter_cost("linux", linux("custom", "before", old / "host/launcher/qlx",

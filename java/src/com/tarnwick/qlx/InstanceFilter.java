@@ -2,6 +2,8 @@ package com.tarnwick.qlx;
 
 import java.io.ByteArrayInputStream;
 import java.io.ObjectInputStream;
+import java.lang.reflect.Method;
+import java.lang.reflect.Modifier;
 
 /**
  * What an instance accepts from another process. Any process of the same
@@ -26,14 +28,17 @@ class InstanceFilter extends ClassLoader {
     static final String DEFAULT_LIMITS = "maxdepth=20;maxrefs=100000;maxarray=67108864;maxbytes=67108872";
 
     private String[] patterns;
-    private String limits;
     private ClassLoader target;
+    // The JDK's filter for the limits and the call that sets it on a stream
+    // (an instance method from JDK 9, static in 8); null without one.
+    private Object limitFilter;
+    private Method setFilter;
 
     InstanceFilter(ClassLoader target, String filter) throws ClassNotFoundException {
         super(target);
         this.target = target != null ? target : ClassLoader.getSystemClassLoader();
         patterns = split(filter);
-        limits = limitsOf(patterns);
+        findLimitFilter(limitsOf(patterns));
     }
 
     protected Class loadClass(String name, boolean resolve) throws ClassNotFoundException {
@@ -57,7 +62,13 @@ class InstanceFilter extends ClassLoader {
         thread.setContextClassLoader(this);
         try {
             ObjectInputStream stream = new ClassLoaderObjectInputStream(new ByteArrayInputStream(data), this);
-            installLimits(stream, limits);
+            if (setFilter != null) {
+                if (Modifier.isStatic(setFilter.getModifiers())) {
+                    setFilter.invoke(null, new Object[] {stream, limitFilter});
+                } else {
+                    setFilter.invoke(stream, new Object[] {limitFilter});
+                }
+            }
             return stream.readObject();
         } finally {
             thread.setContextClassLoader(previous);
@@ -181,28 +192,24 @@ class InstanceFilter extends ClassLoader {
      * reflection, so this class loads on VMs that have neither; there the
      * class check and the message size are the bounds.
      */
-    static void installLimits(ObjectInputStream stream, String limits) {
-        try {
-            Class string = Class.forName("java.lang.String");
-            Class filterType = Class.forName("java.io.ObjectInputFilter");
-            Object filter = Class.forName("java.io.ObjectInputFilter$Config")
-                    .getMethod("createFilter", new Class[] {string}).invoke(null, new Object[] {limits});
-            Class.forName("java.io.ObjectInputStream").getMethod("setObjectInputFilter", new Class[] {filterType})
-                    .invoke(stream, new Object[] {filter});
-            return;
-        } catch (Throwable e) {
-            // not JDK 9 or later
-        }
-        try {
-            Class string = Class.forName("java.lang.String");
-            Class filterType = Class.forName("sun.misc.ObjectInputFilter");
-            Class config = Class.forName("sun.misc.ObjectInputFilter$Config");
-            Object filter = config.getMethod("createFilter", new Class[] {string}).invoke(null, new Object[] {limits});
-            config.getMethod("setObjectInputFilter",
-                    new Class[] {Class.forName("java.io.ObjectInputStream"), filterType})
-                    .invoke(null, new Object[] {stream, filter});
-        } catch (Throwable e) {
-            // no input filter in this VM
+    private void findLimitFilter(String limits) {
+        String[][] kinds = {
+            {"java.io.ObjectInputFilter", "java.io.ObjectInputFilter$Config", "java.io.ObjectInputStream"},
+            {"sun.misc.ObjectInputFilter", "sun.misc.ObjectInputFilter$Config", "sun.misc.ObjectInputFilter$Config"}};
+        for (int i = 0; i < kinds.length && setFilter == null; i++) {
+            try {
+                Class string = Class.forName("java.lang.String");
+                Class filterType = Class.forName(kinds[i][0]);
+                Class config = Class.forName(kinds[i][1]);
+                limitFilter = config.getMethod("createFilter", new Class[] {string})
+                        .invoke(null, new Object[] {limits});
+                setFilter = i == 0
+                        ? Class.forName(kinds[i][2]).getMethod("setObjectInputFilter", new Class[] {filterType})
+                        : config.getMethod("setObjectInputFilter",
+                                new Class[] {Class.forName("java.io.ObjectInputStream"), filterType});
+            } catch (Throwable e) {
+                limitFilter = null;  // not this kind of VM
+            }
         }
     }
 }
