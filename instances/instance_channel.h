@@ -1,7 +1,8 @@
 // The instance message channel: moves byte messages between instances
 // through the one transfer slot of the shared table, a chunk of at most 1024
 // bytes at a time. The receiver thread moves every chunk of this process in
-// both directions and hands complete messages to the handler.
+// both directions; complete messages go to the delivery thread, which alone
+// calls the handler, so no delivery can hold up the slot.
 #pragma once
 
 #include <atomic>
