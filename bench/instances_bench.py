@@ -11,8 +11,13 @@ For each platform, in one run:
    VM), median of N runs each.
 3. Idle cost: CPU time of an idle first instance over 10 seconds (plus the
    Wine server's, under Wine).
+4. With --before DIR: the cost of reading received objects through the
+   class filter. DIR is a source tree of the launcher before the filter, built
+   (build/host/launcher/qlx, build/host/java/qlx-support.jar,
+   build/win/launcher/qlx.exe); the same round trips run against its launcher
+   and against this one, alternating, and the medians are compared.
 
-usage: bench/instances_bench.py [--rounds N] [--skip-wine]
+usage: bench/instances_bench.py [--rounds N] [--skip-wine] [--before DIR [--filter-only]]
 Not part of the tests: it only prints figures.
 """
 import argparse
@@ -28,7 +33,8 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests"))
 import qlxtest  # noqa: E402
-from instances_support import InstanceProgram, lines_of, start_line, wait_lines  # noqa: E402
+from instances_support import (InstanceProgram, linux_table_path, lines_of, start_line,  # noqa: E402
+                               wait_lines)
 
 SIZES = ((1024, 300), (1 << 20, 5))
 
@@ -102,39 +108,97 @@ def measure(label, make, baseline, rounds, work):
     handover.stop_all()
 
 
+def round_trips(program, work, tag):
+    """Per-round-trip microseconds for each size, from one sending instance."""
+    send = work / f"{tag}.txt"
+    program.run(send, "/test", "send", *[f"rt:{size}:{count}" for size, count in SIZES],
+                timeout=900)
+    results = {int(l.split()[1]): int(l.split()[3][:-2]) for l in lines_of(send)
+               if l.startswith("rt ")}
+    return {size: results[size] / count for size, count in SIZES}
+
+
+def filter_decode_cost(work):
+    """The filter alone, on HotSpot: microseconds per decode with and without it."""
+    jar = qlxtest.compile_java(ROOT / "bench" / "filter_cost", work / "filtercost.jar",
+                               classpath=qlxtest.SUPPORT_JAR)
+    out = subprocess.run([str(qlxtest.JAVA), "-cp", f"{qlxtest.SUPPORT_JAR}:{jar}",
+                          "com.tarnwick.qlx.FilterCost"], capture_output=True, text=True,
+                         check=True, timeout=600).stdout
+    print("\n[hotspot] decoding one received object, plain stream vs through the filter")
+    for line in out.splitlines():
+        name, plain, filtered = line.split()
+        plain, filtered = float(plain), float(filtered)
+        print(f"  {name:>14}: plain {plain:9.2f} us   filtered {filtered:9.2f} us"
+              f"   adds {filtered - plain:8.2f} us")
+
+
+def filter_cost(label, before, after, work, passes=5):
+    """Round trips without and with the class filter, alternating."""
+    print(f"\n[{label}] class filter: round trips before and after (median of {passes})")
+    figures = {"before": {s: [] for s, _ in SIZES}, "after": {s: [] for s, _ in SIZES}}
+    for i in range(passes):
+        for name, program in (("before", before), ("after", after)):
+            program.start(work / f"{label}-{name}-serve{i}.txt", "/test", "serve")
+            for size, us in round_trips(program, work, f"{label}-{name}-{i}").items():
+                figures[name][size].append(us)
+            program.stop_all()
+    for program in (before, after):
+        if not program.wine:  # a killed instance cannot remove its table
+            linux_table_path(exe=program.exe).unlink(missing_ok=True)
+    for size, _ in SIZES:
+        b = statistics.median(figures["before"][size])
+        a = statistics.median(figures["after"][size])
+        print(f"  {size:>8} B: before {b:9.0f} us   after {a:9.0f} us   after/before {a / b:5.3f}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=11)
     parser.add_argument("--skip-wine", action="store_true")
+    parser.add_argument("--before", type=Path)
+    parser.add_argument("--filter-only", action="store_true")
     options = parser.parse_args()
     work = Path(tempfile.mkdtemp(prefix="qlx-instances-bench-"))
     app = ROOT / "tests" / "apps" / "instances"
     try:
         hot = qlxtest.compile_java(app, work / "hot.jar", classpath=qlxtest.SUPPORT_JAR)
 
-        def linux(mode, name):
+        def linux(mode, name, stub=qlxtest.STUB_LINUX, support=qlxtest.SUPPORT_JAR):
             config = (f"mainclass inst.InstanceApp\njvmdll {qlxtest.LIBJVM}\n"
                       f"singleinstance {mode}\nproperty inst.lifetime=600000\n")
-            exe = qlxtest.wrap(qlxtest.STUB_LINUX, hot, config, work / f"linux-{name}",
-                               "--merge", str(qlxtest.SUPPORT_JAR))
+            exe = qlxtest.wrap(stub, hot, config, work / f"linux-{name}", "--merge", str(support))
             return InstanceProgram(exe, wine=False)
-        measure("linux", linux, python_pipe_baseline, options.rounds, work)
+        if not options.filter_only:
+            measure("linux", linux, python_pipe_baseline, options.rounds, work)
+        filter_decode_cost(work)
+        if options.before:
+            old = options.before / "build"
+            filter_cost("linux", linux("custom", "before", old / "host/launcher/qlx",
+                                       old / "host/java/qlx-support.jar"),
+                        linux("custom", "after"), work)
 
         if not options.skip_wine:
             qlxtest.ensure_wineprefix()
             avian = qlxtest.avian_app_jar("instances", work / "avian.jar")
             pipe = qlxtest.compile_windows_helper(ROOT / "bench" / "pipe_round_trip.c", work)
 
-            def wine(mode, name):
+            def wine(mode, name, stub=qlxtest.STUB_WIN, support=qlxtest.SUPPORT_JAR):
                 config = ("mainclass inst.InstanceApp\n" + qlxtest.avian_config() +
                           f"singleinstance {mode}\nproperty inst.lifetime=600000\n")
-                exe = qlxtest.wrap(qlxtest.STUB_WIN, avian, config, work / f"wine-{name}.exe",
-                                   "--support")
+                exe = qlxtest.wrap(stub, avian, config, work / f"wine-{name}.exe",
+                                   "--merge", str(support))
                 return InstanceProgram(exe, wine=True)
 
             def wine_pipe(size, count):
                 return float(qlxtest.run_wine(pipe, size, count, timeout=300).stdout)
-            measure("wine", wine, wine_pipe, options.rounds, work)
+            if not options.filter_only:
+                measure("wine", wine, wine_pipe, options.rounds, work)
+            if options.before:
+                old = options.before / "build"
+                filter_cost("wine", wine("custom", "before", old / "win/launcher/qlx.exe",
+                                         old / "host/java/qlx-support.jar"),
+                            wine("custom", "after"), work)
             qlxtest.stop_wineserver()
     finally:
         shutil.rmtree(work, ignore_errors=True)

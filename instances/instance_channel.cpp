@@ -12,6 +12,12 @@ namespace {
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+uint64_t nowMs() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
 }  // namespace
 
 InstanceChannel::InstanceChannel(std::unique_ptr<InstancePlatform> platform)
@@ -46,7 +52,23 @@ bool InstanceChannel::queueEmpty() {
 void InstanceChannel::startReceiver(MessageHandler* handler) {
   if (started_.exchange(true)) return;
   handler_ = handler;
+  deliveryThread_ = std::thread(deliveryLoop, deliveries_, handler);
   thread_ = std::thread([this] { receiverLoop(); });
+}
+
+void InstanceChannel::deliveryLoop(std::shared_ptr<Deliveries> deliveries, MessageHandler* handler) {
+  std::unique_lock<std::mutex> guard(deliveries->lock);
+  for (;;) {
+    deliveries->ready.wait(guard, [&] { return deliveries->stopping || !deliveries->messages.empty(); });
+    if (deliveries->stopping) break;
+    std::pair<uint32_t, Bytes> message = std::move(deliveries->messages.front());
+    deliveries->messages.pop_front();
+    guard.unlock();
+    if (handler != nullptr) handler->onMessage(message.first, message.second);
+    guard.lock();
+    deliveries->bytes -= message.second.size();
+  }
+  deliveries->finished = true;
 }
 
 void InstanceChannel::receiverLoop() {
@@ -85,10 +107,11 @@ void InstanceChannel::pass(bool changed) {
       pulse = true;
     } else if (target == 0 || platform_->isAlive(target)) {
       // Waiting for its target (or, with target 0, for its claimant to fill
-      // it). Only the owner counts, and only passes that a change caused, so
-      // a claimant that died while filling cannot block the slot for ever.
+      // it). The owner counts the passes a change caused; any instance drops
+      // a chunk that waits too long, whoever owns the table.
       if (changed && table.ownerProcessId.load() == own) table.waitRounds.fetch_add(1);
-      return;
+      if (!releaseHeldSlot()) return;
+      pulse = true;
     } else {
       table.slotBusy.store(0);  // its target has ended
       pulse = true;
@@ -108,9 +131,35 @@ void InstanceChannel::pass(bool changed) {
     platform_->signalChange();
   }
   if (pulse && slotSender != 0 && slotSender != own) platform_->wake(slotSender);
-  if (completed) deliver(sender, message);
-  // Quiet time: the partial messages of senders that died go.
-  if (!changed) assembler_.dropDeadSenders([this](uint32_t id) { return platform_->isAlive(id); });
+  if (completed) deliver(sender, std::move(message));
+  // Quiet time: the partial messages of senders that died or stalled go.
+  if (!changed) {
+    assembler_.dropDeadSenders([this](uint32_t id) { return platform_->isAlive(id); });
+    assembler_.dropExpired(nowMs());
+  }
+}
+
+bool InstanceChannel::releaseHeldSlot() {
+  InstanceTable& table = *platform_->table();
+  const HeldChunk seen{table.chunkNumber.load(), table.messageSerial.load(),
+                       table.senderProcessId.load(), table.targetProcessId.load()};
+  const uint64_t now = nowMs();
+  if (!holding_ || !(seen == held_)) {
+    held_ = seen;
+    heldSinceMs_ = now;
+    holding_ = true;
+    return false;
+  }
+  if (now - heldSinceMs_ < kSlotHoldMs) return false;
+  holding_ = false;
+  // Under the slot mutex, so a chunk posted since is not the one dropped.
+  const bool locked = platform_->lockSlot();
+  const HeldChunk still{table.chunkNumber.load(), table.messageSerial.load(),
+                        table.senderProcessId.load(), table.targetProcessId.load()};
+  const bool release = table.slotBusy.load() != 0 && still == seen;
+  if (release) table.slotBusy.store(0);
+  if (locked) platform_->unlockSlot();
+  return release;
 }
 
 bool InstanceChannel::takeChunk(uint32_t& sender, Bytes& message) {
@@ -123,7 +172,11 @@ bool InstanceChannel::takeChunk(uint32_t& sender, Bytes& message) {
   chunk.messageSize = table.messageSize.load();
   chunk.length = table.chunkLength.load();
   chunk.data = table.chunkData;
-  const bool completed = assembler_.take(chunk, sender, message);
+  {
+    std::lock_guard<std::mutex> guard(deliveries_->lock);
+    assembler_.setHeldElsewhere(deliveries_->bytes);
+  }
+  const bool completed = assembler_.take(chunk, nowMs(), sender, message);
   table.slotBusy.store(0);
   return completed;
 }
@@ -161,8 +214,15 @@ uint32_t InstanceChannel::postChunk() {
   return target;
 }
 
-void InstanceChannel::deliver(uint32_t sender, const Bytes& message) {
-  if (handler_ != nullptr) handler_->onMessage(sender, message);
+void InstanceChannel::deliver(uint32_t sender, Bytes message) {
+  if (handler_ == nullptr) return;
+  {
+    std::lock_guard<std::mutex> guard(deliveries_->lock);
+    // Its bytes were counted against the budget as they came.
+    deliveries_->bytes += message.size();
+    deliveries_->messages.emplace_back(sender, std::move(message));
+  }
+  deliveries_->ready.notify_one();
 }
 
 void InstanceChannel::sendArguments(const StringList& arguments,
@@ -176,6 +236,7 @@ void InstanceChannel::sendArguments(const StringList& arguments,
 
 bool InstanceChannel::stop() {
   running_.store(false);
+  stopDeliveries();
   if (!thread_.joinable()) return true;
   platform_->wakeReceiver();
   for (uint32_t waited = 0; !finished_.load() && waited < kReceiverJoinMs; waited += 10) {
@@ -188,6 +249,33 @@ bool InstanceChannel::stop() {
   }
   thread_.join();
   return true;
+}
+
+void InstanceChannel::stopDeliveries() {
+  if (!deliveryThread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> guard(deliveries_->lock);
+    deliveries_->stopping = true;
+  }
+  deliveries_->ready.notify_all();
+  for (uint32_t waited = 0; waited < kReceiverJoinMs; waited += 10) {
+    {
+      std::lock_guard<std::mutex> guard(deliveries_->lock);
+      if (deliveries_->finished) break;
+    }
+    sleepMs(10);
+  }
+  bool finished;
+  {
+    std::lock_guard<std::mutex> guard(deliveries_->lock);
+    finished = deliveries_->finished;
+  }
+  // Still inside Java: it keeps its own share of the queue and ends with the process.
+  if (finished) {
+    deliveryThread_.join();
+  } else {
+    deliveryThread_.detach();
+  }
 }
 
 }  // namespace qlx

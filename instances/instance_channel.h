@@ -1,10 +1,12 @@
 // The instance message channel: moves byte messages between instances
 // through the one transfer slot of the shared table, a chunk of at most 1024
 // bytes at a time. The receiver thread moves every chunk of this process in
-// both directions and hands complete messages to the handler.
+// both directions; complete messages go to the delivery thread, which alone
+// calls the handler, so no delivery can hold up the slot.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -28,8 +30,12 @@ class MessageHandler {
 // A lost wake-up (PulseEvent reaches only threads waiting at that moment)
 // costs at most this long; an idle receiver wakes this often and no more.
 constexpr uint32_t kReceiverWaitMs = 250;
-// How long stop() waits for the receiver thread to finish a delivery.
+// How long stop() waits for the receiver and delivery threads to end.
 constexpr uint32_t kReceiverJoinMs = 3000;
+// A chunk that stays in the slot this long, untaken, is dropped by whichever
+// instance sees it so: a target that never takes its chunk, or a claimant
+// that never fills the slot, must not stop the messaging of every instance.
+constexpr uint64_t kSlotHoldMs = 5000;
 
 class InstanceChannel {
  public:
@@ -64,13 +70,30 @@ class InstanceChannel {
     uint32_t serial = 0;
   };
 
+  // Complete messages waiting for the delivery thread, which alone runs
+  // Java: a slow or hostile message delays only the deliveries after it,
+  // never the transfer of chunks. Shared with the thread, which may outlive
+  // the channel when a delivery never returns.
+  struct Deliveries {
+    std::mutex lock;
+    std::condition_variable ready;
+    std::deque<std::pair<uint32_t, Bytes>> messages;
+    size_t bytes = 0;
+    bool stopping = false;
+    bool finished = false;
+  };
+
   void receiverLoop();
   // One pass after a wake-up; `changed` tells a real change from a time-out.
   void pass(bool changed);
   bool takeChunk(uint32_t& sender, Bytes& message);
   // Returns the chunk's target.
   uint32_t postChunk();
-  void deliver(uint32_t sender, const Bytes& message);
+  void deliver(uint32_t sender, Bytes message);
+  // Drops a chunk that has waited in the slot longer than kSlotHoldMs.
+  bool releaseHeldSlot();
+  void stopDeliveries();
+  static void deliveryLoop(std::shared_ptr<Deliveries> deliveries, MessageHandler* handler);
 
   std::unique_ptr<InstancePlatform> platform_;
   InstanceRegistry registry_;
@@ -83,6 +106,19 @@ class InstanceChannel {
   std::atomic<bool> started_{false};
   std::atomic<bool> finished_{false};
   std::thread thread_;
+  std::shared_ptr<Deliveries> deliveries_ = std::make_shared<Deliveries>();
+  std::thread deliveryThread_;
+  // The chunk last seen waiting in the slot, and since when.
+  struct HeldChunk {
+    int32_t number;
+    uint32_t serial, sender, target;
+    bool operator==(const HeldChunk& o) const {
+      return number == o.number && serial == o.serial && sender == o.sender && target == o.target;
+    }
+  };
+  HeldChunk held_{};
+  uint64_t heldSinceMs_ = 0;
+  bool holding_ = false;
 };
 
 }  // namespace qlx

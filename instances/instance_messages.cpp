@@ -66,7 +66,22 @@ bool parseArguments(const uint8_t* payload, size_t size, StringList& arguments) 
   return true;
 }
 
-bool ChunkAssembler::take(const Chunk& chunk, uint32_t& sender, Bytes& message) {
+void ChunkAssembler::discard(size_t index) {
+  held_ -= incoming_[index].bytes.size();
+  incoming_.erase(incoming_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void ChunkAssembler::dropExpired(uint64_t nowMs) {
+  for (size_t i = 0; i < incoming_.size();) {
+    if (nowMs - incoming_[i].lastChunkMs > timeoutMs_) {
+      discard(i);
+    } else {
+      ++i;
+    }
+  }
+}
+
+bool ChunkAssembler::take(const Chunk& chunk, uint64_t nowMs, uint32_t& sender, Bytes& message) {
   const uint32_t size = chunk.messageSize;
   if (size == 0 || size > kMaxMessageSize) return false;
   const int32_t lastIndex = static_cast<int32_t>((size - 1) / kChunkCapacity);
@@ -75,23 +90,29 @@ bool ChunkAssembler::take(const Chunk& chunk, uint32_t& sender, Bytes& message) 
   const uint32_t expected = size - offset < kChunkCapacity ? size - offset : kChunkCapacity;
   if (chunk.length < 0 || static_cast<uint32_t>(chunk.length) != expected) return false;
 
+  dropExpired(nowMs);
   if (chunk.index == 0) {
-    if (incoming_.size() >= kMaxIncomingMessages) incoming_.erase(incoming_.begin());
-    incoming_.push_back(Incoming{chunk.serial, chunk.sender, size, 0, Bytes()});
+    if (incoming_.size() >= kMaxIncomingMessages) discard(0);
+    incoming_.push_back(Incoming{chunk.serial, chunk.sender, size, 0, nowMs, Bytes()});
   }
   size_t found = 0;
   while (found < incoming_.size() && incoming_[found].serial != chunk.serial) ++found;
   if (found == incoming_.size()) return false;  // its first chunk never came
   Incoming& in = incoming_[found];
-  if (in.sender != chunk.sender || in.size != size || in.received != chunk.index) {
-    // A lost chunk (or a sender that changed its mind): the rest cannot be right.
-    incoming_.erase(incoming_.begin() + static_cast<std::ptrdiff_t>(found));
+  if (in.sender != chunk.sender || in.size != size || in.received != chunk.index ||
+      heldElsewhere_ + held_ + static_cast<size_t>(chunk.length) > budget_) {
+    // A lost chunk, a sender that changed its mind, or no room left: the
+    // rest cannot be right or cannot be kept.
+    discard(found);
     return false;
   }
   in.bytes.insert(in.bytes.end(), chunk.data, chunk.data + chunk.length);
+  held_ += static_cast<size_t>(chunk.length);
+  in.lastChunkMs = nowMs;
   ++in.received;
   if (chunk.index != lastIndex) return false;
   sender = in.sender;
+  held_ -= in.bytes.size();
   message = std::move(in.bytes);
   incoming_.erase(incoming_.begin() + static_cast<std::ptrdiff_t>(found));
   return true;

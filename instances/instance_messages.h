@@ -23,6 +23,12 @@ constexpr size_t kMessageHeaderSize = 8;
 constexpr uint32_t kMaxMessageSize = 64u << 20;
 // Partial messages kept at once; the oldest is dropped beyond this.
 constexpr size_t kMaxIncomingMessages = 64;
+// All the bytes a receiver holds for messages from others, partial or
+// complete and waiting for delivery, whatever their number or senders.
+constexpr size_t kIncomingBudget = 128u << 20;
+// A partial message whose next chunk has not come for this long is dropped:
+// its sender may live on without ever finishing it.
+constexpr uint64_t kPartialTimeoutMs = 30000;
 
 Bytes buildMessage(int32_t kind, int32_t replyId, const void* payload, size_t size);
 // Kind 1: the count, each argument with its zero byte, one more zero byte.
@@ -45,9 +51,18 @@ struct Chunk {
 
 class ChunkAssembler {
  public:
-  // Takes a chunk addressed to this process. True when it completed a
-  // message, which is moved into `message` (sender in `sender`).
-  bool take(const Chunk& chunk, uint32_t& sender, Bytes& message);
+  explicit ChunkAssembler(size_t budget = kIncomingBudget, uint64_t timeoutMs = kPartialTimeoutMs)
+      : budget_(budget), timeoutMs_(timeoutMs) {}
+  // Takes a chunk addressed to this process at time `nowMs`. True when it
+  // completed a message, which is moved into `message` (sender in
+  // `sender`). A chunk that would take the bytes held past the budget
+  // drops its message.
+  bool take(const Chunk& chunk, uint64_t nowMs, uint32_t& sender, Bytes& message);
+  // Bytes held outside the assembler (complete messages not yet delivered),
+  // counted against the same budget.
+  void setHeldElsewhere(size_t bytes) { heldElsewhere_ = bytes; }
+  // Drops the partial messages that have waited too long for a chunk.
+  void dropExpired(uint64_t nowMs);
   // Discards the partial messages of senders that `alive` says are gone.
   template <typename Alive>
   void dropDeadSenders(Alive alive) {
@@ -55,11 +70,12 @@ class ChunkAssembler {
       if (alive(incoming_[i].sender)) {
         ++i;
       } else {
-        incoming_.erase(incoming_.begin() + static_cast<std::ptrdiff_t>(i));
+        discard(i);
       }
     }
   }
   size_t partialMessages() const { return incoming_.size(); }
+  size_t partialBytes() const { return held_; }
 
  private:
   struct Incoming {
@@ -67,8 +83,15 @@ class ChunkAssembler {
     uint32_t sender;
     uint32_t size;
     int32_t received;
+    uint64_t lastChunkMs;
     Bytes bytes;
   };
+  void discard(size_t index);
+
+  size_t budget_;
+  uint64_t timeoutMs_;
+  size_t heldElsewhere_ = 0;
+  size_t held_ = 0;  // bytes of all partial messages
   std::vector<Incoming> incoming_;
 };
 

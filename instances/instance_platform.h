@@ -52,6 +52,9 @@ class InstancePlatform {
 
   // Ends the use of the table memory (a named mapping is unmapped).
   virtual void releaseTable() = 0;
+  // At process exit, where the memory must stay mapped: gives up what
+  // would outlive the process (the Linux object's name, by its last user).
+  virtual void leaveAtExit() {}
 };
 
 // The platform of this process for the given application id (an empty id

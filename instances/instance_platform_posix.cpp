@@ -12,6 +12,13 @@
 // not a zombie; each instance also records its start time beside the table,
 // so an id that the system gave to another process since is not taken for
 // the instance that had it.
+//
+// Removal: the records also tell who still uses the object. An instance that
+// leaves (at the end of the run, or at exit when the VM ends the process)
+// drops its record under the slot mutex; when no record of a live process
+// remains it marks the object closed and unlinks its name. An instance that
+// opens the object records itself under the same mutex, and one that finds
+// the object closed opens the name afresh.
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <pthread.h>
@@ -46,6 +53,7 @@ struct PosixSync {
   std::atomic<int32_t> initState;  // 0 none, 1 being made, 2 ready
   pthread_mutex_t mutex;
   StartRecord starts[kStartSlots];
+  std::atomic<int32_t> closed;  // the name was unlinked: open a new object
 };
 static_assert(kSyncOffset >= kTableSize && kSyncOffset + sizeof(PosixSync) <= kRegionSize,
               "the synchronisation block follows the table");
@@ -97,13 +105,48 @@ std::string sanitized(const std::string& text) {
 
 class PosixInstancePlatform : public InstancePlatform {
  public:
-  PosixInstancePlatform(void* region, int fd)
-      : region_(static_cast<unsigned char*>(region)), fd_(fd),
+  PosixInstancePlatform(void* region, int fd, std::string name)
+      : region_(static_cast<unsigned char*>(region)), fd_(fd), name_(std::move(name)),
         sync_(reinterpret_cast<PosixSync*>(region_ + kSyncOffset)) {
     prepareMutex();
-    recordOwnStart();
   }
   ~PosixInstancePlatform() override { releaseTable(); }
+
+  // Records this process as a user of the object; false when the object was
+  // closed meanwhile and the name must be opened again.
+  bool join() {
+    const bool locked = lockSlot();
+    const bool open = sync_->closed.load() == 0;
+    if (open) recordOwnStart();
+    if (locked) unlockSlot();
+    left_ = !open;  // a closed object's name may already be another's
+    return open;
+  }
+
+  // Leaves the object; the last live user unlinks its name. The memory stays
+  // mapped: at exit other threads may still read it.
+  void leaveAtExit() override { leave(); }
+
+  void leave() {
+    if (left_) return;
+    left_ = true;
+    const uint32_t own = ownProcessId();
+    if (!lockSlot()) return;
+    bool others = false;
+    for (StartRecord& record : sync_->starts) {
+      const uint32_t pid = record.pid.load();
+      if (pid == own) {
+        record.pid.store(0);
+      } else if (pid != 0 && isAlive(pid)) {
+        others = true;
+      }
+    }
+    if (!others && sync_->closed.load() == 0) {
+      sync_->closed.store(1);
+      shm_unlink(name_.c_str());
+    }
+    unlockSlot();
+  }
 
   InstanceTable* table() override { return reinterpret_cast<InstanceTable*>(region_); }
   uint32_t ownProcessId() override { return static_cast<uint32_t>(getpid()); }
@@ -160,6 +203,7 @@ class PosixInstancePlatform : public InstancePlatform {
 
   void releaseTable() override {
     if (region_ == nullptr) return;
+    leave();
     munmap(region_, kRegionSize);
     close(fd_);
     region_ = nullptr;
@@ -204,7 +248,9 @@ class PosixInstancePlatform : public InstancePlatform {
 
   unsigned char* region_;
   int fd_;
+  std::string name_;
   PosixSync* sync_;
+  bool left_ = false;
   uint32_t owner_ = 0;
 };
 
@@ -221,21 +267,27 @@ std::string instanceMappingName(const std::string& appid) {
 std::unique_ptr<InstancePlatform> openInstancePlatform(const std::string& appid) {
   const std::string name = instanceMappingName(appid);
   if (name.empty()) return nullptr;
-  const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return nullptr;
-  struct stat info;
-  // Another user's object at that name is not ours to trust or to use.
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
-      (info.st_size < static_cast<off_t>(kRegionSize) && ftruncate(fd, kRegionSize) != 0)) {
-    close(fd);
-    return nullptr;
+  // An object closed by its last user between our open and our record is
+  // left for a fresh one under the same name.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return nullptr;
+    struct stat info;
+    // Another user's object at that name is not ours to trust or to use.
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
+        (info.st_size < static_cast<off_t>(kRegionSize) && ftruncate(fd, kRegionSize) != 0)) {
+      close(fd);
+      return nullptr;
+    }
+    void* region = mmap(nullptr, kRegionSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (region == MAP_FAILED) {
+      close(fd);
+      return nullptr;
+    }
+    auto platform = std::make_unique<PosixInstancePlatform>(region, fd, name);
+    if (platform->join()) return platform;
   }
-  void* region = mmap(nullptr, kRegionSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (region == MAP_FAILED) {
-    close(fd);
-    return nullptr;
-  }
-  return std::make_unique<PosixInstancePlatform>(region, fd);
+  return nullptr;
 }
 
 }  // namespace qlx

@@ -1,35 +1,142 @@
-// The instances platform on Windows: the table in the executable's shared
-// section or in a named mapping; an unnamed mutex and a manual-reset event
-// that the owner creates and every other instance duplicates from the
-// owner's process; PulseEvent to wake the waiters. A pulse reaches only
-// threads that wait at that moment, so each instance also has an
-// auto-reset event named after its process id, which the two ends of a
-// transfer set for each other: no hand-off waits for a time-out.
+// The instances platform on Windows: the table in a named mapping, with a
+// named slot mutex and change event beside it, and an auto-reset wake event
+// per process (a pulse reaches only threads that wait at that moment; the
+// two ends of a transfer set each other's wake event, so no hand-off waits
+// for a time-out).
+//
+// Every process of the table's user may write into the table and so reach
+// the instances' receivers; no other user may. So the objects live in the
+// session's namespace, their names carry the user's SID and either the
+// application id or the identity of the executable file (volume and file
+// index: a copy under another path shares nothing), and each is created with
+// its owner set to the user and a DACL that grants the user alone. A mapping
+// that already exists under the name but is owned by someone else is not
+// used. No handle is taken from another process, and every wait on an
+// object that a peer can hold or signal is bounded.
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <vector>
+
 #include "instances/instance_platform.h"
 #include "launcher/handle_win.h"
-#include "resources/shared_section.h"
 
 namespace qlx {
 
 namespace {
 
 constexpr DWORD kMappingSize = 4096;
-constexpr DWORD kQueryAccess = PROCESS_QUERY_INFORMATION | PROCESS_DUP_HANDLE;
-constexpr DWORD kOwnerAccess = SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_DUP_HANDLE;
-
-std::string wakeEventName(uint32_t id) { return "qlx.instance.wake." + std::to_string(id); }
+constexpr DWORD kQueryAccess = PROCESS_QUERY_LIMITED_INFORMATION;
+constexpr DWORD kOwnerAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
+// The mutex guards a few field writes; a holder that keeps it longer is
+// stuck or hostile, and the slot is then claimed later.
+constexpr DWORD kSlotLockMs = 2000;
 
 bool stillActive(HANDLE process) {
   DWORD code = 0;
   return process != nullptr && GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
 }
 
+// The user of this process's token, as a SID and as its text.
+struct UserIdentity {
+  std::vector<BYTE> sid;
+  std::string text;
+};
+
+bool currentUser(UserIdentity& user) {
+  HANDLE raw = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+  ScopedKernelHandle token(raw);
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  if (size == 0 || !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) {
+    return false;
+  }
+  PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+  const BYTE* start = static_cast<const BYTE*>(sid);
+  user.sid.assign(start, start + GetLengthSid(sid));
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(sid, &text)) return false;
+  user.text = text;
+  LocalFree(text);
+  return true;
+}
+
+// Eight hex digits; printf's family would bring the runtime's large
+// formatter into the executable.
+std::string hex8(DWORD value) {
+  std::string text(8, '0');
+  for (int i = 7; i >= 0; --i, value >>= 4) text[i] = "0123456789abcdef"[value & 15];
+  return text;
+}
+
+// Volume serial number and file index of the running executable.
+std::string executableIdentity() {
+  char path[MAX_PATH * 2];
+  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+  if (length == 0 || length >= sizeof(path)) return std::string();
+  ScopedKernelHandle file(CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file || !GetFileInformationByHandle(file.get(), &info)) return std::string();
+  return "exe." + hex8(info.dwVolumeSerialNumber) + "-" + hex8(info.nFileIndexHigh) +
+         hex8(info.nFileIndexLow);
+}
+
+// A security descriptor whose owner is the user and whose DACL grants the
+// user alone.
+class UserOnlySecurity {
+ public:
+  explicit UserOnlySecurity(const UserIdentity& user) : sid_(user.sid) {
+    acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + sid_.size());
+    PACL acl = reinterpret_cast<PACL>(acl_.data());
+    ok_ = InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) &&
+          AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid_.data()) &&
+          InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+          SetSecurityDescriptorOwner(&descriptor_, sid_.data(), FALSE) &&
+          SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE);
+    attributes_.nLength = sizeof(attributes_);
+    attributes_.lpSecurityDescriptor = &descriptor_;
+    attributes_.bInheritHandle = FALSE;
+  }
+  UserOnlySecurity(const UserOnlySecurity&) = delete;
+  UserOnlySecurity& operator=(const UserOnlySecurity&) = delete;
+
+  bool ok() const { return ok_; }
+  SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
+
+ private:
+  std::vector<BYTE> sid_;
+  std::vector<BYTE> acl_;
+  SECURITY_DESCRIPTOR descriptor_{};
+  SECURITY_ATTRIBUTES attributes_{};
+  bool ok_ = false;
+};
+
+// Whether an object that already existed under our name is the user's own.
+bool ownedBy(HANDLE object, const UserIdentity& user) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool same = owner != nullptr && EqualSid(owner, const_cast<BYTE*>(user.sid.data()));
+  LocalFree(descriptor);
+  return same;
+}
+
 class WindowsInstancePlatform : public InstancePlatform {
  public:
-  WindowsInstancePlatform(InstanceTable* table, ScopedKernelHandle mapping)
-      : table_(table),
-        mapping_(std::move(mapping)),
-        wake_(CreateEventA(nullptr, FALSE, FALSE, wakeEventName(GetCurrentProcessId()).c_str())) {}
+  WindowsInstancePlatform(InstanceTable* table, ScopedKernelHandle mapping, std::string base,
+                          UserOnlySecurity& security)
+      : table_(table), mapping_(std::move(mapping)), base_(std::move(base)) {
+    mutex_.reset(CreateMutexA(security.attributes(), FALSE, (base_ + ".slot.qlx.mutex").c_str()));
+    event_.reset(CreateEventA(security.attributes(), TRUE, FALSE, (base_ + ".change").c_str()));
+    wake_.reset(CreateEventA(security.attributes(), FALSE, FALSE,
+                             wakeEventName(GetCurrentProcessId()).c_str()));
+  }
   ~WindowsInstancePlatform() override { releaseTable(); }
 
   InstanceTable* table() override { return table_; }
@@ -41,24 +148,19 @@ class WindowsInstancePlatform : public InstancePlatform {
     return stillActive(process.get());
   }
 
+  // The objects are named: every instance opens them itself.
   bool hasSyncObjects() override { return mutex_.valid() && event_.valid(); }
+  void createSyncObjects() override {}
 
-  void createSyncObjects() override {
-    mutex_.reset(CreateMutexA(nullptr, FALSE, nullptr));
-    event_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  }
-
+  // Kept in the table for its layout; no instance takes handles from it.
   void publishedValues(uint64_t& mutexValue, uint64_t& eventValue) override {
     mutexValue = reinterpret_cast<uintptr_t>(mutex_.get());
     eventValue = reinterpret_cast<uintptr_t>(event_.get());
   }
 
-  void attachOwner(uint32_t ownerId, uint64_t mutexValue, uint64_t eventValue) override {
+  // Only to wake when the owner ends; waits on it are bounded.
+  void attachOwner(uint32_t ownerId, uint64_t, uint64_t) override {
     owner_.reset(OpenProcess(kOwnerAccess, FALSE, ownerId));
-    if (!owner_) return;
-    // The objects stay the first owner's for the life of every instance.
-    if (!mutex_) mutex_.reset(duplicate(mutexValue, SYNCHRONIZE | MUTEX_MODIFY_STATE));
-    if (!event_) event_.reset(duplicate(eventValue, SYNCHRONIZE | EVENT_MODIFY_STATE));
   }
 
   bool attachedOwnerRunning() override { return stillActive(owner_.get()); }
@@ -66,7 +168,7 @@ class WindowsInstancePlatform : public InstancePlatform {
 
   bool lockSlot() override {
     if (!mutex_) return false;
-    const DWORD result = WaitForSingleObject(mutex_.get(), INFINITE);
+    const DWORD result = WaitForSingleObject(mutex_.get(), kSlotLockMs);
     return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
   }
   void unlockSlot() override { ReleaseMutex(mutex_.get()); }
@@ -107,44 +209,56 @@ class WindowsInstancePlatform : public InstancePlatform {
   }
 
  private:
-  HANDLE duplicate(uint64_t value, DWORD access) {
-    HANDLE mine = nullptr;
-    if (!DuplicateHandle(owner_.get(), reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)),
-                         GetCurrentProcess(), &mine, access, FALSE, DUPLICATE_SAME_ACCESS)) {
-      return nullptr;
-    }
-    return mine;
-  }
+  std::string wakeEventName(uint32_t id) const { return base_ + ".wake." + std::to_string(id); }
 
   InstanceTable* table_;
-  ScopedKernelHandle mapping_;  // only for a named table
+  ScopedKernelHandle mapping_;
+  std::string base_;
   ScopedKernelHandle mutex_;
   ScopedKernelHandle event_;
   ScopedKernelHandle owner_;
   ScopedKernelHandle wake_;  // this process's receiver wakes on it
 };
 
+// "Local\qlx.<SID>.<identity>": the session's namespace, the user, the table.
+std::string objectBase(const std::string& sid, const std::string& appid) {
+  std::string identity = appid;
+  if (!identity.empty()) {
+    for (char& c : identity) {
+      if (c == '\\') c = '.';
+    }
+    identity = "app." + identity;
+  } else {
+    identity = executableIdentity();
+    if (identity.empty()) return std::string();
+  }
+  return "Local\\qlx." + sid + "." + identity;
+}
+
 }  // namespace
 
 std::string instanceMappingName(const std::string& appid) {
-  std::string name = appid;
-  for (char& c : name) {
-    if (c == '\\') c = '.';
-  }
-  return name + ".qlx.mapping";
+  UserIdentity user;
+  if (!currentUser(user)) return std::string();
+  const std::string base = objectBase(user.text, appid);
+  return base.empty() ? std::string() : base + ".qlx.mapping";
 }
 
 std::unique_ptr<InstancePlatform> openInstancePlatform(const std::string& appid) {
-  if (appid.empty()) {
-    return std::make_unique<WindowsInstancePlatform>(tableAt(sharedSectionMemory()),
-                                                     ScopedKernelHandle());
-  }
-  ScopedKernelHandle mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                                kMappingSize, instanceMappingName(appid).c_str()));
+  UserIdentity user;
+  if (!currentUser(user)) return nullptr;
+  const std::string base = objectBase(user.text, appid);
+  UserOnlySecurity security(user);
+  if (base.empty() || !security.ok()) return nullptr;
+  ScopedKernelHandle mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, security.attributes(),
+                                                PAGE_READWRITE, 0, kMappingSize,
+                                                (base + ".qlx.mapping").c_str()));
   if (!mapping) return nullptr;
+  if (GetLastError() == ERROR_ALREADY_EXISTS && !ownedBy(mapping.get(), user)) return nullptr;
   void* view = MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, kMappingSize);
   if (view == nullptr) return nullptr;
-  return std::make_unique<WindowsInstancePlatform>(tableAt(view), std::move(mapping));
+  return std::make_unique<WindowsInstancePlatform>(tableAt(view), std::move(mapping), base,
+                                                   security);
 }
 
 }  // namespace qlx

@@ -3,7 +3,11 @@
 // launcher share on Linux.
 #include "instances/instance_startup.h"
 
+#include <cstdlib>
+
+#include "instances/instance_filter.h"
 #include "instances/receiver_bridge.h"
+#include "launcher/config.h"
 #include "launcher/process_state.h"
 
 namespace qlx {
@@ -19,11 +23,22 @@ void attachInstances(const std::string& appid) {
   ProcessState& state = processState();
   state.receiverBridge = new ReceiverBridge(*channel);
   state.instanceChannel = channel;
+  // The VM may end the process from System.exit, past the end of the run.
+  std::atexit([] {
+    if (InstanceChannel* live = processState().instanceChannel) live->platform().leaveAtExit();
+  });
 }
 
 void startInstanceReceiver() {
   ProcessState& state = processState();
-  if (state.instanceChannel != nullptr) state.instanceChannel->startReceiver(state.receiverBridge);
+  if (state.instanceChannel == nullptr) return;
+  if (state.context != nullptr && !state.instanceChannel->receiverStarted()) {
+    // Class names: kept in UTF-8, as the VM reads them.
+    state.receiverBridge->setFilter(
+        instanceFilterText(lookupValue(*state.context, "instancefilter", false, false),
+                           mainClassValue(*state.context)));
+  }
+  state.instanceChannel->startReceiver(state.receiverBridge);
 }
 
 void handArgumentsToFirstInstance(int argc, char** argv) {

@@ -15,6 +15,9 @@ namespace qlx {
 namespace {
 
 constexpr jint kFrame = 32;
+// A serialisation stream holding only null: the answer to a refused object,
+// so that its sender is not left waiting.
+constexpr uint8_t kNullStream[] = {0xAC, 0xED, 0x00, 0x05, 0x70};
 
 using PendingReply = std::pair<int32_t, jobject>;
 
@@ -105,7 +108,14 @@ void ReceiverBridge::deliverToReceiver(JNIEnv* env, uint32_t sender, int32_t kin
   setContextClassLoader(env, loader);
   jobject value = nullptr;
   if (kind == kKindObject) {
-    value = deserializeObject(env, payload, size, loader);
+    bool ok = false;
+    value = deserializeObject(env, payload, size, loader, sender, ok);
+    if (!ok) {
+      if (replyId != 0) {
+        channel_.post(sender, buildMessage(kKindReply, replyId, kNullStream, sizeof(kNullStream)));
+      }
+      return;
+    }
   } else {
     StringList arguments;
     if (!parseArguments(payload, size, arguments)) return;  // runs past its end: dropped
@@ -133,8 +143,9 @@ void ReceiverBridge::deliverReply(JNIEnv* env, int32_t replyId, const uint8_t* p
     set = replySet_;
   }
   if (loader != nullptr) setContextClassLoader(env, loader);
-  jobject value = deserializeObject(env, payload, size, loader);
-  if (value == nullptr) return;
+  bool ok = false;
+  jobject value = deserializeObject(env, payload, size, loader, 0, ok);
+  if (!ok) return;
   env->CallVoidMethod(reply, set, value);
   checkException(env, true);
 
@@ -314,34 +325,65 @@ jbyteArray ReceiverBridge::serializeObject(JNIEnv* env, jobject object) {
 }
 
 jobject ReceiverBridge::deserializeObject(JNIEnv* env, const uint8_t* bytes, size_t size,
-                                          jobject loader) {
+                                          jobject loader, uint32_t sender, bool& ok) {
+  ok = false;
   if (env->PushLocalFrame(kFrame) != 0) return nullptr;
   jobject result = nullptr;
-  jbyteArray array = env->NewByteArray(static_cast<jsize>(size));
-  jclass inputClass = array != nullptr ? env->FindClass("java/io/ByteArrayInputStream") : nullptr;
-  jclass streamClass =
-      inputClass != nullptr ? env->FindClass("com/tarnwick/qlx/ClassLoaderObjectInputStream") : nullptr;
-  jmethodID inputInit = streamClass != nullptr ? env->GetMethodID(inputClass, "<init>", "([B)V") : nullptr;
-  jmethodID streamInit =
-      inputInit != nullptr
-          ? env->GetMethodID(streamClass, "<init>", "(Ljava/io/InputStream;Ljava/lang/ClassLoader;)V")
-          : nullptr;
-  jmethodID read = streamInit != nullptr
-                       ? env->GetMethodID(streamClass, "readObject", "()Ljava/lang/Object;")
-                       : nullptr;
-  jmethodID close = read != nullptr ? env->GetMethodID(streamClass, "close", "()V") : nullptr;
-  if (close != nullptr) {
+  jobject filter = filterFor(env, loader);
+  jbyteArray array = filter != nullptr ? env->NewByteArray(static_cast<jsize>(size)) : nullptr;
+  if (array != nullptr) {
     env->SetByteArrayRegion(array, 0, static_cast<jsize>(size), reinterpret_cast<const jbyte*>(bytes));
-    jobject input = env->NewObject(inputClass, inputInit, array);
-    jobject stream = input != nullptr ? env->NewObject(streamClass, streamInit, input, loader) : nullptr;
-    if (stream != nullptr) {
-      result = env->CallObjectMethod(stream, read);
-      if (checkException(env, true)) result = nullptr;
-      env->CallVoidMethod(stream, close);
-    }
+    result = env->CallObjectMethod(filter, filterRead_, array);
+    ok = !env->ExceptionCheck();
   }
-  checkException(env, true);
+  if (!ok) {
+    reportRefused(env, sender);
+    result = nullptr;
+  }
   return env->PopLocalFrame(result);
+}
+
+jobject ReceiverBridge::filterFor(JNIEnv* env, jobject loader) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (filterLoader_ != nullptr && env->IsSameObject(filterTarget_, loader)) {
+    return env->NewLocalRef(filterLoader_);
+  }
+  jclass cls = env->FindClass("com/tarnwick/qlx/InstanceFilter");
+  if (cls == nullptr) return nullptr;
+  jmethodID init = env->GetMethodID(cls, "<init>", "(Ljava/lang/ClassLoader;Ljava/lang/String;)V");
+  jmethodID read = init != nullptr ? env->GetMethodID(cls, "read", "([B)Ljava/lang/Object;") : nullptr;
+  jstring text = read != nullptr ? env->NewStringUTF(filter_.c_str()) : nullptr;
+  jobject made = text != nullptr ? env->NewObject(cls, init, loader, text) : nullptr;
+  if (made == nullptr) return nullptr;  // a bad pattern: every object is refused, each with its line
+  if (filterLoader_ != nullptr) env->DeleteGlobalRef(filterLoader_);
+  if (filterTarget_ != nullptr) env->DeleteGlobalRef(filterTarget_);
+  filterLoader_ = env->NewGlobalRef(made);
+  filterTarget_ = loader != nullptr ? env->NewGlobalRef(loader) : nullptr;
+  filterRead_ = read;
+  return made;
+}
+
+void ReceiverBridge::reportRefused(JNIEnv* env, uint32_t sender) {
+  jthrowable failure = env->ExceptionOccurred();
+  env->ExceptionClear();
+  std::string why = "the object could not be read";
+  if (failure != nullptr) {
+    jclass cls = env->GetObjectClass(failure);
+    jmethodID toString = env->GetMethodID(cls, "toString", "()Ljava/lang/String;");
+    jstring text = toString != nullptr
+                       ? static_cast<jstring>(env->CallObjectMethod(failure, toString))
+                       : nullptr;
+    if (!checkException(env, false) && text != nullptr) why = toNativeString(env, text);
+    env->DeleteLocalRef(failure);
+  }
+  // One line, whatever the VM's own description would span.
+  for (char& c : why) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  const std::string line =
+      "Instance message from " + std::to_string(sender) + " dropped: " + why + "\n";
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
 }
 
 void ReceiverBridge::setCurrentReply(JNIEnv* env, uint32_t sender, int32_t replyId) {

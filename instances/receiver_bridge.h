@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -32,13 +33,21 @@ class ReceiverBridge : public MessageHandler {
   void answer(JNIEnv* env, jobject replyImpl, jobject object);
 
   bool handoverDone() const { return handoverDone_.load(); }
+  // The classes accepted in received objects (the pattern text InstanceFilter
+  // reads); set before the receiver starts.
+  void setFilter(const std::string& filter) { filter_ = filter; }
 
  private:
   void deliverToReceiver(JNIEnv* env, uint32_t sender, int32_t kind, int32_t replyId,
                          const uint8_t* payload, size_t size);
   void deliverReply(JNIEnv* env, int32_t replyId, const uint8_t* payload, size_t size);
   jbyteArray serializeObject(JNIEnv* env, jobject object);
-  jobject deserializeObject(JNIEnv* env, const uint8_t* bytes, size_t size, jobject loader);
+  // Null with `ok` false when the stream is refused or broken; one line on
+  // standard error says why.
+  jobject deserializeObject(JNIEnv* env, const uint8_t* bytes, size_t size, jobject loader,
+                            uint32_t sender, bool& ok);
+  jobject filterFor(JNIEnv* env, jobject loader);
+  void reportRefused(JNIEnv* env, uint32_t sender);
   void setCurrentReply(JNIEnv* env, uint32_t sender, int32_t replyId);
   bool prepareReplyClasses(JNIEnv* env);
   Bytes payloadOf(JNIEnv* env, jbyteArray array);
@@ -56,6 +65,10 @@ class ReceiverBridge : public MessageHandler {
   jfieldID replyInstance_ = nullptr;  // "p"
   jfieldID replySerial_ = nullptr;    // "s"
   jmethodID replySet_ = nullptr;      // Instances$Reply.set
+  std::string filter_;
+  jobject filterLoader_ = nullptr;  // an InstanceFilter over filterTarget_
+  jobject filterTarget_ = nullptr;
+  jmethodID filterRead_ = nullptr;
   jclass byteArrayClass_ = nullptr;
   jclass stringClass_ = nullptr;
   std::atomic<int32_t> nextReplyId_{1};

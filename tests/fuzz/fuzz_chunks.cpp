@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     chunk.data = slot;
     uint32_t sender = 0;
     Bytes message;
-    if (assembler.take(chunk, sender, message) && message.size() != chunk.messageSize) std::abort();
+    if (assembler.take(chunk, 0, sender, message) && message.size() != chunk.messageSize) std::abort();
     if (assembler.partialMessages() > kMaxIncomingMessages) std::abort();
   }
   assembler.dropDeadSenders([](uint32_t id) { return id % 2 == 0; });

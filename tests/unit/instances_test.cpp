@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 
+#include "instances/instance_filter.h"
 #include "instances/instance_messages.h"
 #include "instances/instance_registry.h"
 
@@ -117,16 +118,73 @@ TEST(ChunkAssembler, ChecksEveryField) {
     uint32_t sender = 0;
     Bytes message;
     const Chunk chunk{row.sender, row.serial, row.index, row.lastIndex, row.size, row.length, data};
-    EXPECT_EQ(assembler.take(chunk, sender, message), row.completes) << row.what;
+    EXPECT_EQ(assembler.take(chunk, 0, sender, message), row.completes) << row.what;
     EXPECT_EQ(assembler.partialMessages(), row.partial) << row.what;
     if (row.completes) EXPECT_EQ(message.size(), row.size) << row.what;
   }
   // Partial messages of senders that died are let go.
   uint32_t sender = 0;
   Bytes message;
-  assembler.take(Chunk{9, 20, 0, 1, 2000, 1024, data}, sender, message);
+  assembler.take(Chunk{9, 20, 0, 1, 2000, 1024, data}, 0, sender, message);
   assembler.dropDeadSenders([](uint32_t id) { return id != 9; });
   EXPECT_EQ(assembler.partialMessages(), 0u);
+}
+
+// One budget for every partial message, whoever sent it, and a time limit
+// for a message whose next chunk does not come.
+TEST(ChunkAssembler, BudgetAndTimeLimit) {
+  static const uint8_t data[kChunkCapacity] = {};
+  struct Step {
+    const char* what;
+    uint32_t sender, serial;
+    int32_t index;
+    uint64_t at;      // ms
+    size_t elsewhere;  // bytes of complete messages awaiting delivery
+    bool completes;
+    size_t partial, bytes;
+  } steps[] = {
+      {"a starts", 1, 1, 0, 0, 0, false, 1, 1024},
+      {"b starts", 2, 2, 0, 0, 0, false, 2, 2048},
+      {"a goes on, to the budget", 1, 1, 1, 10, 0, false, 2, 3072},
+      {"c would pass the budget", 3, 3, 0, 10, 0, false, 2, 3072},
+      {"with deliveries waiting, b would pass it", 2, 2, 1, 20, 1024, false, 1, 2048},
+      {"a, stalled past the limit, is gone", 1, 1, 2, 10 + 1001, 0, false, 0, 0},
+      {"d starts", 4, 4, 0, 2000, 0, false, 1, 1024},
+  };
+  ChunkAssembler assembler(3072, 1000);
+  for (const Step& step : steps) {
+    uint32_t sender = 0;
+    Bytes message;
+    assembler.setHeldElsewhere(step.elsewhere);
+    const Chunk chunk{step.sender, step.serial, step.index, 3, 4000,
+                      step.index == 3 ? 928 : 1024, data};
+    EXPECT_EQ(assembler.take(chunk, step.at, sender, message), step.completes) << step.what;
+    EXPECT_EQ(assembler.partialMessages(), step.partial) << step.what;
+    EXPECT_EQ(assembler.partialBytes(), step.bytes) << step.what;
+  }
+  assembler.dropExpired(2000 + 1001);
+  EXPECT_EQ(assembler.partialBytes(), 0u);
+}
+
+TEST(InstanceFilter, DefaultAndConfigured) {
+  const std::string plain =
+      "java.lang.String;java.lang.Boolean;java.lang.Character;java.lang.Byte;java.lang.Short;"
+      "java.lang.Integer;java.lang.Long;java.lang.Float;java.lang.Double;java.lang.Number;"
+      "java.lang.Enum;java.lang.Object;java.util.*;";
+  struct Row {
+    const char* configured;
+    const char* mainClass;
+    std::string filter;
+  } rows[] = {
+      {"", "com.example.app.Main", plain + "com.example.app.**;!*"},
+      {"", "com/example/Main", plain + "com.example.**;!*"},
+      {"", "Main", plain + "!*"},  // no package: none admitted
+      {"", ".Main", plain + "!*"},
+      {"com.example.**;!*", "x.Main", "com.example.**;!*"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(instanceFilterText(row.configured, row.mainClass), row.filter) << row.mainClass;
+  }
 }
 
 TEST(InstanceMessages, ArgumentPayloads) {

@@ -20,7 +20,8 @@ def wine_prefix():
 
 @pytest.fixture(scope="session")
 def tablepoke(tmp_path_factory):
-    return qlxtest.compile_windows_helper(HERE / "tablepoke.c", tmp_path_factory.mktemp("poke"))
+    return qlxtest.compile_windows_helper(HERE / "tablepoke.c", tmp_path_factory.mktemp("poke"),
+                                          libs=("advapi32",))
 
 
 @pytest.fixture(scope="session")
@@ -48,3 +49,19 @@ def program(tmp_path, instances_jar):
     yield make
     for p in made:
         p.stop_all()
+
+
+@pytest.fixture(scope="session")
+def hostile_streams(tmp_path_factory):
+    """The streams a hostile process sends, written by the host's JVM: a
+    gadget whose readObject creates the marker file, and a nested-set bomb."""
+    import subprocess
+    out = tmp_path_factory.mktemp("streams")
+    jar = qlxtest.compile_java(qlxtest.ROOT / "tests" / "apps" / "instances", out / "host.jar",
+                               classpath=qlxtest.SUPPORT_JAR)
+    marker = out / "gadget-ran"
+    for args in (("gadget", out / "gadget.bin", qlxtest.wine_path(marker)),
+                 ("bomb", out / "bomb.bin")):
+        subprocess.run([str(qlxtest.JAVA), "-cp", str(jar), "inst.Streams", *map(str, args)],
+                       check=True, timeout=60)
+    return {"gadget": out / "gadget.bin", "bomb": out / "bomb.bin", "marker": marker}

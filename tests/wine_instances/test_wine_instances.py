@@ -1,18 +1,19 @@
 """Instances under Wine, several real processes running real Java (Avian):
-the handover over the executable's shared section, objects with replies
-between two programs sharing an application id, ownership after the owner
-is killed, and a table garbled by another process."""
+the handover over the executable's own table, objects with replies between
+two programs sharing an application id, ownership after the owner is
+killed, a table garbled by another process, a hostile process of the same
+user writing objects into the table, and the table's name and security."""
 import shutil
 import subprocess
 import time
 import uuid
 
 import qlxtest
-from instances_support import (custom_exchange_expectations, kill_hard, lines_of, start_line,
-                               wait_lines)
+from instances_support import (custom_exchange_expectations, kill_hard, lines_of, refusals,
+                               start_line, wait_lines)
 
 
-def test_handover_over_the_shared_section_and_copies_share_nothing(program, tmp_path):
+def test_handover_over_the_executable_table_and_copies_share_nothing(program, tmp_path):
     p = program("handover")
     first = tmp_path / "first.txt"
     p.start(first, "/test", "serve")
@@ -57,7 +58,7 @@ def test_the_next_instance_takes_over_from_a_killed_owner(program, tmp_path):
 
 def test_a_garbled_table_and_a_full_list(program, tmp_path, tablepoke):
     appid = f"qlx.test.{uuid.uuid4().hex[:8]}"
-    mapping = f"{appid}.qlx.mapping"
+    mapping = f"app:{appid}"
     p = program("custom", appid=appid)
     serve, send = tmp_path / "serve.txt", tmp_path / "send.txt"
     first = p.start(serve, "/test", "serve")
@@ -75,3 +76,66 @@ def test_a_garbled_table_and_a_full_list(program, tmp_path, tablepoke):
         assert first.poll() is None
     finally:
         filler.kill()
+
+
+def test_a_hostile_peer_cannot_run_code_or_stop_messaging(program, tmp_path, tablepoke,
+                                                          hostile_streams):
+    appid = f"qlx.test.{uuid.uuid4().hex[:8]}"
+    p = program("custom", appid=appid)
+    serve, send = tmp_path / "serve.txt", tmp_path / "send.txt"
+    log = p.exe.parent / (p.exe.name + ".stderr.log")
+    p.start(serve, "/test", "serve")
+    target = start_line(serve)["id"]
+    for stream in ("gadget", "bomb"):
+        poked = qlxtest.run_wine(tablepoke, f"app:{appid}", "send", target,
+                                 qlxtest.wine_path(hostile_streams[stream]))
+        assert poked.stdout.strip() == b"ready", poked
+    assert wait_lines(log, lambda _: len(refusals(log)) >= 2, timeout=20), refusals(log)
+    marker = tmp_path / "sent-gadget-ran"
+    out = p.run(send, "/test", "send", "ping:after", f"gadget:{qlxtest.wine_path(marker)}")
+    # The refused object is answered with null, so its sender is not left waiting.
+    assert lines_of(send)[-1] == "done 2/2", (out, lines_of(send))
+    assert sorted(l for l in lines_of(send) if l.startswith("reply")) == \
+        ["reply null", "reply pong:ping:after"]
+    assert not hostile_streams["marker"].exists() and not marker.exists()
+    # Refused by the filter, before the VM looks for the class: one line each.
+    lines = refusals(log)
+    assert len(lines) == 3, lines
+    assert all("gadget.Gadget is not accepted" in lines[i] for i in (0, 2)), lines
+
+
+def test_a_chunk_nobody_takes_does_not_block_the_slot(program, tmp_path, tablepoke):
+    appid = f"qlx.test.{uuid.uuid4().hex[:8]}"
+    p = program("custom", appid=appid)
+    serve, send = tmp_path / "serve.txt", tmp_path / "send.txt"
+    p.start(serve, "/test", "serve")
+    # A live process that runs no receiver makes itself the owner and leaves
+    # a chunk for itself in the slot: only the instances can free it.
+    holder = subprocess.Popen(["wine", str(tablepoke), f"app:{appid}", "hold", "60000"],
+                              env=qlxtest.wine_env(), stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    try:
+        assert holder.stdout.readline().strip() == b"ready"
+        started = time.monotonic()
+        out = p.run(send, "/test", "send", f"ask:{start_line(serve)['id']}:after-hold")
+        assert lines_of(send)[-2:] == ["reply pong:after-hold", "done 1/1"], out
+        assert time.monotonic() - started < 30
+    finally:
+        holder.kill()
+
+
+def test_the_table_is_named_for_the_user_and_granted_to_the_user_alone(program, tmp_path,
+                                                                        tablepoke):
+    appid = f"qlx.test.{uuid.uuid4().hex[:8]}"
+    by_appid, by_file = program("custom", "byappid", appid), program("custom", "byfile")
+    by_appid.start(tmp_path / "a.txt", "/test", "serve")
+    by_file.start(tmp_path / "b.txt", "/test", "serve")
+    for table in (f"app:{appid}", f"exe:{qlxtest.wine_path(by_file.exe)}"):
+        out = qlxtest.run_wine(tablepoke, table, "security")
+        assert out.returncode == 0, out
+        fields = dict(l.split("=", 1) for l in out.stdout.decode().splitlines() if "=" in l)
+        user = fields["user"]
+        assert user.startswith("S-1-5-"), fields
+        assert fields["name"].startswith(f"Local\\qlx.{user}."), fields
+        assert fields["owner"] == user, fields
+        assert fields["aces"] == "1" and fields["ace0"].startswith(f"allow {user} "), fields

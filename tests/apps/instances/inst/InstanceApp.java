@@ -9,7 +9,10 @@ import java.io.Serializable;
 /**
  * An instances test program. "serve" receives and answers until told to
  * quit; "send WHAT..." sends to the first instance (ping:X, self:X,
- * bytes:N for a message of exactly N bytes, quit) and records the replies.
+ * bytes:N for a message of exactly N bytes, ask:ID:X to instance ID, note:X an object of this
+ * package, gadget:PATH an object the receiver must refuse, quit) and records
+ * the replies. With the property inst.exit set, "serve" ends through
+ * System.exit.
  * Every line goes to the file named by the property inst.record.
  */
 public class InstanceApp implements Instances.ReceiverInterface {
@@ -139,7 +142,11 @@ public class InstanceApp implements Instances.ReceiverInterface {
                     Instances.sendObject(Integer.parseInt(parts[1]), parts[2]);
                     continue;
                 }
-                if (what.startsWith("rt:")) {
+                if (what.startsWith("ask:")) {
+                    String[] parts = what.split(":");
+                    target = Integer.parseInt(parts[1]);
+                    obj = parts[2];
+                } else if (what.startsWith("rt:")) {
                     String[] parts = what.split(":");
                     roundTrips(Integer.parseInt(parts[1]), Integer.parseInt(parts[2]));
                     continue;
@@ -147,6 +154,12 @@ public class InstanceApp implements Instances.ReceiverInterface {
                 if (what.startsWith("self:")) {
                     target = Instances.getCurrentInstance();
                     obj = what.substring(5);
+                } else if (what.startsWith("note:")) {
+                    obj = new Note(what.substring(5));
+                } else if (what.startsWith("gadget:")) {
+                    gadget.Gadget g = new gadget.Gadget();
+                    g.path = what.substring(7);
+                    obj = g;
                 } else if (what.startsWith("bytes:")) {
                     obj = new byte[Integer.parseInt(what.substring(6)) - 8 - overhead()];
                 }
@@ -166,5 +179,8 @@ public class InstanceApp implements Instances.ReceiverInterface {
         }
         Instances.flush();
         record("end " + role);
+        if (System.getProperty("inst.exit") != null) {
+            System.exit(0);
+        }
     }
 }

@@ -8,7 +8,8 @@ import java.io.ObjectStreamClass;
 /**
  * Deserialises with a given class loader first, so that objects of the
  * application's own classes can be read on a thread that the virtual machine
- * did not start.
+ * did not start. Given an InstanceFilter as its loader, it resolves only
+ * what the filter admits.
  */
 public class ClassLoaderObjectInputStream extends ObjectInputStream {
     private ClassLoader classLoader;
@@ -22,6 +23,9 @@ public class ClassLoaderObjectInputStream extends ObjectInputStream {
         try {
             return Class.forName(desc.getName(), false, classLoader);
         } catch (ClassNotFoundException e) {
+            if (classLoader instanceof InstanceFilter) {
+                throw e;  // what the filter refused must not be found elsewhere
+            }
             return super.resolveClass(desc);
         }
     }
