@@ -39,3 +39,44 @@ std::string stringTableText(int id) {
 }
 
 }  // namespace qlx
+
+namespace qlx {
+namespace {
+
+// Standard output as the process received it, captured before main runs and
+// so before the configuration can redirect it. The copy survives the
+// redirection closing the runtime's descriptor; a service started by the
+// manager has no standard output, and then nothing is kept.
+struct StartOutput {
+  HANDLE original = nullptr;
+  HANDLE copy = nullptr;
+  bool console = false;
+
+  StartOutput() {
+    original = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (original == nullptr || original == INVALID_HANDLE_VALUE) return;
+    HANDLE self = GetCurrentProcess();
+    if (!DuplicateHandle(self, original, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+      copy = nullptr;
+    DWORD mode = 0;
+    console = copy != nullptr && GetConsoleMode(copy, &mode) != FALSE;
+  }
+};
+
+StartOutput gStartOutput;
+
+}  // namespace
+
+bool startOutputRedirected() {
+  return gStartOutput.copy != nullptr && GetStdHandle(STD_OUTPUT_HANDLE) != gStartOutput.original;
+}
+
+bool startOutputInteractive() { return gStartOutput.console; }
+
+void writeStartOutput(const std::string& text) {
+  if (gStartOutput.copy == nullptr || text.empty()) return;
+  DWORD written = 0;
+  WriteFile(gStartOutput.copy, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+}  // namespace qlx

@@ -207,10 +207,10 @@ def test_system_exit_is_the_exit_code(wrap_probe, code):
     assert "after-exit" not in out_text(r).splitlines()
 
 
-def test_uncaught_exception_is_described_and_exit_is_zero(wrap_probe):
+def test_uncaught_exception_is_described_and_exit_is_one(wrap_probe):
     app = wrap_probe()
     r = app.run("/test", "print:before", "throw:x", "print:after")
-    assert r.returncode == 0
+    assert r.returncode == 1
     lines = out_text(r).splitlines()
     assert "before" in lines and "after" not in lines
     log = app.log()

@@ -22,7 +22,7 @@ def parse_status(line):
 
 
 class Service:
-    def __init__(self, directory, jar, svcctl, config, double):
+    def __init__(self, directory, jar, svcctl, config, double, wrap_options=()):
         self.dir = directory
         self.dir.mkdir(parents=True)
         self.name = f"QlxSvc{uuid.uuid4().hex[:10]}"
@@ -37,7 +37,7 @@ class Service:
             base = ("mainclass svc.ServiceApp\n" + qlxtest.avian_config() +
                     f"property svc.record={qlxtest.wine_path(self.record_path)}\n")
         self.exe = qlxtest.wrap(qlxtest.STUB_WIN, jar, config + base, self.dir / "svc.exe",
-                                "--service-name", self.name, "--support")
+                                "--service-name", self.name, "--support", *wrap_options)
         self.stderr_log = self.dir / "svc.exe.stderr.log"
         self.watcher = None
 
