@@ -107,7 +107,11 @@ class CommandRun {
     if (status_.state == kStopPending) {
       if (int reason = waitFor(kStopped, stopBoundMs(), stopBoundMs())) return reason;
     }
-    if (uint32_t error = link_.start(parameters)) return reasonOf(error);
+    // Some managers give up waiting inside the start call while the
+    // service is still on its way, or already stopped again: the states
+    // that follow tell which.
+    const uint32_t error = link_.start(parameters);
+    if (error != 0 && error != kWinServiceRequestTimeout) return reasonOf(error);
     if (int reason = waitFor(kRunning, kTransitionBoundMs, 0)) {
       if (reason != kMsgServiceStopped) return reason;
       // It ended before it ran: say with which code, and where it wrote why.

@@ -22,6 +22,7 @@ enum ManagerError : uint32_t {
   kWinDependentServicesRunning = 1051,
   kWinInvalidServiceControl = 1052,
   kWinServiceAlreadyRunning = 1056,
+  kWinServiceRequestTimeout = 1053,
   kWinServiceDisabled = 1058,
   kWinServiceDoesNotExist = 1060,
   kWinServiceCannotAcceptControl = 1061,

@@ -93,6 +93,10 @@ TEST(ServiceCommands, OutcomesLinesAndExitCodes) {
        kMsgStartFailed,
        "Service 'Svc' start failed, the service stopped while starting, with exit code 7; see "
        "its error log C:\\app\\svc.exe.stderr.log"},
+      {"start that fails inside the start call", ServiceCommand::Start,
+       {state(1), state(1, 1066, 1)}, 0, 1053, 0, kMsgStartFailed,
+       "Service 'Svc' start failed, the service stopped while starting, with exit code 1; see "
+       "its error log C:\\app\\svc.exe.stderr.log"},
       {"start disabled", ServiceCommand::Start, {state(1)}, 0, 1058, 0, kMsgServiceDisabled,
        "Service 'Svc' start failed, the service is disabled."},
       {"start dependency", ServiceCommand::Start, {state(1)}, 0, 1068, 0, kMsgDependencyFailed,
@@ -138,8 +142,8 @@ TEST(ServiceCommands, OutcomesLinesAndExitCodes) {
        "Service 'Svc' continued."},
       {"continue when running", ServiceCommand::Continue, {state(4)}, 0, 0, 0, 0,
        "Service 'Svc' continued."},
-      {"other manager error", ServiceCommand::Start, {state(1)}, 0, 1053, 0, kMsgManagerError,
-       "Service 'Svc' start failed, the Service Control Manager reported error 1053."},
+      {"other manager error", ServiceCommand::Start, {state(1)}, 0, 1055, 0, kMsgManagerError,
+       "Service 'Svc' start failed, the Service Control Manager reported error 1055."},
   };
   for (const Case& c : cases) {
     ScriptedManager manager;
