@@ -75,8 +75,14 @@ bool startOutputInteractive() { return gStartOutput.console; }
 
 void writeStartOutput(const std::string& text) {
   if (gStartOutput.copy == nullptr || text.empty()) return;
+  // Line ends as the runtime's text-mode stdout writes them.
+  std::string lines;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) lines.push_back('\r');
+    lines.push_back(text[i]);
+  }
   DWORD written = 0;
-  WriteFile(gStartOutput.copy, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  WriteFile(gStartOutput.copy, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
 }
 
 }  // namespace qlx

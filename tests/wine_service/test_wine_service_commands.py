@@ -105,6 +105,9 @@ def test_install_settings_from_the_program_and_from_install_switches(service):
     s = service("stoptimeout 7\n", install=False,
                 wrap_options=("--start-type", "delayed", "--account", "LocalService",
                               "--recovery", "10/2/3600"))
+    shown = subprocess.run([str(qlxtest.QLXWRAP), "--inspect", str(s.exe)], capture_output=True,
+                           text=True).stdout
+    assert "service settings:   start=delayed account=LocalService recovery=10/2/3600\n" in shown
     code, lines = command(s, "/install")
     assert code == 0 and lines[-1] == f"Service '{s.name}' installed successfully."
     c = config(s)
