@@ -49,13 +49,15 @@ class Service:
         out = qlxtest.run_wine(self.exe, "/install", *args, cwd=self.dir).stdout
         assert b"installed successfully" in out, out
 
-    def start(self, *params, watch_ms=15000, until=1):
-        """Starts the service while a watcher records every status it takes."""
+    def start(self, *params, watch_ms=15000, until=1, accept=("started",)):
+        """Starts the service while a watcher records every status it takes;
+        `accept` lists the answers of svcctl start that are expected."""
         self.watcher = subprocess.Popen(
             ["wine", str(self.svcctl), "watch", self.name, str(watch_ms), str(until)],
             env=qlxtest.wine_env(), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
             stdin=subprocess.DEVNULL)
-        assert self.ctl("start", self.name, *params) == "started"
+        answer = self.ctl("start", self.name, *params)
+        assert answer in accept, answer
 
     def watched(self, timeout=90):
         """The statuses the watcher saw, in order (waits for it to end)."""
