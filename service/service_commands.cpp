@@ -208,7 +208,8 @@ class CommandRun {
       case kWinServiceAlreadyRunning: return kMsgServiceRunning;
       case kWinServiceNotActive: return kMsgServiceStopped;
       case kWinServiceDisabled: return kMsgServiceDisabled;
-      case kWinDependencyFailed: return kMsgDependencyFailed;
+      case kWinDependencyFailed:
+      case kWinDependencyDeleted: return kMsgDependencyFailed;
       case kWinLogonFailed: return kMsgLogonFailed;
       case kWinDependentServicesRunning: return kMsgDependentsRunning;
       case kWinOldWindows: return kMsgNtOnly;

@@ -30,6 +30,7 @@ enum ManagerError : uint32_t {
   kWinServiceSpecificError = 1066,
   kWinDependencyFailed = 1068,
   kWinLogonFailed = 1069,
+  kWinDependencyDeleted = 1075,
   kWinOldWindows = 1150,
 };
 

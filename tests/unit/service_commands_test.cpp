@@ -101,6 +101,9 @@ TEST(ServiceCommands, OutcomesLinesAndExitCodes) {
        "Service 'Svc' start failed, the service is disabled."},
       {"start dependency", ServiceCommand::Start, {state(1)}, 0, 1068, 0, kMsgDependencyFailed,
        "Service 'Svc' start failed, a service it depends on could not be started."},
+      {"start dependency missing", ServiceCommand::Start, {state(1)}, 0, 1075, 0,
+       kMsgDependencyFailed,
+       "Service 'Svc' start failed, a service it depends on could not be started."},
       {"start logon", ServiceCommand::Start, {state(1)}, 0, 1069, 0, kMsgLogonFailed,
        "Service 'Svc' start failed, the service account could not log on; check the account "
        "name and password."},
