@@ -140,6 +140,16 @@ void writeLine(const std::string& text, FILE* stream) {
 void printMessage(const std::string& text) {
   writeLine(text, stderr);
   if (!processState().sameDestination) writeLine(text, stdout);
+  if (startOutputRedirected()) writeStartOutput(text + "\n");
+}
+
+void printResult(const std::string& text) {
+  writeLine(text, stdout);
+  if (startOutputRedirected()) writeStartOutput(text + "\n");
+}
+
+void printProgress(const std::string& text) {
+  if (startOutputInteractive()) writeStartOutput(text);
 }
 
 void reportFatal(int id) {

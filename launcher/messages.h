@@ -31,6 +31,7 @@ enum MessageId : int {
   kMsgServiceDisplayName = 257,
   kMsgServiceDescription = 258,
   kMsgServiceDependencies = 259,
+  kMsgServiceSettings = 260,  // install-time settings the generator stores ("key=value" lines)
   kMsgNtOnly = 272,
   kMsgInstalled = 273,
   kMsgInstallFailed = 274,
@@ -42,6 +43,32 @@ enum MessageId : int {
   kMsgServiceExists = 280,
   kMsgErrorOccurs = 281,
   kMsgNoSuchService = 282,
+  // The service commands (/start, /stop, /restart, /pause, /continue, /status)
+  // and the install-time settings. A failure's reason id is the exit code.
+  kMsgCommandFailed = 283,
+  kMsgNeedElevation = 284,
+  kMsgServiceRunning = 285,
+  kMsgServiceStopped = 286,
+  kMsgServiceDisabled = 287,
+  kMsgDependencyFailed = 288,
+  kMsgStartFailed = 289,
+  kMsgCommandTimedOut = 290,
+  kMsgLogonFailed = 291,
+  kMsgControlRefused = 292,
+  kMsgDependentsRunning = 293,
+  kMsgManagerError = 294,
+  kMsgStarted = 295,
+  kMsgStopped = 296,
+  kMsgRestarted = 297,
+  kMsgPaused = 298,
+  kMsgContinued = 299,
+  kMsgStatus = 300,
+  kMsgStatusDetails = 301,
+  kMsgStartTypeNote = 302,
+  kMsgBadSetting = 303,
+  kMsgPasswordPrompt = 304,
+  kMsgSettingNotApplied = 305,
+  kMsgWaiting = 306,
   kMsgUsage = 1024,
 };
 
@@ -78,8 +105,25 @@ std::string messageText(int id);
 // Linux); empty when the table has none. messages_win.cpp / messages_posix.cpp.
 std::string stringTableText(int id);
 
-// "%s\n" to stderr and, unless stdout and stderr share one file, to stdout.
+// "%s\n" to stderr and, unless stdout and stderr share one file, to stdout;
+// also to the output the process was started with when stdout was redirected.
 void printMessage(const std::string& text);
+
+// A command's result (install, help, the service commands): standard output,
+// and also the output the process was started with when standard output
+// now goes elsewhere, so a `stdout` log does not swallow it.
+void printResult(const std::string& text);
+
+// Progress for a person watching ("...."): written only to the output the
+// process was started with, and only when that is a console or terminal.
+void printProgress(const std::string& text);
+
+// The output the process was started with, kept from before any redirection
+// (messages_win.cpp / messages_posix.cpp): whether standard output has been
+// pointed elsewhere since, whether it is interactive, and raw writing to it.
+bool startOutputRedirected();
+bool startOutputInteractive();
+void writeStartOutput(const std::string& text);
 
 // printMessage(messageText(id)), then exit(id).
 [[noreturn]] void reportFatal(int id);

@@ -39,3 +39,50 @@ std::string stringTableText(int id) {
 }
 
 }  // namespace qlx
+
+namespace qlx {
+namespace {
+
+// Standard output as the process received it, captured before main runs and
+// so before the configuration can redirect it. The copy survives the
+// redirection closing the runtime's descriptor; a service started by the
+// manager has no standard output, and then nothing is kept.
+struct StartOutput {
+  HANDLE original = nullptr;
+  HANDLE copy = nullptr;
+  bool console = false;
+
+  StartOutput() {
+    original = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (original == nullptr || original == INVALID_HANDLE_VALUE) return;
+    HANDLE self = GetCurrentProcess();
+    if (!DuplicateHandle(self, original, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+      copy = nullptr;
+    DWORD mode = 0;
+    console = copy != nullptr && GetConsoleMode(copy, &mode) != FALSE;
+  }
+};
+
+StartOutput gStartOutput;
+
+}  // namespace
+
+bool startOutputRedirected() {
+  return gStartOutput.copy != nullptr && GetStdHandle(STD_OUTPUT_HANDLE) != gStartOutput.original;
+}
+
+bool startOutputInteractive() { return gStartOutput.console; }
+
+void writeStartOutput(const std::string& text) {
+  if (gStartOutput.copy == nullptr || text.empty()) return;
+  // Line ends as the runtime's text-mode stdout writes them.
+  std::string lines;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) lines.push_back('\r');
+    lines.push_back(text[i]);
+  }
+  DWORD written = 0;
+  WriteFile(gStartOutput.copy, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+}
+
+}  // namespace qlx

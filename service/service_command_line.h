@@ -2,20 +2,41 @@
 // command the service dispatcher.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
+
+#include "service/install_settings.h"
 
 namespace qlx {
 
 int serviceCommandLine(int argc, char** argv);
 
+// Everything /install hands to the manager.
+struct ServiceRegistration {
+  std::string imagePath, name, displayName, description;
+  std::string dependencies;  // "/"-separated, ending in "/"
+  bool interactive = false;
+  InstallSettings settings;
+  std::string accountName;   // as the manager takes it; empty for LocalSystem
+  std::string password;      // only for a user account; never stored
+};
+
+// A setting the manager refused after the service was created: its name
+// and the Win32 error. The service stays installed.
+using SettingRefused = std::function<void(const char* setting, uint32_t error)>;
+
 // Platform side (service_control_win.cpp / service_control_posix.cpp):
 // 0 or the message id of the failure reason.
-int installService(const std::string& imagePath, const std::string& name,
-                   const std::string& displayName, const std::string& description,
-                   const std::string& dependencies, bool autoStart, bool interactive);
+int installService(const ServiceRegistration& registration, const SettingRefused& refused);
 int uninstallService(const std::string& name);
 // Hands the main thread to the Service Control Manager; returns when the
-// service ends or at once when not started by it.
-void startServiceDispatcher(const std::string& serviceName);
+// service ends, or at once with false when the manager did not start this
+// process.
+bool startServiceDispatcher(const std::string& serviceName);
+
+// Reads a password from the console without echo (or a line of standard
+// input when there is no console); false when none can be read.
+bool readPassword(const std::string& prompt, std::string& password);
 
 }  // namespace qlx

@@ -8,13 +8,12 @@
 
 namespace qlx {
 
-int installService(const std::string&, const std::string&, const std::string&,
-                   const std::string&, const std::string&, bool, bool) {
-  return kMsgNtOnly;
-}
+int installService(const ServiceRegistration&, const SettingRefused&) { return kMsgNtOnly; }
 
 int uninstallService(const std::string&) { return kMsgNtOnly; }
 
-void startServiceDispatcher(const std::string&) {}
+bool startServiceDispatcher(const std::string&) { return false; }
+
+bool readPassword(const std::string&, std::string&) { return false; }
 
 }  // namespace qlx

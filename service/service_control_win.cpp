@@ -1,8 +1,11 @@
 // Registration and removal of the Windows service.
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "launcher/handle_win.h"
+#include "launcher/messages.h"
+#include "launcher/text.h"
 #include "service/service_command_line.h"
 
 namespace qlx {
@@ -50,12 +53,17 @@ std::vector<char> dependencyList(const std::string& text) {
   return list;
 }
 
-void setDescription(SC_HANDLE service, const std::string& description) {
-  using ChangeConfig2 = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
-  ScopedLibrary advapi(LoadLibraryA("advapi32.dll"));
-  if (!advapi) return;
-  auto change = reinterpret_cast<ChangeConfig2>(
+using ChangeConfig2 = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
+
+// ChangeServiceConfig2A is looked up, not imported, so the program still
+// loads where the manager predates it.
+ChangeConfig2 changeConfig2(const ScopedLibrary& advapi) {
+  if (!advapi) return nullptr;
+  return reinterpret_cast<ChangeConfig2>(
       reinterpret_cast<void*>(GetProcAddress(advapi.get(), "ChangeServiceConfig2A")));
+}
+
+void setDescription(ChangeConfig2 change, SC_HANDLE service, const std::string& description) {
   if (change == nullptr) return;
   std::string text = description;
   SERVICE_DESCRIPTIONA record;
@@ -63,11 +71,59 @@ void setDescription(SC_HANDLE service, const std::string& description) {
   change(service, SERVICE_CONFIG_DESCRIPTION, &record);
 }
 
+// The settings beyond CreateServiceA's own. A refused one is named but
+// does not undo the installation.
+void applySettings(ChangeConfig2 change, SC_HANDLE service, const InstallSettings& settings,
+                   const SettingRefused& refused) {
+  auto apply = [&](const char* setting, DWORD level, void* info) {
+    if (change == nullptr) {
+      if (refused) refused(setting, ERROR_CALL_NOT_IMPLEMENTED);
+    } else if (!change(service, level, info) && refused) {
+      refused(setting, GetLastError());
+    }
+  };
+  if (settings.startType == StartType::DelayedAuto) {
+    SERVICE_DELAYED_AUTO_START_INFO delayed = {TRUE};
+    apply("delayed start", SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed);
+  }
+  if (settings.recovery.enabled) {
+    // One restart per allowed failure, then nothing until the reset
+    // period forgets the failures.
+    std::vector<SC_ACTION> actions(settings.recovery.count + 1);
+    for (uint32_t i = 0; i < settings.recovery.count; ++i) {
+      actions[i].Type = SC_ACTION_RESTART;
+      actions[i].Delay = settings.recovery.delaySeconds * 1000;
+    }
+    actions.back().Type = SC_ACTION_NONE;
+    actions.back().Delay = 0;
+    SERVICE_FAILURE_ACTIONSA failure = {};
+    failure.dwResetPeriod = settings.recovery.resetSeconds;
+    failure.cActions = static_cast<DWORD>(actions.size());
+    failure.lpsaActions = actions.data();
+    apply("recovery", SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+  }
+  const bool failOnExit = settings.failOnExitGiven ? settings.failOnExit : settings.recovery.enabled;
+  if (failOnExit) {
+    SERVICE_FAILURE_ACTIONS_FLAG flag = {TRUE};
+    apply("failonexit", SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
+  }
+  SERVICE_PRESHUTDOWN_INFO preshutdown = {settings.preshutdownSeconds * 1000};
+  apply("preshutdown", SERVICE_CONFIG_PRESHUTDOWN_INFO, &preshutdown);
+}
+
+DWORD managerStartType(StartType type) {
+  switch (type) {
+    case StartType::Auto:
+    case StartType::DelayedAuto: return SERVICE_AUTO_START;
+    case StartType::Disabled: return SERVICE_DISABLED;
+    case StartType::Manual: break;
+  }
+  return SERVICE_DEMAND_START;
+}
+
 }  // namespace
 
-int installService(const std::string& imagePath, const std::string& name,
-                   const std::string& displayName, const std::string& description,
-                   const std::string& dependencies, bool autoStart, bool interactive) {
+int installService(const ServiceRegistration& r, const SettingRefused& refused) {
   OSVERSIONINFOA version = {};
   version.dwOSVersionInfoSize = sizeof(version);
   if (!GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT) return 272;
@@ -75,18 +131,29 @@ int installService(const std::string& imagePath, const std::string& name,
   ScopedServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
   if (!manager) return installFailure(GetLastError());
 
-  std::vector<char> dependencyNames = dependencyList(dependencies);
-  DWORD type = SERVICE_WIN32_OWN_PROCESS | (interactive ? SERVICE_INTERACTIVE_PROCESS : 0);
+  std::vector<char> dependencyNames = dependencyList(r.dependencies);
+  DWORD type = SERVICE_WIN32_OWN_PROCESS | (r.interactive ? SERVICE_INTERACTIVE_PROCESS : 0);
+  // LocalService and NetworkService take an empty password; a virtual
+  // account and LocalSystem take none.
+  const char* account = r.accountName.empty() ? nullptr : r.accountName.c_str();
+  const char* password = nullptr;
+  if (accountNeedsPassword(r.accountName) || startsWithIgnoreCase(r.accountName, "NT AUTHORITY\\"))
+    password = r.password.c_str();
   ScopedServiceHandle service(CreateServiceA(
-      manager.get(), name.c_str(), displayName.c_str(), SERVICE_ALL_ACCESS, type,
-      autoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-      imagePath.c_str(), nullptr, nullptr, dependencyNames.data(), nullptr, nullptr));
+      manager.get(), r.name.c_str(), r.displayName.c_str(), SERVICE_ALL_ACCESS, type,
+      managerStartType(r.settings.startType), SERVICE_ERROR_IGNORE, r.imagePath.c_str(), nullptr,
+      nullptr, dependencyNames.data(), account, password));
   if (!service) {
     DWORD error = GetLastError();
     manager.reset();
     return installFailure(error);
   }
-  if (version.dwMajorVersion >= 5) setDescription(service.get(), description);
+  if (version.dwMajorVersion >= 5) {
+    ScopedLibrary advapi(LoadLibraryA("advapi32.dll"));
+    ChangeConfig2 change = changeConfig2(advapi);
+    setDescription(change, service.get(), r.description);
+    applySettings(change, service.get(), r.settings, refused);
+  }
   return 0;
 }
 
@@ -97,6 +164,45 @@ int uninstallService(const std::string& name) {
   if (!service) return uninstallFailure(GetLastError());
   if (!DeleteService(service.get())) return uninstallFailure(GetLastError());
   return 0;
+}
+
+}  // namespace qlx
+
+namespace qlx {
+
+bool readPassword(const std::string& prompt, std::string& password) {
+  password.clear();
+  ScopedKernelHandle console(CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+  DWORD mode = 0;
+  if (console && GetConsoleMode(console.get(), &mode)) {
+    writeStartOutput(prompt);
+    SetConsoleMode(console.get(), (mode | ENABLE_LINE_INPUT) & ~DWORD{ENABLE_ECHO_INPUT});
+    char buffer[256];
+    DWORD read = 0;
+    bool ok = true;
+    for (;;) {
+      if (!ReadConsoleA(console.get(), buffer, sizeof(buffer), &read, nullptr) || read == 0) {
+        ok = false;
+        break;
+      }
+      password.append(buffer, read);
+      if (password.find('\n') != std::string::npos) break;
+    }
+    SecureZeroMemory(buffer, sizeof(buffer));
+    SetConsoleMode(console.get(), mode);
+    writeStartOutput("\n");
+    const size_t end = password.find_first_of("\r\n");
+    if (end != std::string::npos) password.resize(end);
+    return ok;
+  }
+  // No console: a password piped into standard input, one line.
+  writeStartOutput(prompt);
+  for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) password.push_back(static_cast<char>(c));
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  writeStartOutput("\n");
+  return !password.empty() || !std::feof(stdin);
 }
 
 }  // namespace qlx

@@ -106,19 +106,21 @@ void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
 
   const int result = launchApplication(
       first, [] { markRunAsService(processState().vmHost->env()); }, second);
-  bridge.reportRunningIfSilent();
+  // A launch that failed never ran: the manager sees it stop while
+  // starting, which is what /start reports as a failed start.
+  if (result == 0) bridge.reportRunningIfSilent();
   if (state.vmHost != nullptr) state.vmHost->shutdownVm();
   bridge.reportFinished(result);
 }
 
 }  // namespace
 
-void startServiceDispatcher(const std::string& serviceName) {
+bool startServiceDispatcher(const std::string& serviceName) {
   std::string name = serviceName;
   SERVICE_TABLE_ENTRYA table[2] = {};
   table[0].lpServiceName = &name[0];
   table[0].lpServiceProc = serviceMain;
-  StartServiceCtrlDispatcherA(table);
+  return StartServiceCtrlDispatcherA(table) != FALSE;
 }
 
 }  // namespace qlx

@@ -9,6 +9,7 @@ namespace qlx {
 
 inline constexpr char kServiceSwitchTable[] =
     "|-install:|install:|inst:|-uninstall|uninstall|uninst|-test|test|interactive|interact|inter"
+    "|restart|start|stop|pause|continue|status|account:|password:|recovery:|failonexit"
     "|-help|help|h|?";
 
 struct SwitchResult {

@@ -111,6 +111,10 @@ std::vector<const char*> pointersOf(const StringList& list) {
   return pointers;
 }
 
+// callMain's result for an uncaught exception; not a message id, nothing
+// more is printed for it.
+constexpr int kMainThrew = -1;
+
 int callMain(JNIEnv* env, const std::string& className, const StringList& argvLines,
              const StringList& firstArgs, const StringList& secondArgs) {
   // FindClass("") is not a class lookup the VM defines; there is nothing to find.
@@ -141,10 +145,12 @@ int callMain(JNIEnv* env, const std::string& className, const StringList& argvLi
   }
 
   env->CallStaticVoidMethod(mainClass, mainMethod, arguments);
-  checkException(env, true);  // an uncaught exception in main: printed, result 0
+  // A crash is not a success: described here, and the run ends with java's
+  // code for it once the VM is destroyed.
+  const bool threw = checkException(env, true);
   env->DeleteLocalRef(arguments);
   env->DeleteLocalRef(mainClass);
-  return 0;
+  return threw ? kMainThrew : 0;
 }
 
 // Steps after the options are collected; returns 0 or a message id.
@@ -207,6 +213,7 @@ int launchApplication(LauncherContext& context, VmHost& host, Os& os, const Stri
   std::string version, minimum, maximum;
   const int result =
       runVm(context, host, os, firstArgs, startHook, secondArgs, version, minimum, maximum);
+  if (result == kMainThrew) return kUncaughtExceptionExit;
   if (result != 0) reportFailure(result, version, minimum, maximum);
   return result;
 }

@@ -12,8 +12,11 @@
 
 namespace qlx {
 
-// 0 when main was called and returned; else the reported message id
-// (1, 2, 4, 5, 6, 7, 8, 12), already printed.
+// 0 when main was called and returned; kUncaughtExceptionExit when main
+// ended with an exception (already described, as java does); else the
+// reported message id (1, 2, 4, 5, 6, 7, 8, 12), already printed.
+inline constexpr int kUncaughtExceptionExit = 1;
+
 int launchApplication(const StringList& firstArgs, const std::function<void()>& startHook,
                       const StringList& secondArgs);
 

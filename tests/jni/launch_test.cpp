@@ -128,9 +128,9 @@ TEST(Launch, MainClassWithSlashes) {
               ::testing::ExitedWithCode(0), "");
 }
 
-TEST(Launch, UncaughtExceptionInMainIsDescribedAndResultIsZero) {
+TEST(Launch, UncaughtExceptionInMainIsDescribedAndResultIsOne) {
   EXPECT_EXIT(runLaunch("mainclass qlxtest.Main\r\nproperty qlxtest.mode=throw\r\n", {}, {}),
-              ::testing::ExitedWithCode(0), "IllegalStateException: thrown by main");
+              ::testing::ExitedWithCode(1), "IllegalStateException: thrown by main");
 }
 
 TEST(Launch, SystemExitInMainEndsTheProcess) {

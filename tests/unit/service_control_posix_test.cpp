@@ -9,10 +9,12 @@ namespace qlx {
 namespace {
 
 TEST(ServiceControlPosix, InstallAndUninstallRefuse) {
-  EXPECT_EQ(installService("\"/x\" ", "n", "d", "", "/", true, false), kMsgNtOnly);
-  EXPECT_EQ(installService("", "", "", "", "", false, true), kMsgNtOnly);
+  ServiceRegistration registration;
+  registration.imagePath = "\"/x\" ";
+  registration.name = "n";
+  EXPECT_EQ(installService(registration, nullptr), kMsgNtOnly);
   EXPECT_EQ(uninstallService("n"), kMsgNtOnly);
-  startServiceDispatcher("n");  // must return
+  EXPECT_FALSE(startServiceDispatcher("n"));  // must return
 }
 
 }  // namespace

@@ -76,6 +76,21 @@ TEST(SwitchParserTest, Table) {
       {{"-"}, {{-2, "-", ""}}},
       {{""}, {{1, "", ""}}},
       {{"plain"}, {{1, "", "plain"}}},
+      // The service commands and the install settings.
+      {{"/start", "a", "b"}, {{1, "start", ""}, {1, "", "a"}, {1, "", "b"}}},
+      {{"/restart"}, {{1, "restart", ""}}},  // not "start" with a text before it
+      {{"-STOP"}, {{1, "stop", ""}}},
+      {{"/stopped"}, {{2, "stop", "ped"}}},
+      {{"/status", "/pause", "/continue"},
+       {{1, "status", ""}, {1, "pause", ""}, {1, "continue", ""}}},
+      {{"/stat"}, {{-2, "/stat", ""}}},
+      {{"/account:NT SERVICE\\x"}, {{1, "account", "NT SERVICE\\x"}}},
+      {{"/account", "LocalService"}, {{1, "account", "LocalService"}}},
+      {{"/password", "/x"}, {{-1, "password", ""}, {-2, "/x", ""}}},
+      {{"/recovery=60/3"}, {{1, "recovery", "60/3"}}},
+      {{"/failonexit:no"}, {{2, "failonexit", "no"}}},
+      {{"/install", "delayed", "/account:virtual"},
+       {{1, "install", "delayed"}, {1, "account", "virtual"}}},
   };
   for (const Case& c : cases) {
     const auto steps = parseAll(c.args);

@@ -41,13 +41,16 @@ def eventlog_jar(tmp_path_factory):
 
 @pytest.fixture
 def service(tmp_path, service_jar, svcctl):
-    """service(config, install_args=(), double=False) -> an installed Service."""
+    """service(config, install_args=(), double=False, wrap_options=(), install=True)
+    -> a Service, installed unless install is false."""
     made = []
 
-    def make(config="", install_args=(), double=False):
-        s = Service(tmp_path / f"svc{len(made)}", service_jar, svcctl, config, double)
+    def make(config="", install_args=(), double=False, wrap_options=(), install=True):
+        s = Service(tmp_path / f"svc{len(made)}", service_jar, svcctl, config, double,
+                    wrap_options)
         made.append(s)
-        s.install(*install_args)
+        if install:
+            s.install(*install_args)
         return s
     yield make
     for s in made:

@@ -22,7 +22,7 @@ def parse_status(line):
 
 
 class Service:
-    def __init__(self, directory, jar, svcctl, config, double):
+    def __init__(self, directory, jar, svcctl, config, double, wrap_options=()):
         self.dir = directory
         self.dir.mkdir(parents=True)
         self.name = f"QlxSvc{uuid.uuid4().hex[:10]}"
@@ -37,7 +37,7 @@ class Service:
             base = ("mainclass svc.ServiceApp\n" + qlxtest.avian_config() +
                     f"property svc.record={qlxtest.wine_path(self.record_path)}\n")
         self.exe = qlxtest.wrap(qlxtest.STUB_WIN, jar, config + base, self.dir / "svc.exe",
-                                "--service-name", self.name, "--support")
+                                "--service-name", self.name, "--support", *wrap_options)
         self.stderr_log = self.dir / "svc.exe.stderr.log"
         self.watcher = None
 
@@ -49,13 +49,15 @@ class Service:
         out = qlxtest.run_wine(self.exe, "/install", *args, cwd=self.dir).stdout
         assert b"installed successfully" in out, out
 
-    def start(self, *params, watch_ms=15000, until=1):
-        """Starts the service while a watcher records every status it takes."""
+    def start(self, *params, watch_ms=15000, until=1, accept=("started",)):
+        """Starts the service while a watcher records every status it takes;
+        `accept` lists the answers of svcctl start that are expected."""
         self.watcher = subprocess.Popen(
             ["wine", str(self.svcctl), "watch", self.name, str(watch_ms), str(until)],
             env=qlxtest.wine_env(), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
             stdin=subprocess.DEVNULL)
-        assert self.ctl("start", self.name, *params) == "started"
+        answer = self.ctl("start", self.name, *params)
+        assert answer in accept, answer
 
     def watched(self, timeout=90):
         """The statuses the watcher saw, in order (waits for it to end)."""

@@ -5,6 +5,9 @@
  *   svcctl start NAME [PARAM...]        StartServiceA with the parameters
  *   svcctl control NAME stop|pause|continue|interrogate|shutdown|N
  *   svcctl query NAME
+ *   svcctl config NAME                  the stored configuration, a line each:
+ *     start=N account=TEXT path=TEXT delayed=N flag=N preshutdown=MS
+ *     reset=N actions=TYPE/MS,...        (what the manager cannot give is "?")
  *   svcctl watch NAME MS [STATE]        every new status for MS ms, or until
  *                                       STATE follows another one; each line
  *                                       starts with "t=MS " (time since start)
@@ -52,6 +55,42 @@ int main(int argc, char** argv) {
   } else if (!strcmp(argv[1], "query")) {
     if (!QueryServiceStatus(service, &status)) return fail();
     print_status(&status);
+  } else if (!strcmp(argv[1], "config")) {
+    static BYTE buffer[8192];
+    DWORD needed = 0, i;
+    QUERY_SERVICE_CONFIGA* config = (QUERY_SERVICE_CONFIGA*)buffer;
+    SERVICE_DELAYED_AUTO_START_INFO delayed;
+    SERVICE_FAILURE_ACTIONS_FLAG flag;
+    SERVICE_PRESHUTDOWN_INFO preshutdown;
+    SERVICE_FAILURE_ACTIONSA* actions = (SERVICE_FAILURE_ACTIONSA*)buffer;
+    if (!QueryServiceConfigA(service, config, sizeof(buffer), &needed)) return fail();
+    printf("start=%lu\naccount=%s\npath=%s", config->dwStartType,
+           config->lpServiceStartName ? config->lpServiceStartName : "", config->lpBinaryPathName);
+    if (QueryServiceConfig2A(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, (BYTE*)&delayed,
+                             sizeof(delayed), &needed))
+      printf("\ndelayed=%d", delayed.fDelayedAutostart ? 1 : 0);
+    else
+      printf("\ndelayed=?");
+    if (QueryServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, (BYTE*)&flag,
+                             sizeof(flag), &needed))
+      printf("\nflag=%d", flag.fFailureActionsOnNonCrashFailures ? 1 : 0);
+    else
+      printf("\nflag=?");
+    if (QueryServiceConfig2A(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, (BYTE*)&preshutdown,
+                             sizeof(preshutdown), &needed))
+      printf("\npreshutdown=%lu", preshutdown.dwPreshutdownTimeout);
+    else
+      printf("\npreshutdown=?");
+    if (QueryServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, buffer, sizeof(buffer),
+                             &needed)) {
+      printf("\nreset=%lu\nactions=", actions->dwResetPeriod);
+      for (i = 0; i < actions->cActions; ++i)
+        printf("%s%d/%lu", i ? "," : "", (int)actions->lpsaActions[i].Type,
+               actions->lpsaActions[i].Delay);
+    } else {
+      printf("\nreset=?\nactions=?");
+    }
+    printf("\n");
   } else if (!strcmp(argv[1], "watch") && argc > 3) {
     DWORD end = GetTickCount() + (DWORD)strtoul(argv[3], NULL, 10);
     DWORD until = argc > 4 ? (DWORD)strtoul(argv[4], NULL, 10) : 0;

@@ -83,6 +83,10 @@ void reportResources(const Bytes& file, std::string& out) {
   std::vector<std::u16string> strings;
   if (block != nullptr && decodeStringBlock(block->bytes, strings)) {
     for (int i = 0; i < 4; ++i) line(out, kIdentity[i], toUtf8(strings[i]));
+    std::string settings = strings.size() > 4 ? toUtf8(strings[4]) : std::string();
+    while (!settings.empty() && settings.back() == '\n') settings.pop_back();
+    for (char& c : settings) c = c == '\n' ? ' ' : c;
+    if (!settings.empty()) line(out, "service settings:", settings);
   } else {
     line(out, "service identity:", "none");
   }

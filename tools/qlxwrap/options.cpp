@@ -28,6 +28,15 @@ const char* usageText() {
       "  --display-name TEXT   service display name (default: the service name)\n"
       "  --description TEXT    service description (default: empty)\n"
       "  --depends LIST        services this one depends on, separated by '/'\n"
+      "  --start-type T        start type /install uses: auto, delayed, manual\n"
+      "                        (default) or disabled\n"
+      "  --account A           account the service runs as: LocalSystem (default),\n"
+      "                        LocalService, NetworkService, virtual (NT SERVICE\\name)\n"
+      "                        or a user (its password is asked for at /install)\n"
+      "  --recovery R          restart after failures: DELAY[/COUNT[/RESET]] in\n"
+      "                        seconds (count default 3, reset default 86400), or none\n"
+      "  --fail-on-exit yes|no a stop with a non-zero exit code counts as a failure\n"
+      "                        (default: yes when --recovery is set)\n"
       "  --merge JAR           add the entries of another archive (repeatable); the\n"
       "                        application's own entries win on duplicates, merged\n"
       "                        manifests and signature files are left out\n"
@@ -140,6 +149,10 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, Failure& f) 
     else if (arg == "--display-name") optionalTarget = &o.identity.displayName;
     else if (arg == "--description") optionalTarget = &o.identity.description;
     else if (arg == "--depends") optionalTarget = &o.identity.dependencies;
+    else if (arg == "--start-type") optionalTarget = &o.identity.startType;
+    else if (arg == "--account") optionalTarget = &o.identity.account;
+    else if (arg == "--recovery") optionalTarget = &o.identity.recovery;
+    else if (arg == "--fail-on-exit") optionalTarget = &o.identity.failOnExit;
     else return usage("unknown option '" + args[i] + "'");
 
     std::string value;

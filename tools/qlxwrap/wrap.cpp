@@ -17,6 +17,7 @@
 #include "launcher/digest.h"
 #include "launcher/payload.h"
 #include "tools/qlxwrap/app_resources.h"
+#include "service/install_settings.h"
 #include "tools/qlxwrap/config_block.h"
 #include "tools/qlxwrap/pe_image.h"
 #include "tools/qlxwrap/pe_strings.h"
@@ -60,6 +61,33 @@ bool toUtf16(const std::string& text, const char* what, std::u16string& out, Fai
   return true;
 }
 
+// The install-time defaults as the launcher reads them back ("key=value"
+// lines, string 260), checked by the launcher's own parser.
+bool settingsText(const ServiceIdentity& id, std::string& text, Failure& f) {
+  const struct {
+    const std::optional<std::string>& value;
+    const char* key;
+    const char* option;
+  } kSettings[] = {{id.startType, "start", "--start-type"},
+                   {id.account, "account", "--account"},
+                   {id.recovery, "recovery", "--recovery"},
+                   {id.failOnExit, "failonexit", "--fail-on-exit"}};
+  for (const auto& setting : kSettings) {
+    if (!setting.value) continue;
+    const std::string line = std::string(setting.key) + "=" + *setting.value;
+    InstallSettings parsed;
+    std::string bad;
+    if (setting.value->empty() || setting.value->find_first_of("\r\n") != std::string::npos ||
+        !applyStoredSettings(line, parsed, bad))
+      return fail(f, kUsage, std::string(setting.option) + " '" + *setting.value + "' is not valid");
+    for (unsigned char c : line) {
+      if (c >= 0x80) return fail(f, kUsage, std::string(setting.option) + " must be ASCII text");
+    }
+    text += line + "\n";
+  }
+  return true;
+}
+
 bool writeIdentity(ResourceTree& tree, const WrapInput& in, Failure& f) {
   const ServiceIdentity& id = in.identity;
   std::string name = id.name.value_or(in.defaultServiceName);
@@ -74,8 +102,11 @@ bool writeIdentity(ResourceTree& tree, const WrapInput& in, Failure& f) {
       !toUtf16(id.description.value_or(""), "--description", texts[2], f) ||
       !toUtf16(id.dependencies.value_or(""), "--depends", texts[3], f))
     return false;
+  std::string settings;
+  if (!settingsText(id, settings, f)) return false;
   std::vector<std::pair<int, std::u16string>> repl;
   for (int i = 0; i < 4; ++i) repl.emplace_back(i, texts[i]);
+  if (!settings.empty()) repl.emplace_back(4, std::u16string(settings.begin(), settings.end()));
   std::string error;
   if (!patchStringBlock(tree, kIdentityBlock, repl, error))
     return fail(f, kBadIdentity, "cannot write the service texts into the stub: " + error);

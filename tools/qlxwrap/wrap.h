@@ -37,7 +37,12 @@ struct ServiceIdentity {
   std::optional<std::string> displayName;
   std::optional<std::string> description;
   std::optional<std::string> dependencies;  // "/"-separated
-  bool any() const { return name || displayName || description || dependencies; }
+  // Install-time defaults (string 260); /install switches override them.
+  std::optional<std::string> startType, account, recovery, failOnExit;
+  bool any() const {
+    return name || displayName || description || dependencies || startType || account ||
+           recovery || failOnExit;
+  }
 };
 
 // Version information (VS_VERSIONINFO), UTF-8; written when any is set.

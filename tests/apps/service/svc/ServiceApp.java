@@ -11,7 +11,8 @@ import java.io.FileOutputStream;
  * Properties: svc.handler (install a handler), svc.canPause, svc.pauseAnswer,
  * svc.report (statuses to report at start, comma-separated), svc.exit (call
  * System.exit with it), svc.return (main returns at once), svc.hookDelay
- * (milliseconds the shutdown hook takes).
+ * (milliseconds the shutdown hook takes), svc.throw (main ends with an
+ * uncaught exception after it has started).
  */
 public class ServiceApp implements ServiceStatusHandler {
     static void record(String line) {
@@ -87,6 +88,9 @@ public class ServiceApp implements ServiceStatusHandler {
         if (System.getProperty("svc.exit") != null) {
             Thread.sleep(1500);
             System.exit(Integer.parseInt(System.getProperty("svc.exit")));
+        }
+        if (flag("svc.throw")) {
+            throw new IllegalStateException("service crashed");
         }
         if (flag("svc.return")) {
             record("returning");

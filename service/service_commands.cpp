@@ -1,0 +1,282 @@
+// The service commands. Each asks the manager once, then polls until the
+// service reaches the wanted state or the bound passes, and ends with one
+// line. A failure's line is "Service 'x' <verb> failed, <reason>", and the
+// reason's message id is the exit code, as for /install and /uninstall.
+#include "service/service_commands.h"
+
+#include <string>
+
+#include "launcher/messages.h"
+
+namespace qlx {
+namespace {
+
+constexpr uint32_t kStopped = 1, kStartPending = 2, kStopPending = 3, kRunning = 4,
+                   kContinuePending = 5, kPausePending = 6, kPaused = 7;
+constexpr uint32_t kControlStop = 1, kControlPause = 2, kControlContinue = 3;
+
+// Starting and pausing have no bound of their own; a service that reports
+// progress (check point and wait hint) gets more time.
+constexpr uint32_t kTransitionBoundMs = 30000;
+// The manager may take a moment to show the stopped state after the stop
+// bound has run out in the service.
+constexpr uint32_t kStopGraceMs = 5000;
+// A pause or continue the application refused leaves the state as it was.
+constexpr uint32_t kRefusalSettleMs = 2000;
+constexpr uint32_t kPollMs = 200;
+
+bool isPending(uint32_t state) {
+  return state == kStartPending || state == kStopPending || state == kContinuePending ||
+         state == kPausePending;
+}
+
+const char* verbOf(ServiceCommand command) {
+  switch (command) {
+    case ServiceCommand::Start: return "start";
+    case ServiceCommand::Stop: return "stop";
+    case ServiceCommand::Restart: return "restart";
+    case ServiceCommand::Pause: return "pause";
+    case ServiceCommand::Continue: return "continue";
+    case ServiceCommand::Status: return "status";
+  }
+  return "";
+}
+
+std::string startTypeText(const ServiceConfigView& config) {
+  switch (config.startType) {
+    case 0: return "boot";
+    case 1: return "system";
+    case 2: return config.delayed ? "delayed automatic" : "automatic";
+    case 3: return "manual";
+    case 4: return "disabled";
+  }
+  return std::to_string(config.startType);
+}
+
+class CommandRun {
+ public:
+  CommandRun(ServiceCommand command, const CommandSetting& setting, ServiceManagerLink& link,
+             const std::function<void(const std::string&)>& print,
+             const std::function<void(const std::string&)>& progress)
+      : command_(command), setting_(setting), link_(link), print_(print), progress_(progress) {}
+
+  int run(const StringList& parameters) {
+    if (uint32_t error = link_.open(setting_.serviceName, command_ != ServiceCommand::Status))
+      return failWith(error);
+    if (uint32_t error = link_.query(status_)) return failWith(error);
+    switch (command_) {
+      case ServiceCommand::Status: return status();
+      case ServiceCommand::Start:
+        if (status_.state != kStopped && status_.state != kStopPending)
+          return fail(kMsgServiceRunning);
+        return finish(startService(parameters), kMsgStarted);
+      case ServiceCommand::Stop:
+        if (status_.state == kStopped) return fail(kMsgServiceStopped);
+        return finish(stopService(), kMsgStopped);
+      case ServiceCommand::Restart: {
+        int reason = status_.state == kStopped ? 0 : stopService();
+        if (reason == 0) reason = startService(parameters);
+        return finish(reason, kMsgRestarted);
+      }
+      case ServiceCommand::Pause:
+        return finish(transition(kControlPause, kPaused, kPausePending), kMsgPaused);
+      case ServiceCommand::Continue:
+        return finish(transition(kControlContinue, kRunning, kContinuePending), kMsgContinued);
+    }
+    return 0;
+  }
+
+ private:
+  int status() {
+    ServiceConfigView config;
+    const bool configKnown = link_.queryConfig(config) == 0;
+    print_(fillPlaceholders(messageText(kMsgStatus),
+                            {setting_.serviceName, serviceStateWord(status_.state)}));
+    const std::string account =
+        !configKnown ? "unknown" : config.account.empty() ? "LocalSystem" : config.account;
+    print_(fillPlaceholders(
+        messageText(kMsgStatusDetails),
+        {status_.processId != 0 ? std::to_string(status_.processId) : "none",
+         configKnown ? startTypeText(config) : "unknown", account,
+         std::to_string(status_.win32ExitCode), std::to_string(status_.serviceExitCode)}));
+    return status_.state == kRunning ? 0 : static_cast<int>(status_.state);
+  }
+
+  // 0 once the service runs, else the reason.
+  int startService(const StringList& parameters) {
+    if (status_.state == kStopPending) {
+      if (int reason = waitFor(kStopped, stopBoundMs(), stopBoundMs())) return reason;
+    }
+    // Some managers give up waiting inside the start call while the
+    // service is still on its way, or already stopped again: the states
+    // that follow tell which.
+    const uint32_t error = link_.start(parameters);
+    if (error != 0 && error != kWinServiceRequestTimeout) return reasonOf(error);
+    if (int reason = waitFor(kRunning, kTransitionBoundMs, 0)) {
+      if (reason != kMsgServiceStopped) return reason;
+      // It ended before it ran: say with which code, and where it wrote why.
+      const uint32_t code = status_.win32ExitCode == kWinServiceSpecificError
+                                ? status_.serviceExitCode
+                                : status_.win32ExitCode;
+      detail_ = fillPlaceholders(messageText(kMsgStartFailed),
+                                 {std::to_string(code), setting_.errorLog});
+      return kMsgStartFailed;
+    }
+    return 0;
+  }
+
+  int stopService() {
+    if (uint32_t error = link_.control(kControlStop)) {
+      if (error == kWinServiceNotActive) return kMsgServiceStopped;
+      return reasonOf(error);
+    }
+    return waitFor(kStopped, stopBoundMs(), stopBoundMs());
+  }
+
+  int transition(uint32_t control, uint32_t target, uint32_t pending) {
+    if (status_.state == target) return 0;
+    if (status_.state == kStopped || status_.state == kStopPending) return kMsgServiceStopped;
+    if (uint32_t error = link_.control(control)) return reasonOf(error);
+    const int reason = waitFor(target, kTransitionBoundMs, kRefusalSettleMs);
+    if (reason == kMsgCommandTimedOut && status_.state != pending) return refused();
+    return reason;
+  }
+
+  uint32_t stopBoundMs() const { return setting_.stopBoundSeconds * 1000 + kStopGraceMs; }
+
+  // 0 when `target` is reached. A state that is neither the target nor on
+  // the way (kept for settleMs) ends the wait early: stopped while starting
+  // gives kMsgServiceStopped at once.
+  int waitFor(uint32_t target, uint32_t boundMs, uint32_t settleMs) {
+    const uint64_t begin = link_.nowMs();
+    uint64_t deadline = begin + boundMs;
+    uint64_t settledSince = 0;
+    uint32_t checkPoint = status_.checkPoint;
+    uint64_t nextDot = begin + 1000;
+    bool announced = false;
+    for (;;) {
+      if (uint32_t error = link_.query(status_)) return reasonOf(error);
+      const uint64_t now = link_.nowMs();
+      if (status_.state == target) break;
+      if (target == kRunning && status_.state == kStopped) {
+        endProgress(announced);
+        return kMsgServiceStopped;
+      }
+      if (status_.checkPoint != checkPoint && status_.waitHint > 0) {
+        checkPoint = status_.checkPoint;
+        if (now + status_.waitHint > deadline) deadline = now + status_.waitHint;
+      }
+      if (isPending(status_.state)) {
+        settledSince = 0;
+      } else if (settledSince == 0) {
+        settledSince = now;
+      }
+      if (now >= deadline || (settledSince != 0 && now - settledSince >= settleMs && settleMs > 0)) {
+        endProgress(announced);
+        waitedSeconds_ = static_cast<uint32_t>((now - begin + 999) / 1000);
+        targetWord_ = serviceStateWord(target);
+        return kMsgCommandTimedOut;
+      }
+      if (now >= nextDot) {
+        if (!announced) {
+          progress_(fillPlaceholders(messageText(kMsgWaiting),
+                                     {setting_.serviceName, serviceStateWord(target)}));
+          announced = true;
+        }
+        progress_(".");
+        nextDot += 1000;
+      }
+      link_.sleepMs(kPollMs);
+    }
+    endProgress(announced);
+    return 0;
+  }
+
+  void endProgress(bool announced) {
+    if (announced) progress_("\n");
+  }
+
+  int refused() {
+    detail_ = fillPlaceholders(messageText(kMsgControlRefused), {serviceStateWord(status_.state)});
+    return kMsgControlRefused;
+  }
+
+  int reasonOf(uint32_t error) {
+    switch (error) {
+      case kWinAccessDenied: return kMsgAccessDenied;
+      case kWinServiceDoesNotExist: return kMsgNoSuchService;
+      case kWinServiceAlreadyRunning: return kMsgServiceRunning;
+      case kWinServiceNotActive: return kMsgServiceStopped;
+      case kWinServiceDisabled: return kMsgServiceDisabled;
+      case kWinDependencyFailed:
+      case kWinDependencyDeleted: return kMsgDependencyFailed;
+      case kWinLogonFailed: return kMsgLogonFailed;
+      case kWinDependentServicesRunning: return kMsgDependentsRunning;
+      case kWinOldWindows: return kMsgNtOnly;
+      case kWinInvalidServiceControl:
+      case kWinServiceCannotAcceptControl:
+        link_.query(status_);
+        return refused();
+      default:
+        detail_ = fillPlaceholders(messageText(kMsgManagerError), {std::to_string(error)});
+        return kMsgManagerError;
+    }
+  }
+
+  int failWith(uint32_t error) { return fail(reasonOf(error)); }
+
+  int finish(int reason, int successId) {
+    if (reason != 0) return fail(reason);
+    print_(fillPlaceholders(messageText(successId), {setting_.serviceName}));
+    return 0;
+  }
+
+  int fail(int reason) {
+    std::string text = fillPlaceholders(messageText(kMsgCommandFailed),
+                                        {setting_.serviceName, verbOf(command_)});
+    if (!detail_.empty()) {
+      text += detail_;
+    } else if (reason == kMsgCommandTimedOut) {
+      text += fillPlaceholders(messageText(reason), {targetWord_, std::to_string(waitedSeconds_)});
+    } else {
+      text += messageText(reason);
+    }
+    if (reason == kMsgAccessDenied) text += " " + messageText(kMsgNeedElevation);
+    print_(text);
+    return reason;
+  }
+
+  ServiceCommand command_;
+  const CommandSetting& setting_;
+  ServiceManagerLink& link_;
+  const std::function<void(const std::string&)>& print_;
+  const std::function<void(const std::string&)>& progress_;
+  ServiceStatusView status_;
+  std::string detail_;  // a reason text with its values filled in
+  std::string targetWord_;
+  uint32_t waitedSeconds_ = 0;
+};
+
+}  // namespace
+
+std::string serviceStateWord(uint32_t state) {
+  switch (state) {
+    case kStopped: return "stopped";
+    case kStartPending: return "starting";
+    case kStopPending: return "stopping";
+    case kRunning: return "running";
+    case kContinuePending: return "continuing";
+    case kPausePending: return "pausing";
+    case kPaused: return "paused";
+  }
+  return "in state " + std::to_string(state);
+}
+
+int runServiceCommand(ServiceCommand command, const StringList& parameters,
+                      const CommandSetting& setting, ServiceManagerLink& link,
+                      const std::function<void(const std::string&)>& print,
+                      const std::function<void(const std::string&)>& progress) {
+  return CommandRun(command, setting, link, print, progress).run(parameters);
+}
+
+}  // namespace qlx
