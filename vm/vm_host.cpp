@@ -17,6 +17,16 @@ namespace {
 // 32-bit builds of the same code.
 using CreateJavaVmEntry = jint(JNICALL*)(JavaVM**, void**, void*);
 
+using ExitHook = void(JNICALL*)(jint);
+
+// The VM takes a single exit hook; when several parts of the launcher give
+// one, this hook calls them in the order they were given.
+std::vector<ExitHook> gExitHooks;
+
+void JNICALL runExitHooks(jint code) {
+  for (ExitHook hook : gExitHooks) hook(code);
+}
+
 // Read character by character: in a double-byte code page a trail byte
 // may be 0x5C and is no separator.
 std::string cutAtLastSeparator(const std::string& text) {
@@ -53,11 +63,20 @@ int VmHost::createVm(const std::string& path, Os& os) {
   }
   const auto entry = reinterpret_cast<CreateJavaVmEntry>(symbol);
 
-  std::vector<JavaVMOption> records(options_.size());
+  std::vector<JavaVMOption> records;
+  size_t firstExit = options_.size();
   for (size_t i = 0; i < options_.size(); ++i) {
-    records[i].optionString = const_cast<char*>(options_[i].c_str());
-    records[i].extraInfo = extraInfo_[i];
+    if (options_[i] == "exit" && extraInfo_[i] != nullptr) {
+      gExitHooks.push_back(reinterpret_cast<ExitHook>(extraInfo_[i]));
+      if (firstExit != options_.size()) continue;  // one "exit" option carries them all
+      firstExit = records.size();
+    }
+    JavaVMOption record{};
+    record.optionString = const_cast<char*>(options_[i].c_str());
+    record.extraInfo = extraInfo_[i];
+    records.push_back(record);
   }
+  if (gExitHooks.size() > 1) records[firstExit].extraInfo = reinterpret_cast<void*>(&runExitHooks);
   JavaVMInitArgs args{};
   args.version = JNI_VERSION_1_2;
   args.nOptions = static_cast<jint>(records.size());
