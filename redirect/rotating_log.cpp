@@ -14,6 +14,8 @@ namespace {
 constexpr int64_t kIdentityCheckMs = 200;
 // After a rotation failed, the next attempt waits this long.
 constexpr int64_t kRetryMs = 1000;
+// A line longer than this is written in pieces rather than held.
+constexpr size_t kMaxHeld = 64 * 1024;
 
 }  // namespace
 
@@ -42,6 +44,36 @@ bool RotatingLog::start() {
 void RotatingLog::freeze() { frozen_ = true; }
 
 void RotatingLog::write(const char* data, size_t length) {
+  if (!partial_.empty()) {
+    size_t end = 0;
+    while (end < length && data[end] != '\n') ++end;
+    if (end == length) {
+      partial_.append(data, length);
+      if (partial_.size() >= kMaxHeld) flushPartial();
+      return;
+    }
+    partial_.append(data, end + 1);
+    flushPartial();
+    data += end + 1;
+    length -= end + 1;
+  }
+  size_t whole = length;
+  while (whole > 0 && data[whole - 1] != '\n') --whole;
+  append(data, whole);
+  if (length - whole >= kMaxHeld) {
+    append(data + whole, length - whole);
+  } else {
+    partial_.assign(data + whole, length - whole);
+  }
+}
+
+void RotatingLog::flushPartial() {
+  std::string held;
+  held.swap(partial_);
+  if (!held.empty()) append(held.data(), held.size());
+}
+
+void RotatingLog::append(const char* data, size_t length) {
   while (length > 0) {
     if (atLineStart_ && !frozen_) {
       const int64_t now = files_.monotonicMs();

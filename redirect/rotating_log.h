@@ -61,13 +61,20 @@ class RotatingLog {
   // Opens the file; rotates it at once when the policy rotates at each
   // start, or when it holds an earlier day's output under daily rotation.
   bool start();
-  // Appends output; rotations happen only between lines.
+  // Appends output; rotations happen only between lines. The end of a
+  // line not yet complete is held back until its line end arrives, so that
+  // processes sharing the file never cut into each other's lines.
   void write(const char* data, size_t length);
+  // Writes a held-back line end, for a writer that has gone quiet
+  // mid-line, and at the end.
+  void flushPartial();
+  bool holdsPartial() const { return !partial_.empty(); }
   // No rotation from now on: the process is ending and the last output
   // goes after what is already in the file.
   void freeze();
 
  private:
+  void append(const char* data, size_t length);
   bool due();
   void rotate();
   bool shiftAside(std::string& why);
@@ -88,7 +95,8 @@ class RotatingLog {
   int64_t retryAfterMs_ = 0;   // after a failed rotation
   bool warned_ = false;
   bool frozen_ = false;
-  std::string notice_;  // the warning, when it goes into this file
+  std::string notice_;   // the warning, when it goes into this file
+  std::string partial_;  // the start of a line whose end has not arrived
 };
 
 }  // namespace qlx

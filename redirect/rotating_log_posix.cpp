@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +21,9 @@
 namespace qlx {
 
 namespace {
+
+// How long the start of a line waits for its end before it is written as it is.
+constexpr int kPartialLineWaitMs = 500;
 
 std::string errorText(int error) { return std::strerror(error); }
 
@@ -155,12 +159,20 @@ struct LogPump::State {
   }
 
   void run() {
+    bool holding = false;
     for (;;) {
+      // Without a timeout while nothing is held: a quiet program costs nothing.
       pollfd waits[2] = {{readFd, POLLIN, 0}, {wakeRead, POLLIN, 0}};
-      if (poll(waits, 2, -1) < 0 && errno != EINTR) return;
+      int ready = poll(waits, 2, holding ? kPartialLineWaitMs : -1);
+      if (ready < 0 && errno != EINTR) return;
       std::lock_guard<std::mutex> lock(guard);
       if (finished) return;
-      if (!drainAvailable()) return;  // every writer has gone
+      if (ready == 0) log.flushPartial();
+      if (!drainAvailable()) {  // every writer has gone
+        log.flushPartial();
+        return;
+      }
+      holding = log.holdsPartial();
     }
   }
 
@@ -197,6 +209,8 @@ std::unique_ptr<LogPump> LogPump::start(const std::string& path, const RotationP
   fcntl(state->writeFd, F_SETPIPE_SZ, 1 << 20);  // room for bursts; a hint only
   State* raw = state.get();
   state->thread = std::thread([raw] { raw->run(); });
+  // A name that shows in ps and /proc, where its CPU time can be read.
+  pthread_setname_np(state->thread.native_handle(), "qlx-logpump");
   return std::unique_ptr<LogPump>(new LogPump(std::move(state)));
 }
 
@@ -220,6 +234,7 @@ void LogPump::finish() {
     if (!s.finished) {
       s.log.freeze();
       s.drainAvailable();
+      s.log.flushPartial();
       s.finished = true;
     }
   }

@@ -18,6 +18,9 @@ namespace qlx {
 
 namespace {
 
+// How long the start of a line waits for its end before it is written as it is.
+constexpr DWORD kPartialLineWaitMs = 500;
+
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 std::string systemErrorText(DWORD error) {
@@ -76,14 +79,24 @@ class WinLogFiles : public LogFileSystem {
   }
 
   bool write(const char* data, size_t length) override {
+    // Wine appends through a seek to the end and a write, which two
+    // processes can interleave so that one overwrites the other; the
+    // rotation lock makes each append whole. Writes come in whole pipe
+    // reads under load, so this costs little.
+    const bool locked = lock();
+    bool ok = true;
     while (length > 0) {
       DWORD written = 0;
       DWORD chunk = length > 0x10000000 ? 0x10000000 : static_cast<DWORD>(length);
-      if (!WriteFile(file_.get(), data, chunk, &written, nullptr) || written == 0) return false;
+      if (!WriteFile(file_.get(), data, chunk, &written, nullptr) || written == 0) {
+        ok = false;
+        break;
+      }
       data += written;
       length -= written;
     }
-    return true;
+    if (locked) unlock();
+    return ok;
   }
 
   uint64_t size() override {
@@ -220,12 +233,17 @@ struct LogPump::State {
     EnterCriticalSection(&guard);
     while (!finished && !broken) {
       if (!readPending && !issueRead()) break;
+      // Without a timeout while nothing is held: a quiet program costs nothing.
+      const DWORD timeout = log.holdsPartial() ? kPartialLineWaitMs : INFINITE;
       LeaveCriticalSection(&guard);
       HANDLE waits[2] = {readDone.get(), stopped.get()};
-      WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+      DWORD woken = WaitForMultipleObjects(2, waits, FALSE, timeout);
       EnterCriticalSection(&guard);
-      if (!finished) takeCompletedRead();
+      if (finished) break;
+      if (woken == WAIT_TIMEOUT) log.flushPartial();
+      takeCompletedRead();
     }
+    if (broken) log.flushPartial();
     LeaveCriticalSection(&guard);
   }
 
@@ -308,6 +326,7 @@ void LogPump::finish() {
     }
     WaitForSingleObject(s.readDone.get(), 1000);
   }
+  s.log.flushPartial();
   s.finished = true;
   SetEvent(s.stopped.get());
 }

@@ -3,17 +3,15 @@ lines from Java and from a native library through many rotations, with
 every line present once and in order across the files, retention, two
 instances sharing one log, a rotation that cannot happen, and the ways the
 process ends."""
-import re
 import subprocess
-from pathlib import Path
 
 import pytest
 
 import qlxtest
 from linux_e2e import Wrapped
+from logflood_support import expected, numbers, rotated_in_order
 
 APP = qlxtest.ROOT / "tests" / "apps" / "logflood"
-LINE = re.compile(rb"^([ab]) (\d+) (java|native) \.{32}$")
 
 
 @pytest.fixture(scope="module")
@@ -40,33 +38,6 @@ def make_flood(tmp_path, flood):
 
 def run_flood(app, flood, tag, count, *extra):
     return app.run("/test", tag, count, "native", flood[1], *extra, timeout=120)
-
-
-def rotated_in_order(path):
-    """The log's files, oldest first: app.log.N ... app.log.1, then app.log."""
-    numbered = sorted((p for p in path.parent.glob(path.name + ".*")
-                       if p.name[len(path.name) + 1:].isdigit()),
-                      key=lambda p: -int(p.name[len(path.name) + 1:]))
-    return numbered + [path]
-
-
-def numbers(files, tag):
-    """(number, writer) of every line of `tag`, file after file; every line
-    of every file must be whole."""
-    out = []
-    for f in files:
-        data = f.read_bytes()
-        assert data == b"" or data.endswith(b"\n"), f
-        for line in data.splitlines():
-            m = LINE.match(line)
-            assert m, (f, line)
-            if m.group(1) == tag.encode():
-                out.append((int(m.group(2)), m.group(3).decode()))
-    return out
-
-
-def expected(count):
-    return [(n, "native" if (n // 100) % 2 else "java") for n in range(count)]
 
 
 @pytest.mark.parametrize("ending, code", [([], 0), (["exit", "3"], 3)])

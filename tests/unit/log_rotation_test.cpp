@@ -323,6 +323,36 @@ TEST(RotatingLogTest, RotatesBySizeBetweenLinesOnly) {
   EXPECT_EQ(all.substr(all.size() - joined.size()), joined);
 }
 
+// Two processes appending to one file in chunks that end mid-line: a line
+// is written only once it is complete, so neither cuts into the other's;
+// a quiet writer's held start of a line goes out when asked, and a line
+// too long to hold goes out in pieces.
+TEST(RotatingLogTest, HoldsTheStartOfALineUntilItsEnd) {
+  std::map<std::string, MemoryFiles::File> disk;
+  MemoryFiles mine(disk), theirs(disk);
+  RotationPolicy policy;
+  policy.maxBytes = 1 << 30;
+  RotatingLog a(mine, "/l/app.log", policy, nullptr);
+  RotatingLog b(theirs, "/l/app.log", policy, nullptr);
+  ASSERT_TRUE(a.start());
+  ASSERT_TRUE(b.start());
+  a.write("a1\na2 sta", 9);
+  b.write("b1\nb2 ", 6);
+  a.write("rt", 2);
+  b.write("end\n", 4);
+  a.write("ed\na3", 5);
+  EXPECT_TRUE(a.holdsPartial());
+  EXPECT_EQ(disk["/l/app.log"].data, "a1\nb1\nb2 end\na2 started\n");
+  a.flushPartial();
+  EXPECT_FALSE(a.holdsPartial());
+  EXPECT_EQ(disk["/l/app.log"].data, "a1\nb1\nb2 end\na2 started\na3");
+
+  const std::string huge(70000, 'x');
+  b.write(huge.data(), huge.size());
+  EXPECT_FALSE(b.holdsPartial());
+  EXPECT_EQ(disk["/l/app.log"].data.size(), 26u + huge.size());
+}
+
 // A file held open elsewhere: one warning, output goes on into the same
 // file, and the next try after a pause succeeds. The warning goes into the
 // log itself when standard error is this log.

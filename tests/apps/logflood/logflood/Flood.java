@@ -5,7 +5,7 @@ package logflood;
  * Java (System.out) and native code (a JNI library writing to the standard
  * handle), so that both kinds of writer share one log.
  *
- * Arguments: tag count [exit N] [native LIBRARY]. Each line is
+ * Arguments: tag count [exit N] [native LIBRARY] [idle MILLISECONDS]. Each line is
  * "TAG NUMBER java|native" padded to a fixed width.
  */
 public class Flood {
@@ -18,9 +18,12 @@ public class Flood {
         int count = Integer.parseInt(args[1]);
         int exitCode = -1;
         boolean withNative = false;
+        long idle = 0;
         for (int i = 2; i + 1 < args.length; i += 2) {
             if (args[i].equals("exit")) {
                 exitCode = Integer.parseInt(args[i + 1]);
+            } else if (args[i].equals("idle")) {
+                idle = Long.parseLong(args[i + 1]);
             } else if (args[i].equals("native")) {
                 System.load(args[i + 1]);
                 withNative = true;
@@ -39,6 +42,9 @@ public class Flood {
             }
         }
         System.out.flush();
+        if (idle > 0) {
+            Thread.sleep(idle);
+        }
         if (exitCode >= 0) {
             System.exit(exitCode);
         }
