@@ -93,7 +93,10 @@ void applyRedirection(const LauncherContext& context, VmHost& vmHost) {
   processState().sameDestination = !outputTarget.empty() && outputTarget == errorTarget;
   traceRedirection(errorTarget, outputTarget);
   // Into the log, where whoever reads it will look for why it is not rotated.
-  if (!rotationProblem.empty()) fprintf(stderr, "%s\n", rotationProblem.c_str());
+  if (!rotationProblem.empty()) {
+    fputs(rotationProblem.c_str(), stderr);
+    fputc('\n', stderr);
+  }
 }
 
 // --- The tray at its steps ---------------------------------------------------

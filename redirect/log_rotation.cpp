@@ -3,7 +3,6 @@
 #include "redirect/log_rotation.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <ctime>
 #include <atomic>
 
@@ -149,9 +148,17 @@ RotationPolicy rotationPolicy(const std::string& rotate, const std::string& keep
 }
 
 std::string LocalDay::text() const {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", year, month, day);
-  return buffer;
+  // Formatted by hand: the printf family would pull the runtime's whole
+  // formatter into the Windows executable.
+  std::string out = "0000-00-00";
+  auto put = [&out](size_t end, int digits, int value) {
+    value = value < 0 ? 0 : value;
+    for (int i = 0; i < digits; ++i, value /= 10) out[end - 1 - i] = static_cast<char>('0' + value % 10);
+  };
+  put(4, 4, year);
+  put(7, 2, month);
+  put(10, 2, day);
+  return out;
 }
 
 LocalDay localDayOf(int64_t unixSeconds) {

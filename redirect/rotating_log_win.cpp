@@ -8,7 +8,6 @@
 // not yet been written, in order.
 #include <process.h>
 
-#include <cstdio>
 #include <ctime>
 
 #include "launcher/handle_win.h"
@@ -57,9 +56,9 @@ std::string lockName(const std::string& path) {
     if (byte == '/') byte = '\\';
     hash = (hash ^ byte) * 1099511628211ull;
   }
-  char name[64];
-  std::snprintf(name, sizeof name, "log-%016llx.qlx.mutex", static_cast<unsigned long long>(hash));
-  return name;
+  std::string name = "log-";
+  for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789abcdef"[(hash >> shift) & 0xF];
+  return name + ".qlx.mutex";
 }
 
 class WinLogFiles : public LogFileSystem {
@@ -269,15 +268,14 @@ std::unique_ptr<LogPump> LogPump::start(const std::string& path, const RotationP
   if (!state->log.start()) return nullptr;
 
   static LONG counter = 0;
-  char name[96];
-  std::snprintf(name, sizeof name, "\\\\.\\pipe\\qlx-log-%lu-%ld",
-                static_cast<unsigned long>(GetCurrentProcessId()), InterlockedIncrement(&counter));
+  const std::string name = "\\\\.\\pipe\\qlx-log-" + std::to_string(GetCurrentProcessId()) + "-" +
+                           std::to_string(InterlockedIncrement(&counter));
   state->readEnd.reset(CreateNamedPipeA(
-      name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 1 << 20, 0, nullptr));
   if (!state->readEnd) return nullptr;
   state->writeEnd.reset(
-      CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   state->readDone.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   state->stopped.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   if (!state->writeEnd || !state->readDone || !state->stopped) return nullptr;
