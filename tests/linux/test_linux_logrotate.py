@@ -28,9 +28,9 @@ def flood(tmp_path_factory):
 
 @pytest.fixture
 def make_flood(tmp_path, flood):
-    def make(config):
+    def make(config, jvmdll=qlxtest.LIBJVM):
         jar, _ = flood
-        text = f"mainclass logflood.Flood\njvmdll {qlxtest.LIBJVM}\n{config}\n"
+        text = f"mainclass logflood.Flood\njvmdll {jvmdll}\n{config}\n"
         (tmp_path / "app").mkdir(exist_ok=True)
         return Wrapped(qlxtest.wrap(qlxtest.STUB_LINUX, jar, text, tmp_path / "app" / "app"))
     return make
@@ -113,3 +113,13 @@ def test_unreadable_values_leave_rotation_off(make_flood, flood, config, complai
     assert rotated_in_order(app.dir / "app.log") == [app.dir / "app.log"]
     assert numbers([app.dir / "app.log"], "a") == expected(500)
     assert app.log().count("Log rotation is off: " + complaint) == 1
+
+
+def test_a_failed_start_still_reaches_the_rotated_log(make_flood, flood, tmp_path):
+    app = make_flood("stdout app.log\nstderr app.log\nlogrotate 1K, start\njre_order c",
+                     jvmdll=tmp_path / "missing" / "libjvm.so")
+    app.dir.joinpath("app.log").write_bytes(b"before\n")
+    result = run_flood(app, flood, "a", 10)
+    assert result.returncode != 0 and (result.stdout, result.stderr) == (b"", b"")
+    assert (app.dir / "app.log.1").read_bytes() == b"before\n"
+    assert (app.dir / "app.log").read_bytes() == b"Java Runtime Environment not found.\n"
