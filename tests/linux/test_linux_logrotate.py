@@ -123,3 +123,14 @@ def test_a_failed_start_still_reaches_the_rotated_log(make_flood, flood, tmp_pat
     assert result.returncode != 0 and (result.stdout, result.stderr) == (b"", b"")
     assert (app.dir / "app.log.1").read_bytes() == b"before\n"
     assert (app.dir / "app.log").read_bytes() == b"Java Runtime Environment not found.\n"
+
+
+def test_the_default_error_log_rotates_too(make_flood, flood, tmp_path):
+    app = make_flood("logrotate start\njre_order c", jvmdll=tmp_path / "missing" / "libjvm.so")
+    for _ in range(2):
+        result = run_flood(app, flood, "a", 10)
+        assert result.stdout == b"Java Runtime Environment not found.\n"
+    assert [f.name for f in rotated_in_order(app.stderr_log)] == ["app.stderr.log.1",
+                                                                  "app.stderr.log"]
+    for f in rotated_in_order(app.stderr_log):
+        assert f.read_bytes() == b"Java Runtime Environment not found.\n"
