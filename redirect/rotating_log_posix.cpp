@@ -25,6 +25,10 @@ namespace {
 // How long the start of a line waits for its end before it is written as it is.
 constexpr int kPartialLineWaitMs = 500;
 
+// Reads smaller than this are followed by a pause of kGatherUs.
+constexpr size_t kSmallRead = 16 * 1024;
+constexpr useconds_t kGatherUs = 2000;
+
 std::string errorText(int error) { return std::strerror(error); }
 
 class PosixLogFiles : public LogFileSystem {
@@ -146,11 +150,12 @@ struct LogPump::State {
   // Reads what the pipe holds right now, without waiting. Called with
   // `guard` held, so that the thread and finish() never hold bytes the
   // other has not written yet.
-  bool drainAvailable() {
+  bool drainAvailable(size_t& taken) {
     for (;;) {
       ssize_t n = read(readFd, buffer, sizeof buffer);
       if (n > 0) {
         log.write(buffer, static_cast<size_t>(n));
+        taken += static_cast<size_t>(n);
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
@@ -165,14 +170,23 @@ struct LogPump::State {
       pollfd waits[2] = {{readFd, POLLIN, 0}, {wakeRead, POLLIN, 0}};
       int ready = poll(waits, 2, holding ? kPartialLineWaitMs : -1);
       if (ready < 0 && errno != EINTR) return;
-      std::lock_guard<std::mutex> lock(guard);
-      if (finished) return;
-      if (ready == 0) log.flushPartial();
-      if (!drainAvailable()) {  // every writer has gone
-        log.flushPartial();
-        return;
+      size_t taken = 0;
+      {
+        std::lock_guard<std::mutex> lock(guard);
+        if (finished) return;
+        if (ready == 0) log.flushPartial();
+        const bool open = drainAvailable(taken);
+        if (!open) {  // every writer has gone
+          log.flushPartial();
+          return;
+        }
+        holding = log.holdsPartial();
       }
-      holding = log.holdsPartial();
+      // A program printing line by line would otherwise wake this thread
+      // for every line; a moment's pause lets the lines gather in the pipe
+      // and go to the file in one write. Only after output came: a quiet
+      // program does not wake it.
+      if (taken > 0 && taken < kSmallRead) usleep(kGatherUs);
     }
   }
 
@@ -233,7 +247,8 @@ void LogPump::finish() {
     std::lock_guard<std::mutex> lock(s.guard);
     if (!s.finished) {
       s.log.freeze();
-      s.drainAvailable();
+      size_t taken = 0;
+      s.drainAvailable(taken);
       s.log.flushPartial();
       s.finished = true;
     }

@@ -20,6 +20,10 @@ namespace {
 // How long the start of a line waits for its end before it is written as it is.
 constexpr DWORD kPartialLineWaitMs = 500;
 
+// Reads smaller than this are followed by a pause of kGatherMs.
+constexpr DWORD kSmallRead = 16 * 1024;
+constexpr DWORD kGatherMs = 2;
+
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 std::string systemErrorText(DWORD error) {
@@ -224,6 +228,7 @@ struct LogPump::State {
       return false;
     }
     readPending = false;
+    lastRead = count;
     if (count > 0) log.write(buffer, count);
     return true;
   }
@@ -240,7 +245,15 @@ struct LogPump::State {
       EnterCriticalSection(&guard);
       if (finished) break;
       if (woken == WAIT_TIMEOUT) log.flushPartial();
-      takeCompletedRead();
+      if (takeCompletedRead() && lastRead < kSmallRead) {
+        // A program printing line by line would otherwise cost a read, a
+        // wait and a locked write per line; a moment's pause lets the lines
+        // gather in the pipe. Only after output came: a quiet program does
+        // not wake this thread.
+        LeaveCriticalSection(&guard);
+        Sleep(kGatherMs);
+        EnterCriticalSection(&guard);
+      }
     }
     if (broken) log.flushPartial();
     LeaveCriticalSection(&guard);
@@ -257,6 +270,7 @@ struct LogPump::State {
   CRITICAL_SECTION guard;
   OVERLAPPED overlapped = OVERLAPPED();
   bool readPending = false;
+  DWORD lastRead = 0;
   bool finished = false;
   bool broken = false;
   char buffer[64 * 1024];
