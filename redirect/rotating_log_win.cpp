@@ -328,15 +328,19 @@ void LogPump::finish() {
   CriticalSectionLock lock(s.guard);
   if (s.finished) return;
   s.log.freeze();
-  // A read still waiting means the pipe was empty: everything written
-  // before this call has been taken. Otherwise keep reading until it is.
-  while (s.takeCompletedRead()) {
+  // A read that has completed holds the oldest bytes; one still waiting
+  // means the pipe was empty, so everything written before this call has
+  // been taken. Otherwise (the thread was between two reads) read on until
+  // the pipe is empty.
+  if (s.readPending) s.takeCompletedRead();
+  while (!s.readPending && !s.broken) {
     DWORD available = 0;
     if (!PeekNamedPipe(s.readEnd.get(), nullptr, 0, nullptr, &available, nullptr) ||
         available == 0 || !s.issueRead()) {
       break;
     }
     WaitForSingleObject(s.readDone.get(), 1000);
+    s.takeCompletedRead();
   }
   s.log.flushPartial();
   s.finished = true;
