@@ -34,6 +34,7 @@ import qlxtest  # noqa: E402
 
 APP = ROOT / "tests" / "apps" / "logflood"
 TICK = os.sysconf("SC_CLK_TCK")
+TABLES = []
 
 
 class Platform:
@@ -64,6 +65,9 @@ class Platform:
         else:
             text = f"mainclass logflood.Flood\njvmdll {qlxtest.LIBJVM}\n{config}\n"
             exe = qlxtest.wrap(qlxtest.STUB_LINUX, self.jar, text, where / "app")
+            info = exe.stat()
+            # The program's instance table outlives it; removed at the end.
+            TABLES.append(Path(f"/dev/shm/qlx-{os.geteuid()}-exe-{info.st_dev}-{info.st_ino}"))
         return exe
 
     def command(self, exe, *args):
@@ -187,6 +191,8 @@ def main():
         finally:
             if not args.skip_wine:
                 qlxtest.stop_wineserver()
+            for table in TABLES:
+                table.unlink(missing_ok=True)
 
 
 if __name__ == "__main__":

@@ -3,7 +3,9 @@ lines from Java and from a native library through many rotations, with
 every line present once and in order across the files, retention, two
 instances sharing one log, a rotation that cannot happen, and the ways the
 process ends."""
+import os
 import subprocess
+from pathlib import Path
 
 import pytest
 
@@ -28,12 +30,22 @@ def flood(tmp_path_factory):
 
 @pytest.fixture
 def make_flood(tmp_path, flood):
+    made = []
+
     def make(config, jvmdll=qlxtest.LIBJVM):
         jar, _ = flood
         text = f"mainclass logflood.Flood\njvmdll {jvmdll}\n{config}\n"
         (tmp_path / "app").mkdir(exist_ok=True)
-        return Wrapped(qlxtest.wrap(qlxtest.STUB_LINUX, jar, text, tmp_path / "app" / "app"))
-    return make
+        app = Wrapped(qlxtest.wrap(qlxtest.STUB_LINUX, jar, text, tmp_path / "app" / "app"))
+        made.append(app.path)
+        return app
+    yield make
+    # Every run registers the program in its instance table, which outlives
+    # the processes: remove what these programs left.
+    for path in made:
+        info = path.stat()
+        table = Path(f"/dev/shm/qlx-{os.geteuid()}-exe-{info.st_dev}-{info.st_ino}")
+        table.unlink(missing_ok=True)
 
 
 def run_flood(app, flood, tag, count, *extra):
