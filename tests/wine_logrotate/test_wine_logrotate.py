@@ -3,6 +3,7 @@ numbered lines from Java and from a native library through many rotations,
 every line once and in order across the files, retention, two instances
 sharing one log, a log held open by another program at rotation time, and
 the plain log untouched without the keys."""
+import shutil
 import subprocess
 
 import pytest
@@ -109,3 +110,23 @@ def test_without_the_keys_the_log_is_a_plain_file(make_flood):
     data = app.log.read_bytes()
     assert data.startswith(b"kept\r\n")
     assert numbers([app.log], "a", skip=1) == expected(2000)
+
+
+@pytest.mark.parametrize("ending, code", [("exit 3", 3), ("return", 0)])
+def test_the_last_lines_arrive_when_the_vm_ends_the_process(tmp_path, ending, code):
+    # The stand-in VM ends System.exit the way HotSpot does on Windows: the
+    # exit hook, then ExitProcess, so the runtime's exit handlers never run.
+    double = qlxtest.BUILD_WIN / "tests" / "jvmdouble" / "jvm.dll"
+    if not double.exists():
+        pytest.fail(f"stand-in jvm.dll is missing: {double} (build the Windows tree first)")
+    where = tmp_path / "double"
+    where.mkdir()
+    shutil.copy(double, where / "jvm.dll")
+    exe = qlxtest.wrap(qlxtest.STUB_WIN, qlxtest.make_jar(where / "app.jar"),
+                       "mainclass sample.Main\njvmdll jvm.dll\njre_order c\nstdout out.log\n"
+                       "logrotate 1M\n", where / "app.exe")
+    script = ";".join(f"print line {n}" for n in range(300)) + ";" + ending
+    result = qlxtest.run_wine(exe, "/test", cwd=where,
+                              env={"QLX_JVM_SCRIPT": script, "JAVA_HOME": "", "JRE_HOME": ""})
+    assert (result.returncode, result.stdout) == (code, b"")
+    assert (where / "out.log").read_bytes() == b"".join(b"line %d\n" % n for n in range(300))
