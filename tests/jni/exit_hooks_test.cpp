@@ -31,7 +31,7 @@ void JNICALL secondHook(jint code) {
   std::_Exit(102);  // System.exit never returns
 }
 
-TEST(VmExitHooks, EveryRegisteredHookRunsInOrder) {
+TEST(LaunchExitHooks, EveryRegisteredHookRunsInOrder) {
   EXPECT_EXIT(exitThroughTwoHooks(), ::testing::ExitedWithCode(3),
               "shutdown hook ran(.|\n)*first hook 3\nsecond hook 3\n");
 }
