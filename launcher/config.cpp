@@ -106,6 +106,14 @@ std::string forceCwdValue(const LauncherContext& c, Os& os) {
   return expandValue(c, os, lookupValue(c, "forcecwd", false, true), false);
 }
 
+std::string logRotateValue(const LauncherContext& c) {
+  return lookupValue(c, "logrotate", false, true);
+}
+std::string logKeepValue(const LauncherContext& c) { return lookupValue(c, "logkeep", false, true); }
+std::string logMaxAgeValue(const LauncherContext& c) {
+  return lookupValue(c, "logmaxage", false, true);
+}
+
 void argvValues(const LauncherContext& c, StringList& list, Os& os) {
   lookupValues(
       c, "argv", [&](const std::string& value) { expandLine(c, os, list, value); }, false, true);

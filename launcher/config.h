@@ -35,6 +35,10 @@ std::string stopTimeoutValue(const LauncherContext& context);
 std::string stdoutValue(const LauncherContext& context, Os& os = systemOs());
 std::string stderrValue(const LauncherContext& context, Os& os = systemOs());
 std::string forceCwdValue(const LauncherContext& context, Os& os = systemOs());
+// Rotation of redirected log files: `logrotate`, `logkeep`, `logmaxage`.
+std::string logRotateValue(const LauncherContext& context);
+std::string logKeepValue(const LauncherContext& context);
+std::string logMaxAgeValue(const LauncherContext& context);
 // `argv` lines through expandLine.
 void argvValues(const LauncherContext& context, StringList& list, Os& os = systemOs());
 

@@ -73,9 +73,18 @@ void applyWorkingDirectory(LauncherContext& context) {
   traceWorkingDirectory(context);
 }
 
+// When the VM ends the process itself (System.exit), the output still on its
+// way into a rotated log must reach it first.
+void JNICALL finishLogsAtVmExit(jint) { finishRotatedLogs(); }
+
 // Steps 10 to 12: standard error always goes somewhere, by default into a
 // log beside the program; standard output only when configured.
-void applyRedirection(const LauncherContext& context) {
+void applyRedirection(const LauncherContext& context, VmHost& vmHost) {
+  std::string rotationProblem;
+  const RotationPolicy rotation = rotationPolicy(
+      logRotateValue(context), logKeepValue(context), logMaxAgeValue(context), rotationProblem);
+  setLogRotation(rotation);
+  if (rotation.enabled()) vmHost.addOption("exit", reinterpret_cast<void*>(&finishLogsAtVmExit));
   std::string errorTarget = stderrValue(context);
   if (errorTarget.empty()) errorTarget = context.applicationPath + ".stderr.log";
   redirectStderr(errorTarget);
@@ -83,6 +92,11 @@ void applyRedirection(const LauncherContext& context) {
   if (!outputTarget.empty()) redirectStdout(outputTarget);
   processState().sameDestination = !outputTarget.empty() && outputTarget == errorTarget;
   traceRedirection(errorTarget, outputTarget);
+  // Into the log, where whoever reads it will look for why it is not rotated.
+  if (!rotationProblem.empty()) {
+    fputs(rotationProblem.c_str(), stderr);
+    fputc('\n', stderr);
+  }
 }
 
 // --- The tray at its steps ---------------------------------------------------
@@ -131,7 +145,7 @@ int runLauncher(int argc, char** argv) {
 
   initCommonControls();            // step 7
   applyWorkingDirectory(context);  // steps 8-9
-  applyRedirection(context);       // steps 10-12
+  applyRedirection(context, vmHost);  // steps 10-12
 
   const bool unchanged = fileUnchanged(context);  // step 13
   traceIntegrity(unchanged);

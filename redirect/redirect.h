@@ -6,7 +6,17 @@
 #include <cstdint>
 #include <string>
 
+#include "redirect/log_rotation.h"
+
 namespace qlx {
+
+// File targets opened after this call are rotated by `policy` (when it
+// is enabled); until then, and without it, they are plain appended files.
+void setLogRotation(const RotationPolicy& policy);
+// Carries the output still on its way into the rotated logs and points the
+// standard handles at the files themselves. For the moment the process is
+// ending without returning from main (the VM's exit hook); safe to repeat.
+void finishRotatedLogs();
 
 void redirectStdout(const std::string& target);
 void redirectStderr(const std::string& target);

@@ -3,6 +3,9 @@
 // of `/bin/sh -c command`; the target descriptor is dup2()ed onto 1 or 2, so
 // the launcher's stdio, the JVM's System.out/err and child processes all
 // write there. The previous descriptors are put back at process exit.
+//
+// A file target that is rotated is fed through a pipe (LogPump): the pipe
+// is what gets dup2()ed onto 1 or 2, and its thread writes into the file.
 #include "redirect/redirect.h"
 
 #include <cerrno>
@@ -16,6 +19,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "redirect/log_pump.h"
+
 extern char** environ;
 
 namespace qlx {
@@ -25,6 +30,7 @@ struct Target {
   std::string name;
   int fd = -1;          // -1 when opening failed
   bool isPipe = false;
+  std::unique_ptr<LogPump> pump;  // rotated file targets: fd is the pump's pipe
 };
 
 // A process started with a standard descriptor closed gets that number back
@@ -91,10 +97,13 @@ class Redirector {
  public:
   ~Redirector() { restore(); }
 
+  void setRotation(const RotationPolicy& policy) { rotation_ = policy; }
+
   void redirect(int streamFd, FILE* stream, const std::string& text) {
     Target& target = findOrOpen(text);
     Saved& saved = streamFd == 1 ? stdout_ : stderr_;
     if (target.fd < 0 || saved.redirected) return;
+    saved.target = &target;
     std::fflush(stream);
     saved.fd = fcntl(streamFd, F_DUPFD_CLOEXEC, 3);  // -1 when the stream was closed
     if (dup2(target.fd, streamFd) < 0) {
@@ -111,20 +120,39 @@ class Redirector {
   // previous descriptors back and closes the targets, so that a pipe's
   // reader sees the end of its input.
   void restore() {
-    std::fflush(stdout);
-    std::fflush(stderr);
+    finishPumps();
     putBack(1, stdout_);
     putBack(2, stderr_);
     for (auto& target : targets_) {
-      if (target->fd >= 0) close(target->fd);
+      if (target->fd >= 0 && !target->pump) close(target->fd);  // a pump closes its own
     }
     targets_.clear();
+  }
+
+  // The last output of rotated logs reaches their files: the standard
+  // descriptors are pointed at the files themselves, so nothing written
+  // from here on can fill a pipe that nobody drains any more, and then the
+  // pipes are emptied.
+  void finishPumps() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    for (auto& target : targets_) {
+      if (!target->pump) continue;
+      for (int streamFd : {1, 2}) {
+        Saved& saved = streamFd == 1 ? stdout_ : stderr_;
+        if (saved.redirected && saved.target == target.get()) {
+          dup2(static_cast<int>(target->pump->currentFile()), streamFd);
+        }
+      }
+      target->pump->finish();
+    }
   }
 
  private:
   struct Saved {
     bool redirected = false;
     int fd = -1;
+    Target* target = nullptr;
   };
 
   Target& findOrOpen(const std::string& text) {
@@ -138,6 +166,15 @@ class Redirector {
     if (!text.empty() && text[0] == '|') {
       target->isPipe = true;
       target->fd = openPipeTarget(text.substr(1));
+    } else if (rotation_.enabled()) {
+      Target* self = target.get();
+      target->pump = LogPump::start(text, rotation_, [this, self](const std::string& line) {
+        if (stderr_.target == self) return false;  // it goes into this very log
+        ssize_t ignored = write(2, line.data(), line.size());
+        (void)ignored;
+        return true;
+      });
+      if (target->pump) target->fd = static_cast<int>(target->pump->writeEnd());
     } else {
       target->fd = openFileTarget(text);
     }
@@ -157,6 +194,7 @@ class Redirector {
   }
 
   std::vector<std::unique_ptr<Target>> targets_;
+  RotationPolicy rotation_;
   Saved stdout_;
   Saved stderr_;
 };
@@ -169,6 +207,10 @@ Redirector& redirector() {
 }
 
 }  // namespace
+
+void setLogRotation(const RotationPolicy& policy) { redirector().setRotation(policy); }
+
+void finishRotatedLogs() { redirector().finishPumps(); }
 
 void redirectStdout(const std::string& target) { redirector().redirect(1, stdout, target); }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "launcher/handle_win.h"
+#include "redirect/log_pump.h"
 
 namespace qlx {
 
@@ -29,6 +30,8 @@ struct RedirectTarget {
   std::string name;
   HANDLE handle = INVALID_HANDLE_VALUE;
   bool pipe = false;
+  // A rotated file: `handle` is the pump's pipe, owned by the pump.
+  std::unique_ptr<LogPump> pump;
 };
 
 HANDLE duplicateOf(HANDLE handle, BOOL inheritable) {
@@ -93,6 +96,7 @@ struct StandardStream {
   bool redirected = false;
   HANDLE saved = INVALID_HANDLE_VALUE;    // the handle in place before, kept open by us
   HANDLE current = INVALID_HANDLE_VALUE;  // the target's handle
+  RedirectTarget* target = nullptr;
 };
 
 class StreamRedirector {
@@ -101,18 +105,46 @@ class StreamRedirector {
       : output_{STD_OUTPUT_HANDLE, stdout, 1}, error_{STD_ERROR_HANDLE, stderr, 2} {}
 
   ~StreamRedirector() {
-    fflush(stdout);
-    fflush(stderr);
+    finishPumps();
     for (StandardStream* s : {&output_, &error_}) {
       if (s->redirected) SetStdHandle(s->id, s->saved);
     }
     for (auto& target : targets_) {
-      if (target->handle != INVALID_HANDLE_VALUE) CloseHandle(target->handle);
+      if (target->handle != INVALID_HANDLE_VALUE && !target->pump) CloseHandle(target->handle);
     }
   }
 
+  void setRotation(const RotationPolicy& policy) { rotation_ = policy; }
   void redirectStdout(const std::string& text) { redirect(output_, text); }
   void redirectStderr(const std::string& text) { redirect(error_, text); }
+
+  // The last output of rotated logs reaches their files: both layers of
+  // the standard streams are pointed at the files themselves, so nothing
+  // written from here on can fill a pipe that nobody drains any more, and
+  // then the pipes are emptied.
+  void finishPumps() {
+    fflush(stdout);
+    fflush(stderr);
+    for (auto& target : targets_) {
+      if (!target->pump) continue;
+      HANDLE file = reinterpret_cast<HANDLE>(target->pump->currentFile());
+      for (StandardStream* s : {&output_, &error_}) {
+        if (!s->redirected || s->target != target.get()) continue;
+        SetStdHandle(s->id, file);
+        HANDLE runtimeCopy = duplicateOf(file, FALSE);
+        if (runtimeCopy == INVALID_HANDLE_VALUE) continue;
+        int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(runtimeCopy),
+                                         _O_WRONLY | _O_APPEND | _O_TEXT);
+        if (descriptor < 0) {
+          CloseHandle(runtimeCopy);
+          continue;
+        }
+        _dup2(descriptor, s->descriptor);
+        _close(descriptor);
+      }
+      target->pump->finish();
+    }
+  }
 
  private:
   RedirectTarget& findOrOpenTarget(const std::string& text) {
@@ -122,7 +154,21 @@ class StreamRedirector {
     auto target = std::make_unique<RedirectTarget>();
     target->name = text;
     target->pipe = !text.empty() && text[0] == '|';
-    target->handle = target->pipe ? openPipeTarget(text.substr(1)) : openFileTarget(text);
+    if (target->pipe) {
+      target->handle = openPipeTarget(text.substr(1));
+    } else if (rotation_.enabled()) {
+      RedirectTarget* self = target.get();
+      target->pump = LogPump::start(text, rotation_, [this, self](const std::string& line) {
+        if (error_.target == self) return false;  // it goes into this very log
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()),
+                  &written, nullptr);
+        return true;
+      });
+      if (target->pump) target->handle = reinterpret_cast<HANDLE>(target->pump->writeEnd());
+    } else {
+      target->handle = openFileTarget(text);
+    }
     targets_.push_back(std::move(target));
     return *targets_.back();
   }
@@ -156,6 +202,7 @@ class StreamRedirector {
     _close(descriptor);
     SetStdHandle(s.id, target.handle);
     s.redirected = true;
+    s.target = &target;
     if (rebound == 0) {
       // A process started without standard handles (a service) has its
       // standard FILE marked as having no descriptor at all; point it at
@@ -168,6 +215,7 @@ class StreamRedirector {
   }
 
   std::vector<std::unique_ptr<RedirectTarget>> targets_;
+  RotationPolicy rotation_;
   StandardStream output_;
   StandardStream error_;
 };
@@ -179,6 +227,10 @@ StreamRedirector gRedirector;
 StreamRedirector& redirector() { return gRedirector; }
 
 }  // namespace
+
+void setLogRotation(const RotationPolicy& policy) { redirector().setRotation(policy); }
+
+void finishRotatedLogs() { redirector().finishPumps(); }
 
 void redirectStdout(const std::string& target) { redirector().redirectStdout(target); }
 
