@@ -4,6 +4,16 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 
+_SKIP_LINE = []
+
+
+def pytest_unconfigure(config):
+    """The line comes after pytest's own counts, as the run's last line."""
+    reporter = config.pluginmanager.get_plugin("terminalreporter")
+    if reporter is not None and _SKIP_LINE:
+        reporter.write_line(_SKIP_LINE[0])
+
+
 def pytest_terminal_summary(terminalreporter):
     """Ends the run with one line naming the test runtimes that were missing,
     how many tests that cost and how to provide them (also written to
@@ -21,7 +31,7 @@ def pytest_terminal_summary(terminalreporter):
         return
     line = "skipped: " + "; ".join(f"{n} test(s) for want of a runtime ({missing}): {how}"
                                    for (missing, how), n in counts.items())
-    terminalreporter.write_line(line)
+    _SKIP_LINE.append(line)
     if os.environ.get("QLX_SKIP_SUMMARY"):
         with open(os.environ["QLX_SKIP_SUMMARY"], "a", encoding="utf-8") as out:
             out.write(line + "\n")
