@@ -57,11 +57,11 @@ win64=$work/win64
 rm -rf "$win64"
 mkdir -p "$win64/include" "$win64/lib"
 cp "$work/src/src/openjdk/jni_md.h" "$win64/include/"
-zlib_include=$(dpkg -L libz-mingw-w64-dev | grep '/zlib.h$' | head -n1)
-zlib_lib=$(dpkg -L libz-mingw-w64-dev | grep '/libz.a$' | head -n1)
-[ -n "$zlib_include" ] && [ -n "$zlib_lib" ] || fail "MinGW zlib not found (libz-mingw-w64-dev)"
-cp "$zlib_include" "$(dirname "$zlib_include")/zconf.h" "$win64/include/"
-cp "$zlib_lib" "$win64/lib/"
+mingw=/usr/x86_64-w64-mingw32
+[ -f "$mingw/include/zlib.h" ] && [ -f "$mingw/lib/libz.a" ] ||
+  fail "MinGW zlib for x86-64 not found in $mingw (libz-mingw-w64-dev)"
+cp "$mingw/include/zlib.h" "$mingw/include/zconf.h" "$win64/include/"
+cp "$mingw/lib/libz.a" "$win64/lib/"
 
 echo "build-avian: building (about a minute on two cores)"
 (cd "$work/src" && PATH="$jdk/bin:$PATH" JAVA_HOME="$jdk" \
@@ -71,4 +71,5 @@ echo "build-avian: building (about a minute on two cores)"
 mkdir -p "$out"
 cp "$work/src/build/windows-x86_64/jvm.dll" "$work/src/build/windows-x86_64/classpath.jar" "$out/"
 cp "$root/tools/avian/LICENSE.txt" "$out/"
+chmod u+w "$out/LICENSE.txt"
 echo "build-avian: $out/jvm.dll and $out/classpath.jar"

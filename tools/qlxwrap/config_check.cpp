@@ -102,7 +102,9 @@ bool isFilterPattern(const std::string& v) {
   return any;
 }
 
-// Keys with a fixed form first, then the free ones, alphabetically.
+// Every key the launcher reads: name, embedded only, many values, and for a
+// value of a fixed form the words of the error and the check. A new key is
+// one line here. Keys with a fixed form first, then the free ones.
 const std::vector<ConfigKey> kKeys = {
     {"minjre", false, false, "a Java version: 1 to 4 numbers joined by '.' or '_' (17, 1.8.0_392)", isVersion},
     {"maxjre", false, false, "a Java version: 1 to 4 numbers joined by '.' or '_' (17, 1.8.0_392)", isVersion},
