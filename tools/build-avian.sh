@@ -8,9 +8,22 @@
 #
 # The source archive is taken from $QLX_AVIAN_SOURCE, from ../shared/avian/
 # beside the checkout, or fetched from GitHub by its commit.
+#
+# --if-missing: do nothing when the tests already find a test VM ($QLX_AVIAN,
+# ../shared/avian, build/avian), as CI does before running the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+if [ "${1:-}" = "--if-missing" ]; then
+  if [ -n "${QLX_AVIAN:-}" ]; then candidates=("$QLX_AVIAN"); else
+    candidates=("$root/../shared/avian" "$root/build/avian"); fi
+  for d in "${candidates[@]}"; do
+    if [ -f "$d/jvm.dll" ] && [ -f "$d/classpath.jar" ]; then
+      echo "build-avian: the test VM is in $d"
+      exit 0
+    fi
+  done
+fi
 commit=0871979b298add320ca63f65060acb7532c8a0dd
 short=${commit:0:8}
 out=${QLX_AVIAN_OUT:-$root/build/avian}
