@@ -181,7 +181,7 @@ def require_jdk25():
 # What every suite that runs real Java under Wine needs built.
 AVIAN_SUITE_FILES = ((STUB_WIN, "Windows launcher stub"), (QLXWRAP, "qlxwrap"),
                      (SUPPORT_JAR, "qlx-support.jar"),
-                     (AVIAN / "jvm.dll", "Avian jvm.dll (shared/avian)"))
+                     (AVIAN / "jvm.dll", "Windows test VM (Avian jvm.dll)"))
 
 
 def avian_app_jar(app, out):
