@@ -10,17 +10,25 @@
 namespace qlx {
 namespace {
 
-// Calls onValue(value) for every line that belongs to `key`; stops early
-// when onValue returns false.
+// The line starts with `key`, and the key does not go on (option_x and
+// options are not option).
+bool belongsTo(std::string_view line, std::string_view key) {
+  if (!startsWithIgnoreCase(line, key)) return false;
+  if (line.size() == key.size()) return true;
+  const unsigned char next = static_cast<unsigned char>(line[key.size()]);
+  return !(std::isalnum(next) || next == '_');
+}
+
+// Calls onValue(index, value) for every line that belongs to keys[index];
+// stops early when onValue returns false.
 template <typename OnValue>
-void scanKey(const LauncherContext& context, std::string_view key, bool embeddedOnly,
-             OnValue onValue) {
+void scanKeys(const LauncherContext& context, std::initializer_list<std::string_view> keys,
+              bool embeddedOnly, OnValue onValue) {
   std::string_view text(context.configText);
   size_t pos = embeddedOnly ? context.externalLength : 0;
   if (pos > text.size()) pos = text.size();
   const size_t nul = text.find('\0', pos);
   const size_t end = nul == std::string_view::npos ? text.size() : nul;
-  if (key.empty()) return;
 
   while (pos < end) {
     size_t lineEnd = pos;
@@ -36,18 +44,23 @@ void scanKey(const LauncherContext& context, std::string_view key, bool embedded
     size_t i = 0;
     while (i < line.size() && line[i] == ' ') ++i;
     line.remove_prefix(i);
-    if (!startsWithIgnoreCase(line, key)) continue;
-    if (line.size() > key.size()) {
-      const unsigned char next = static_cast<unsigned char>(line[key.size()]);
-      if (std::isalnum(next) || next == '_') continue;
+    size_t index = 0;
+    std::string_view key;
+    for (std::string_view candidate : keys) {
+      if (!candidate.empty() && belongsTo(line, candidate)) {
+        key = candidate;
+        break;
+      }
+      ++index;
     }
+    if (index == keys.size()) continue;
     std::string_view value = line.substr(key.size());
     while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
     if (!value.empty() && value.front() == '=') {
       value.remove_prefix(1);
       while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
     }
-    if (!onValue(value)) return;
+    if (!onValue(index, value)) return;
   }
 }
 
@@ -60,7 +73,7 @@ std::string prepare(std::string_view value, bool toNarrow) {
 std::string lookupValue(const LauncherContext& context, std::string_view key, bool embeddedOnly,
                         bool toNarrow) {
   std::string result;
-  scanKey(context, key, embeddedOnly, [&](std::string_view value) {
+  scanKeys(context, {key}, embeddedOnly, [&](size_t, std::string_view value) {
     result = prepare(value, toNarrow);
     return false;
   });
@@ -69,8 +82,16 @@ std::string lookupValue(const LauncherContext& context, std::string_view key, bo
 
 void lookupValues(const LauncherContext& context, std::string_view key, const ValueHandler& handler,
                   bool embeddedOnly, bool toNarrow) {
-  scanKey(context, key, embeddedOnly, [&](std::string_view value) {
+  scanKeys(context, {key}, embeddedOnly, [&](size_t, std::string_view value) {
     handler(prepare(value, toNarrow));
+    return true;
+  });
+}
+
+void lookupValuesOfKeys(const LauncherContext& context, std::initializer_list<std::string_view> keys,
+                        const KeyedValueHandler& handler, bool embeddedOnly, bool toNarrow) {
+  scanKeys(context, keys, embeddedOnly, [&](size_t index, std::string_view value) {
+    handler(index, prepare(value, toNarrow));
     return true;
   });
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,12 @@ std::string lookupValue(const LauncherContext& context, std::string_view key, bo
 // Calls `handler` for every line of `key`, in text order.
 void lookupValues(const LauncherContext& context, std::string_view key, const ValueHandler& handler,
                   bool embeddedOnly, bool toNarrow);
+
+// Calls `handler(index, value)` for every line of keys[index], in text
+// order, for keys whose lines count together (option and options).
+using KeyedValueHandler = std::function<void(size_t index, const std::string& value)>;
+void lookupValuesOfKeys(const LauncherContext& context, std::initializer_list<std::string_view> keys,
+                        const KeyedValueHandler& handler, bool embeddedOnly, bool toNarrow);
 
 // Accessors of the one-valued keys (scope and preparation as the key table
 // gives them). The expanded ones go through expandValue(value, false).

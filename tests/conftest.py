@@ -21,3 +21,36 @@ def user_cache(tmp_path_factory):
         os.environ.pop("XDG_CACHE_HOME", None)
     else:
         os.environ["XDG_CACHE_HOME"] = before
+
+
+_SKIP_LINE = []
+
+
+def pytest_unconfigure(config):
+    """The line comes after pytest's own counts, as the run's last line."""
+    reporter = config.pluginmanager.get_plugin("terminalreporter")
+    if reporter is not None and _SKIP_LINE:
+        reporter.write_line(_SKIP_LINE[0])
+
+
+def pytest_terminal_summary(terminalreporter):
+    """Ends the run with one line naming the test runtimes that were missing,
+    how many tests that cost and how to provide them (also written to
+    $QLX_SKIP_SUMMARY, which run-tests.sh prints last)."""
+    import os
+    import qlxtest
+    counts = {}
+    for report in terminalreporter.stats.get("skipped", []):
+        reason = report.longrepr[2] if isinstance(report.longrepr, tuple) else str(report.longrepr)
+        for missing, how in ((qlxtest.NO_AVIAN, qlxtest.HOW_AVIAN),
+                             (qlxtest.NO_JDK25, qlxtest.HOW_JDK25)):
+            if missing in reason:
+                counts[(missing, how)] = counts.get((missing, how), 0) + 1
+    if not counts:
+        return
+    line = "skipped: " + "; ".join(f"{n} test(s) for want of a runtime ({missing}): {how}"
+                                   for (missing, how), n in counts.items())
+    _SKIP_LINE.append(line)
+    if os.environ.get("QLX_SKIP_SUMMARY"):
+        with open(os.environ["QLX_SKIP_SUMMARY"], "a", encoding="utf-8") as out:
+            out.write(line + "\n")

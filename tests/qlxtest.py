@@ -50,6 +50,8 @@ def start_wine_session(*required):
     from a run whose output a test reads to its end they would hold the pipes
     open until the run times out, so they are started here with no pipes."""
     import pytest
+    if any(Path(path) == AVIAN / "jvm.dll" for path, _ in required):
+        require_avian()
     for path, what in required:
         if not Path(path).exists():
             pytest.fail(f"{what} is missing: {path} (build the host and Windows trees first)")
@@ -108,8 +110,12 @@ def compile_java(src_dir, out_jar, release="8", classpath=None, bootclasspath=No
     return make_jar(out_jar, entries)
 
 
-def wrap(stub, jar, config_text, output, *options, config_bytes=None):
-    """Runs qlxwrap; config_text is written as a UTF-8 file unless config_bytes is given."""
+def wrap(stub, jar, config_text, output, *options, config_bytes=None, checked=False):
+    """Runs qlxwrap; config_text is written as a UTF-8 file unless config_bytes is given.
+    Unless `checked`, configuration errors are let through: suites test how the
+    launcher treats any configuration, and the generator's checks have their own tests."""
+    if not checked:
+        options = ("--allow-config-errors", *options)
     output = Path(output)
     cfg = output.parent / (output.name + ".src.cfg")
     if config_bytes is not None:
@@ -130,18 +136,57 @@ JAVA = JDK / "bin" / "java"
 LIBJVM = JDK / "lib" / "server" / "libjvm.so"
 SUPPORT_JAR = BUILD_HOST / "java" / "qlx-support.jar"
 
-# A real Java VM for Windows (Avian), kept in shared/ beside the checkout.
-AVIAN = Path(os.environ.get("QLX_AVIAN", ROOT.parent / "shared" / "avian"))
+# The real Java VM for Windows (Avian): a folder holding jvm.dll and
+# classpath.jar. QLX_AVIAN names it; without it, ../shared/avian beside the
+# checkout, then the project's own build (tools/build-avian.sh).
+def _avian_candidates():
+    if os.environ.get("QLX_AVIAN"):
+        return [Path(os.environ["QLX_AVIAN"])]
+    return [ROOT.parent / "shared" / "avian", ROOT / "build" / "avian"]
+
+
+AVIAN_FOUND = next((d for d in _avian_candidates()
+                    if (d / "jvm.dll").is_file() and (d / "classpath.jar").is_file()), None)
+AVIAN = AVIAN_FOUND or _avian_candidates()[0]
+NO_AVIAN = ("no Windows test VM (Avian jvm.dll and classpath.jar) in "
+            + " or ".join(str(d) for d in _avian_candidates()))
+HOW_AVIAN = "run tools/build-avian.sh or set QLX_AVIAN to a folder holding jvm.dll and classpath.jar"
+
+# The newest Java runtime the Linux suites prove the launcher on.
+JDK25 = Path(os.environ.get("QLX_JDK25_HOME", "/usr/lib/jvm/temurin-25-jdk-amd64"))
+NO_JDK25 = f"no Temurin 25 at {JDK25}"
+HOW_JDK25 = "install Temurin 25 there or set QLX_JDK25_HOME to a JDK 25 home"
+
+
+def _missing(reason):
+    """Skips with `reason`; under CI a missing test runtime is a failure."""
+    import pytest
+    if os.environ.get("CI") == "true":
+        pytest.fail(reason + " (CI=true: every test runtime must be present)", pytrace=False)
+    pytest.skip(reason)
+
+
+def require_avian():
+    """Skips the calling test (or, from a session fixture, its suite) when no
+    Windows test VM is found."""
+    if AVIAN_FOUND is None:
+        _missing(NO_AVIAN)
+
+
+def require_jdk25():
+    if not (JDK25 / "lib" / "server" / "libjvm.so").is_file():
+        _missing(NO_JDK25)
 
 
 # What every suite that runs real Java under Wine needs built.
 AVIAN_SUITE_FILES = ((STUB_WIN, "Windows launcher stub"), (QLXWRAP, "qlxwrap"),
                      (SUPPORT_JAR, "qlx-support.jar"),
-                     (AVIAN / "jvm.dll", "Avian jvm.dll (shared/avian)"))
+                     (AVIAN / "jvm.dll", "Windows test VM (Avian jvm.dll)"))
 
 
 def avian_app_jar(app, out):
     """tests/apps/<app> compiled against Avian's class library and the support classes."""
+    require_avian()
     return compile_java(ROOT / "tests" / "apps" / app, out, classpath=SUPPORT_JAR,
                         bootclasspath=AVIAN / "classpath.jar")
 
@@ -158,6 +203,7 @@ def wait_for(predicate, timeout=30.0, step=0.2):
 
 def avian_config():
     """Configuration lines that run a wrapped program on the Avian VM."""
+    require_avian()
     dll = wine_path(AVIAN / "jvm.dll")
     return (f"jvmdll {dll}\njre_order c\noption -Davian.bootstrap={dll}\n"
             "option -Djava.version=1.8.0_avian\n")

@@ -14,6 +14,7 @@
 #include "vm/classpath.h"
 #include "vm/discovery.h"
 #include "vm/jni_glue.h"
+#include "vm/runtime_options.h"
 #include "vm/version.h"
 
 namespace qlx {
@@ -37,8 +38,20 @@ void applyExports(LauncherContext& context, Os& os) {
 }
 
 void collectOptions(LauncherContext& context, VmHost& host, Os& os) {
+  // `option` is one VM option per line; `options` is a list split like a
+  // command line (say, from an environment variable). Both count in the
+  // order of their lines.
   StringList options;
-  lookupExpandedValues(context, os, "option", options, true);
+  lookupValuesOfKeys(
+      context, {"option", "options"},
+      [&](size_t key, const std::string& value) {
+        if (key == 0) {
+          expandLine(context, os, options, value);
+        } else {
+          splitArguments(expandValue(context, os, value, false), options);
+        }
+      },
+      false, true);
   for (const std::string& option : options) host.addOption(option);
 
   const std::string classPath = buildClassPath(context, os);
@@ -159,6 +172,8 @@ int runVm(LauncherContext& context, VmHost& host, Os& os, const StringList& firs
           std::string& version, std::string& minimum, std::string& maximum) {
   const std::string library = findVmLibrary(context, os);
   if (library.empty()) return kMsgJreNotFound;
+  for (const std::string& option : runtimeOptions(runtimeVersionOf(os, library), host.options()))
+    host.addOption(option);
   prepareClassData(context, host, os, library);
   const int created = host.createVm(library, os);
   if (created != 0) return created;

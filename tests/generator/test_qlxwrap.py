@@ -19,7 +19,23 @@ MARKER = b"qlx:arclen:v1\0"
 pytestmark = pytest.mark.skipif(not QLXWRAP.exists(), reason="qlxwrap not built")
 
 
+MAIN_CFG = None  # a configuration naming the sample's main class
+
+
+@pytest.fixture(scope="module", autouse=True)
+def main_cfg(tmp_path_factory):
+    global MAIN_CFG
+    MAIN_CFG = tmp_path_factory.mktemp("cfg") / "main.cfg"
+    MAIN_CFG.write_text("mainclass sample.Hello\n")
+    yield MAIN_CFG
+
+
 def qlxwrap(*args, cwd=None):
+    """Runs qlxwrap; a wrapping run given no configuration gets MAIN_CFG, since
+    a program without a main class is refused."""
+    args = list(args)
+    if "--stub" in args and "--config" not in args:
+        args += ["--config", MAIN_CFG]
     return subprocess.run([str(QLXWRAP), *map(str, args)], capture_output=True, text=True,
                           cwd=cwd, timeout=60)
 
@@ -344,12 +360,12 @@ def test_support_archive_is_found_beside_qlxwrap(tmp_path, fake_stub, hello_jar)
     alone.mkdir()
     shutil.copy(QLXWRAP, alone / "qlxwrap")
     missing = subprocess.run([str(alone / "qlxwrap"), "--stub", str(fake_stub), "--jar", str(hello_jar),
-                              "--support", "-o", str(tmp_path / "x")],
+                              "--config", str(MAIN_CFG), "--support", "-o", str(tmp_path / "x")],
                              capture_output=True, text=True, cwd=alone, timeout=60)
     assert missing.returncode == 2 and "qlx-support.jar" in missing.stderr
     qlxtest.make_jar(alone / "qlx-support.jar", {"com/tarnwick/qlx/Instances.class": b"stand-in"})
     found = subprocess.run([str(alone / "qlxwrap"), "--stub", str(fake_stub), "--jar", str(hello_jar),
-                            "--support", "-o", str(tmp_path / "x")],
+                            "--config", str(MAIN_CFG), "--support", "-o", str(tmp_path / "x")],
                            capture_output=True, text=True, cwd=tmp_path, timeout=60)
     assert found.returncode == 0, found.stderr
     assert "com/tarnwick/qlx/Instances.class" in zipfile.ZipFile(tmp_path / "x").namelist()

@@ -51,6 +51,7 @@ def inspect(path):
 
 
 def test_icon_version_and_manifest_read_back_under_wine(tmp_path):
+    qlxtest.require_avian()
     jar = qlxtest.compile_java(HELLO_SRC, tmp_path / "hello.jar",
                                bootclasspath=qlxtest.AVIAN / "classpath.jar")
     icon = tmp_path / "app.ico"

@@ -67,6 +67,32 @@ def test_option_lines_come_first_in_order(wrap_probe):
                                 "-Dapplication.home"]
 
 
+@pytest.mark.parametrize("release", ["17", "25"])
+def test_options_lists_and_native_access_on_old_and_new_runtimes(wrap_probe, release):
+    """`options` lines are split like a command line and keep their place among
+    the `option` lines; the support classes load their natives without the
+    "restricted method" warnings of Java 24 and later, and Java 17 accepts the
+    grant that makes that so."""
+    if release == "25":
+        qlxtest.require_jdk25()
+    home = qlxtest.JDK if release == "17" else qlxtest.JDK25
+    app = wrap_probe(f"jvmdll {home}/lib/server/libjvm.so\noption -Dfirst=1\n"
+                     "options %QLX_OPTS%\noption -Dlast=4", jvmdll=False)
+    r = app.run("/test", "service", "jvmargs", "prop:title", "prop:java.version",
+                env={"QLX_OPTS": '-Xmx64m -Dsecond=2 "-Dtitle=a b"'})
+    assert r.returncode == 0, app.log()
+    got = facts(r.stdout)
+    args = [got[f"jvmarg[{i}]"] for i in range(len([k for k in got if k.startswith("jvmarg[")]))]
+    assert args[:6] == ["-Dfirst=1", "-Xmx64m", "-Dsecond=2", "-Dtitle=a b", "-Dlast=4",
+                        "-Xcheck:jni"]
+    assert got["prop.title"] == "a b"
+    assert got["prop.java.version"].split(".")[0] == release
+    assert got["setServiceStatus"] == "returned"  # the natives were loaded and called
+    assert args.count("--enable-native-access=ALL-UNNAMED") == 1
+    output = r.stdout.decode() + r.stderr.decode() + app.log()
+    assert "restricted method" not in output and "WARNING" not in output, output
+
+
 def test_launcher_system_properties(wrap_probe):
     app = wrap_probe()
     r = app.run("/test", "prop:java.class.path", "prop:qlx.class.path", "prop:qlx.app.path",

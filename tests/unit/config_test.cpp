@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <string>
+#include <vector>
 
 #include "launcher/config.h"
 #include "launcher/launcher_context.h"
@@ -100,6 +102,18 @@ TEST(ConfigTest, ExternalLengthBeyondTheTextIsSafe) {
   LauncherContext ctx = contextWith("", "appid x");
   ctx.externalLength = 1000;
   EXPECT_EQ(lookupValue(ctx, "appid", true, true), "");
+}
+
+TEST(ConfigTest, KeysReadTogetherKeepTheOrderOfTheirLines) {
+  // External lines first, then embedded; each line goes to the key it belongs to.
+  LauncherContext ctx = contextWith("options -Dx", "option -Da\r\noptions=-Db -Dc\r\n"
+                                                   "optionsx 1\r\nOPTION -Dd\r\noption_ 2");
+  std::vector<std::string> seen;
+  lookupValuesOfKeys(
+      ctx, {"option", "options"},
+      [&](size_t key, const std::string& value) { seen.push_back(std::to_string(key) + value); },
+      false, true);
+  EXPECT_EQ(seen, (std::vector<std::string>{"1-Dx", "0-Da", "1-Db -Dc", "0-Dd"}));
 }
 
 TEST(ConfigTest, ToNarrowConvertsOnlyWhenAsked) {

@@ -5,6 +5,7 @@
 // aligned to 32 bits.
 #include "tools/qlxwrap/app_resources.h"
 
+#include <algorithm>
 #include <set>
 
 #include "launcher/text.h"
@@ -15,6 +16,10 @@ namespace qlx::wrap {
 namespace {
 
 constexpr size_t kIcoEntry = 16, kGroupEntry = 14;
+// A full Windows icon has about ten images of at most 256 pixels (256 KB
+// each as bitmaps); the caps leave room for that many times over.
+constexpr unsigned kMaxIconImages = 64;
+constexpr uint64_t kMaxIconBytes = 16u << 20;
 
 void pad4(Bytes& b) {
   while (b.size() % 4) b.push_back(0);
@@ -100,16 +105,40 @@ bool setIconGroup(ResourceTree& tree, const Bytes& ico, std::string& error) {
   if (ico.size() < 6 || get16(ico, 0) != 0 || get16(ico, 2) != 1) return false;
   unsigned count = get16(ico, 4);
   if (count == 0 || 6 + kIcoEntry * count > ico.size()) return false;
+  if (count > kMaxIconImages) {
+    error = "icon file has " + std::to_string(count) + " images; at most " +
+            std::to_string(kMaxIconImages) + " are taken";
+    return false;
+  }
+  // Each image is copied into its own resource, so images that share bytes
+  // would multiply a small file into a huge program.
+  std::vector<std::pair<uint64_t, uint64_t>> spans;  // offset, end
+  uint64_t total = 0;
   for (unsigned i = 0; i < count; ++i) {
     uint64_t e = 6 + kIcoEntry * i;
     uint32_t size = get32(ico, e + 8), offset = get32(ico, e + 12);
-    if (size < 8 || !inside(ico, offset, size)) {
+    if (size < 8 || !inside(ico, offset, size) || offset < 6 + kIcoEntry * count) {
       error = "icon file is damaged: image " + std::to_string(i + 1) + " lies outside the file";
       return false;
     }
+    spans.emplace_back(offset, static_cast<uint64_t>(offset) + size);
+    total += size;
     bool png = ico[offset] == 0x89 && ico[offset + 1] == 'P' && ico[offset + 2] == 'N';
     if (!png && get32(ico, offset) != 40) {
       error = "icon file is damaged: image " + std::to_string(i + 1) + " is neither PNG nor DIB";
+      return false;
+    }
+  }
+  if (total > kMaxIconBytes) {
+    error = "icon images take " + std::to_string(total) + " bytes; at most " +
+            std::to_string(kMaxIconBytes) + " are taken";
+    return false;
+  }
+  std::sort(spans.begin(), spans.end());
+  for (size_t i = 1; i < spans.size(); ++i) {
+    if (spans[i].first < spans[i - 1].second) {
+      error = "icon file is damaged: two images share the bytes at offset " +
+              std::to_string(spans[i].first);
       return false;
     }
   }

@@ -9,6 +9,7 @@
 #include "launcher/payload.h"
 #include "launcher/text.h"
 #include "tools/qlxwrap/app_resources.h"
+#include "tools/qlxwrap/config_check.h"
 #include "tools/qlxwrap/pe_image.h"
 #include "tools/qlxwrap/pe_strings.h"
 
@@ -56,10 +57,18 @@ bool disablesExternal(const std::string& text) {
   return false;
 }
 
+// Everything shown comes from the file, which anyone may have written: a
+// control character in it must not act on the terminal.
 void line(std::string& out, const std::string& label, const std::string& value) {
-  out += label;
+  out += printable(label);
   out.append(label.size() < 20 ? 20 - label.size() : 1, ' ');
-  out += value + "\n";
+  out += printable(value) + "\n";
+}
+
+// The bare stub reserves room for the service texts with runs of '#'.
+std::string serviceText(const std::u16string& text) {
+  if (text.size() >= 16 && text.find_first_not_of(u'#') == std::u16string::npos) return "not set";
+  return toUtf8(text);
 }
 
 void reportResources(const Bytes& file, std::string& out) {
@@ -82,7 +91,7 @@ void reportResources(const Bytes& file, std::string& out) {
   const ResourceData* block = findResource(tree, kRtString, kIdentityBlock);
   std::vector<std::u16string> strings;
   if (block != nullptr && decodeStringBlock(block->bytes, strings)) {
-    for (int i = 0; i < 4; ++i) line(out, kIdentity[i], toUtf8(strings[i]));
+    for (int i = 0; i < 4; ++i) line(out, kIdentity[i], serviceText(strings[i]));
     std::string settings = strings.size() > 4 ? toUtf8(strings[4]) : std::string();
     while (!settings.empty() && settings.back() == '\n') settings.pop_back();
     for (char& c : settings) c = c == '\n' ? ' ' : c;
@@ -153,10 +162,16 @@ InspectResult inspectFile(const Bytes& file, const std::string& path,
   while (pos < text.size() && text[pos] != '\0') {
     size_t end = text.find_first_of(std::string("\r\n\0", 3), pos);
     if (end == std::string::npos) end = text.size();
-    if (end > pos) out += "  | " + text.substr(pos, end - pos) + "\n";
+    if (end > pos) out += "  | " + printable(text.substr(pos, end - pos)) + "\n";
     pos = end + (end < text.size() && text[end] != '\0' ? 1 : 0);
     if (end < text.size() && text[end] == '\0') break;
   }
+  const std::vector<ConfigFinding> findings =
+      checkConfig(text.substr(0, text.find('\0')), ConfigRole::Embedded);
+  line(out, "config check:", findings.empty() ? "no mistakes found"
+                                              : std::to_string(findings.size()) + " finding(s)");
+  for (const ConfigFinding& f : findings)
+    line(out, std::string("  ") + (f.error ? "error:" : "warning:"), findingText(f));
   std::string external = "none beside the file";
   for (const std::string& c : externalCandidates(path)) {
     if (exists(c)) {

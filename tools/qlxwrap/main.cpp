@@ -2,6 +2,8 @@
 // configuration text and a Java application archive.
 #include <cstdio>
 
+#include "tools/qlxwrap/config_block.h"
+#include "tools/qlxwrap/config_check.h"
 #include "tools/qlxwrap/file_ops.h"
 #include "tools/qlxwrap/inspect.h"
 #include "tools/qlxwrap/options.h"
@@ -21,6 +23,27 @@ bool readInput(const std::string& path, const char* what, qlx::wrap::Bytes& out,
   if (qlx::wrap::readWholeFile(path, out, error)) return true;
   code = report(qlx::wrap::kUnreadable, std::string("cannot read ") + what + " '" + path + "': " + error);
   return false;
+}
+
+// An external configuration file, checked the way the launcher will read
+// it: beside a program, after nothing was embedded from it.
+int checkExternal(const std::string& path) {
+  using namespace qlx::wrap;
+  Bytes file, block;
+  std::string error;
+  if (!readWholeFile(path, file, error))
+    return report(kUnreadable, "cannot read '" + path + "': " + error);
+  if (!buildConfigBlock(file, block, error)) return report(kUsage, path + ": " + error);
+  const std::string text(block.begin() + 3, block.end() - 1);
+  int errors = 0, warnings = 0;
+  for (const ConfigFinding& f : checkConfig(text, ConfigRole::External)) {
+    (f.error ? errors : warnings)++;
+    std::fprintf(stderr, "qlxwrap: %s: %s: %s\n", printable(path).c_str(),
+                 f.error ? "error" : "warning", findingText(f).c_str());
+  }
+  std::printf("%s: %d error%s, %d warning%s\n", printable(path).c_str(), errors,
+              errors == 1 ? "" : "s", warnings, warnings == 1 ? "" : "s");
+  return errors == 0 ? kOk : kUsage;
 }
 
 // qlx-support.jar beside qlxwrap (dist/), in the build tree's java/, or in
@@ -56,6 +79,8 @@ int main(int argc, char** argv) {
     std::printf("%s\n", kVersion);
     return kOk;
   }
+
+  if (!options.check.empty()) return checkExternal(options.check);
 
   if (!options.inspect.empty()) {
     Bytes file;
@@ -93,6 +118,7 @@ int main(int argc, char** argv) {
   input.version = options.versionInfo;
   if (!options.executionLevel.empty()) input.executionLevel = options.executionLevel;
   input.utf8CodePage = options.utf8CodePage;
+  input.allowConfigErrors = options.allowConfigErrors;
   size_t sep = options.output.find_last_of("/\\");
   input.outputFileName = sep == std::string::npos ? options.output : options.output.substr(sep + 1);
   input.defaultServiceName = defaultServiceName(options.output);

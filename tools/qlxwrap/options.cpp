@@ -9,6 +9,7 @@ const char* usageText() {
   return
       "Usage: qlxwrap --stub FILE --jar FILE [--config FILE] --output FILE [options]\n"
       "       qlxwrap --inspect FILE\n"
+      "       qlxwrap --check FILE\n"
       "\n"
       "Appends a Java application to a copy of the qlx launcher stub, making one\n"
       "program file. The payload after the stub is: configuration block (UTF-8 mark,\n"
@@ -54,11 +55,23 @@ const char* usageText() {
       "                        requireAdministrator or highestAvailable\n"
       "  --utf8-codepage       manifest activeCodePage UTF-8 (Windows 10 1903 and\n"
       "                        later): the program's ANSI code page becomes UTF-8\n"
-      "  --inspect FILE        describe a wrapped program (stub, configuration,\n"
-      "                        service identity, archive, digest, signature, icon,\n"
-      "                        version) and exit with the inspect codes below\n"
+      "  --inspect FILE        describe a wrapped program (stub, configuration and\n"
+      "                        its check, service identity, archive, digest,\n"
+      "                        signature, icon, version) and exit with the\n"
+      "                        inspect codes below\n"
+      "  --check FILE          check a configuration file that is to lie beside a\n"
+      "                        program (unknown keys, values the launcher cannot\n"
+      "                        read); exit 0 when it has no errors, 1 when it has\n"
+      "  --allow-config-errors write the program even when the configuration has\n"
+      "                        errors (no mainclass, unreadable values), to test how\n"
+      "                        the launcher treats them; they are shown as notes\n"
       "  -h, --help            show this text\n"
       "  --version             show the version\n"
+      "\n"
+      "The configuration is checked before anything is written: no mainclass, or a\n"
+      "value the launcher cannot read for a key with a fixed form (minjre, maxjre,\n"
+      "jre_order, singleinstance, wildcard, mainargv, ...), is an error; an unknown\n"
+      "key is a warning naming the nearest known key.\n"
       "\n"
       "Option values may also be given as --name=value. The service options only\n"
       "apply to Windows stubs; for a Linux stub they are ignored with a note, as are\n"
@@ -66,7 +79,7 @@ const char* usageText() {
       "\n"
       "Exit codes:\n"
       "  0  the program was written\n"
-      "  1  bad or missing option, or an unusable configuration text\n"
+      "  1  bad or missing option, or a configuration text with errors\n"
       "  2  an input file is missing or unreadable\n"
       "  3  the JAR or a merged archive is not a usable zip archive\n"
       "  4  the stub has no archive length slot, has two, or is already wrapped\n"
@@ -123,6 +136,11 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, Failure& f) 
       o.utf8CodePage = true;
       continue;
     }
+    if (arg == "--allow-config-errors") {
+      if (inlineValue) return usage("--allow-config-errors takes no value");
+      o.allowConfigErrors = true;
+      continue;
+    }
     if (arg == "--support") {
       if (inlineValue) return usage("--support takes no value");
       o.support = true;
@@ -138,6 +156,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, Failure& f) 
     else if (arg == "--merge") repeatable = true;
     else if (arg == "--icon") target = &o.icon;
     else if (arg == "--inspect") target = &o.inspect;
+    else if (arg == "--check") target = &o.check;
     else if (arg == "--execution-level") target = &o.executionLevel;
     else if (arg == "--file-version") optionalTarget = &o.versionInfo.fileVersion;
     else if (arg == "--product-version") optionalTarget = &o.versionInfo.productVersion;
@@ -178,6 +197,10 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, Failure& f) 
   if (o.help || o.version) return true;
   if (!o.inspect.empty()) {
     if (args.size() > 2) return usage("--inspect takes one file and no other option");
+    return true;
+  }
+  if (!o.check.empty()) {
+    if (args.size() > 2) return usage("--check takes one file and no other option");
     return true;
   }
   if (!o.executionLevel.empty() && o.executionLevel != "asInvoker" &&

@@ -20,6 +20,8 @@ struct Options {
   std::string executionLevel;  // empty: asInvoker
   bool utf8CodePage = false;
   std::string inspect;         // --inspect FILE: report instead of wrapping
+  std::string check;           // --check FILE: check an external configuration file
+  bool allowConfigErrors = false;
 };
 
 // Parses the arguments after the program name ("--name value" or

@@ -19,6 +19,7 @@
 #include "tools/qlxwrap/app_resources.h"
 #include "service/install_settings.h"
 #include "tools/qlxwrap/config_block.h"
+#include "tools/qlxwrap/config_check.h"
 #include "tools/qlxwrap/pe_image.h"
 #include "tools/qlxwrap/pe_strings.h"
 #include "tools/qlxwrap/zip_archive.h"
@@ -113,6 +114,27 @@ bool writeIdentity(ResourceTree& tree, const WrapInput& in, Failure& f) {
   return true;
 }
 
+// A signature vouches for the stub's bytes as they were; after wrapping it
+// would vouch for nothing, and its table would point into the payload. The
+// output has to be signed again anyway, so the certificate goes.
+bool removeSignature(Bytes& stub, std::vector<std::string>& notes, Failure& f) {
+  constexpr unsigned kSecurityDirectory = 4;
+  PeLayout pe;
+  std::string error;
+  if (!parsePe(stub, pe, error) || pe.directoryCount <= kSecurityDirectory) return true;
+  const uint32_t offset = pe.directoryAddress(stub, kSecurityDirectory);
+  const uint32_t size = pe.directorySize(stub, kSecurityDirectory);
+  if (offset == 0 && size == 0) return true;
+  if (offset < pe.imageEnd() || !inside(stub, offset, size))
+    return fail(f, kBadStub, "stub's certificate table lies outside its appended data");
+  stub.erase(stub.begin() + offset, stub.begin() + offset + size);
+  put32(stub, pe.dataDirectories + 8ull * kSecurityDirectory, 0);
+  put32(stub, pe.dataDirectories + 8ull * kSecurityDirectory + 4, 0);
+  notes.push_back("note: the stub was signed; its certificate (" + std::to_string(size) +
+                  " bytes) was removed: sign the output again");
+  return true;
+}
+
 // Every resource change goes through one read of the stub's tree and one
 // rewrite of its resource section.
 bool writeAppResources(Bytes& stub, const WrapInput& in, Failure& f) {
@@ -167,13 +189,22 @@ bool buildWrapped(const WrapInput& in, WrapResult& result, Failure& f) {
   Bytes& out = result.output;
   out = in.stub;
   if (isPeImage(out)) {
-    if (!writeAppResources(out, in, f)) return false;
+    if (!removeSignature(out, result.notes, f) || !writeAppResources(out, in, f)) return false;
   } else if (in.identity.any() || in.icon || in.version.any()) {
     result.notes.push_back(
         "note: the stub is not a Windows executable; the service, icon and version options "
         "are ignored");
   }
   if (!fillArchiveSlot(out, archive.size(), f)) return false;
+  // After the inputs' own faults, so each of those keeps its exit code.
+  // The block is mark + text + NUL.
+  const std::string text(block.begin() + 3, block.end() - 1);
+  for (const ConfigFinding& finding : checkConfig(text, ConfigRole::Embedded)) {
+    const std::string where =
+        std::string(finding.line > 0 ? "configuration " : "configuration: ") + findingText(finding);
+    if (finding.error && !in.allowConfigErrors) return fail(f, kUsage, where);
+    result.notes.push_back((finding.error ? "error (allowed): " : "warning: ") + where);
+  }
 
   uint64_t total = out.size() + block.size() + 4 + kDigestSize + archive.size();
   if (total > kMaxFileSize)

@@ -68,6 +68,7 @@ struct WrapInput {
   std::string outputFileName;      // OriginalFilename of the version information
   std::string executionLevel = "asInvoker";
   bool utf8CodePage = false;
+  bool allowConfigErrors = false;  // configuration mistakes become warnings
 };
 
 struct WrapResult {

@@ -10,5 +10,6 @@ public class Hello {
         }
         System.out.println("qlx.app.path = " + System.getProperty("qlx.app.path"));
         System.out.println("java.version = " + System.getProperty("java.version"));
+        System.out.println("java.vm.name = " + System.getProperty("java.vm.name"));
     }
 }

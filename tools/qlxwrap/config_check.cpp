@@ -1,0 +1,289 @@
+// The key table and the configuration check. Lines are split into key and
+// value exactly as the launcher's lookup does (leading spaces, the key's
+// letters, digits and '_', then spaces and an optional '='), so what is
+// reported here is what the launcher would do with the line.
+#include "tools/qlxwrap/config_check.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace qlx::wrap {
+namespace {
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isWordChar(char c) {
+  return isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+std::string lowered(std::string s) {
+  for (char& c : s) c = lower(c);
+  return s;
+}
+
+bool oneOf(const std::string& value, std::initializer_list<const char*> words) {
+  const std::string v = lowered(value);
+  for (const char* w : words)
+    if (v == w) return true;
+  return false;
+}
+
+// 1 to 4 numbers joined by '.' or '_': 17, 1.8, 1.8.0_392, 21.0.2.
+bool isVersion(const std::string& v) {
+  int numbers = 0;
+  size_t i = 0;
+  while (i < v.size()) {
+    if (!isDigit(v[i])) return false;
+    while (i < v.size() && isDigit(v[i])) ++i;
+    ++numbers;
+    if (i == v.size()) break;
+    if (v[i] != '.' && v[i] != '_') return false;
+    if (++i == v.size()) return false;
+  }
+  return numbers >= 1 && numbers <= 4;
+}
+
+bool isSearchOrder(const std::string& v) {
+  return !v.empty() && std::all_of(v.begin(), v.end(), [](char c) {
+    return std::string("cbsiev").find(lower(c)) != std::string::npos;
+  });
+}
+
+bool isSingleInstance(const std::string& v) { return oneOf(v, {"true", "handover", "custom", "false"}); }
+bool isWildcard(const std::string& v) { return oneOf(v, {"true", "auto", "all", "false"}); }
+bool isTrueFalse(const std::string& v) { return oneOf(v, {"true", "false"}); }
+
+// The service reads it without its trailing spaces.
+bool isArgumentSources(const std::string& v) {
+  std::string t = v;
+  while (!t.empty() && t.back() == ' ') t.pop_back();
+  return oneOf(t, {"c", "s", "cs", "sc"});
+}
+
+bool isSeconds(const std::string& v) {
+  return !v.empty() && v.size() <= 9 && std::all_of(v.begin(), v.end(), isDigit) &&
+         std::stol(v) > 0;
+}
+
+// The JDK's serial filter syntax: patterns separated by ';', each a limit
+// (maxdepth=, maxrefs=, maxbytes=, maxarray= and a number) or a class
+// pattern, optionally negated with '!', that may end in ".*", ".**" or "*"
+// and may start with a module name and '/'.
+bool isFilterPattern(const std::string& v) {
+  size_t pos = 0;
+  bool any = false;
+  while (pos <= v.size()) {
+    size_t end = v.find(';', pos);
+    if (end == std::string::npos) end = v.size();
+    std::string p = v.substr(pos, end - pos);
+    pos = end + 1;
+    while (!p.empty() && p.front() == ' ') p.erase(0, 1);
+    while (!p.empty() && p.back() == ' ') p.pop_back();
+    if (p.empty()) continue;
+    any = true;
+    const size_t eq = p.find('=');
+    if (eq != std::string::npos) {
+      const std::string name = p.substr(0, eq), number = p.substr(eq + 1);
+      if (!oneOf(name, {"maxdepth", "maxrefs", "maxbytes", "maxarray"})) return false;
+      if (number.empty() || number.size() > 18 || !std::all_of(number.begin(), number.end(), isDigit))
+        return false;
+      continue;
+    }
+    if (p.front() == '!') p.erase(0, 1);
+    const size_t star = p.find('*');
+    if (star != std::string::npos && star < p.size() - (p.compare(star, 2, "**") == 0 ? 2 : 1))
+      return false;
+    const std::string name = p.substr(0, star);
+    if (name.empty() && star == std::string::npos) return false;
+    for (char c : name)
+      if (!(isWordChar(c) || c == '.' || c == '$' || c == '/' || static_cast<unsigned char>(c) >= 0x80))
+        return false;
+  }
+  return any;
+}
+
+// Every key the launcher reads: name, embedded only, many values, and for a
+// value of a fixed form the words of the error and the check. A new key is
+// one line here. Keys with a fixed form first, then the free ones.
+const std::vector<ConfigKey> kKeys = {
+    {"minjre", false, false, "a Java version: 1 to 4 numbers joined by '.' or '_' (17, 1.8.0_392)", isVersion},
+    {"maxjre", false, false, "a Java version: 1 to 4 numbers joined by '.' or '_' (17, 1.8.0_392)", isVersion},
+    {"jre_order", false, false, "letters of \"cbsiev\"", isSearchOrder},
+    {"singleinstance", false, false, "true, handover, custom or false", isSingleInstance},
+    {"wildcard", false, false, "true, auto, all or false", isWildcard},
+    {"mainargv", false, false, "c, s, cs or sc", isArgumentSources},
+    {"disableexternal", true, false, "true or false", isTrueFalse},
+    {"stoptimeout", false, false, "a whole number of seconds above 0", isSeconds},
+    {"instancefilter", false, false, "a filter pattern such as com.example.**;!*", isFilterPattern},
+    {"classdata", false, false, nullptr, nullptr},  // auto, off or a folder
+    {"appid", false, false, nullptr, nullptr},
+    {"argv", false, true, nullptr, nullptr},
+    {"classpath", false, true, nullptr, nullptr},
+    {"export", false, true, nullptr, nullptr},
+    {"forcecwd", false, false, nullptr, nullptr},
+    {"java_classpath", false, true, nullptr, nullptr},
+    {"java_libs", false, true, nullptr, nullptr},
+    {"jre", false, false, nullptr, nullptr},
+    {"jvmdll", false, false, nullptr, nullptr},
+    {"libs", false, true, nullptr, nullptr},
+    {"mainclass", true, false, nullptr, nullptr},
+    {"message", false, true, nullptr, nullptr},
+    {"option", false, true, nullptr, nullptr},
+    {"options", false, true, nullptr, nullptr},
+    {"property", false, true, nullptr, nullptr},
+    {"stderr", false, false, nullptr, nullptr},
+    {"stdout", false, false, nullptr, nullptr},
+    {"vm", false, false, nullptr, nullptr},
+};
+
+const ConfigKey* findKey(const std::string& word) {
+  const std::string w = lowered(word);
+  for (const ConfigKey& k : kKeys)
+    if (w == k.name) return &k;
+  return nullptr;
+}
+
+size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+void add(std::vector<ConfigFinding>& out, bool error, int line, std::string message) {
+  out.push_back(ConfigFinding{error, line, std::move(message)});
+}
+
+}  // namespace
+
+const std::vector<ConfigKey>& configKeys() { return kKeys; }
+
+std::string nearestKey(const std::string& word) {
+  const std::string w = lowered(word);
+  const ConfigKey* best = &kKeys.front();
+  size_t bestDistance = SIZE_MAX;
+  for (const ConfigKey& k : kKeys) {
+    const size_t d = editDistance(w, k.name);
+    if (d < bestDistance) best = &k, bestDistance = d;
+  }
+  return best->name;
+}
+
+std::vector<ConfigFinding> checkConfig(const std::string& text, ConfigRole role) {
+  std::vector<ConfigFinding> out;
+  std::vector<std::pair<const ConfigKey*, int>> seen;  // one-valued keys: first line
+  bool mainClassSet = false;
+  size_t pos = 0;
+  int number = 0;
+  while (pos < text.size()) {
+    size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(pos, end - pos);
+    pos = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
+    ++number;
+
+    size_t i = line.find_first_not_of(' ');
+    if (i == std::string::npos) continue;
+    size_t k = i;
+    while (k < line.size() && isWordChar(line[k])) ++k;
+    // Lines that start with anything else (# or ; comments) belong to no key.
+    if (k == i) continue;
+    const std::string word = line.substr(i, k - i);
+    size_t v = line.find_first_not_of(' ', k);
+    if (v != std::string::npos && line[v] == '=') v = line.find_first_not_of(' ', v + 1);
+    const std::string value = v == std::string::npos ? std::string() : line.substr(v);
+
+    const ConfigKey* key = findKey(word);
+    if (key == nullptr) {
+      add(out, false, number,
+          "unknown key '" + printable(word) + "' is ignored (nearest known key: '" +
+              nearestKey(word) + "')");
+      continue;
+    }
+    if (role == ConfigRole::External && key->embeddedOnly) {
+      add(out, false, number,
+          std::string(key->name) + " is only read from the embedded configuration: this line is ignored");
+      continue;
+    }
+    if (!key->manyValues) {
+      auto first = std::find_if(seen.begin(), seen.end(),
+                                [&](const auto& s) { return s.first == key; });
+      if (first != seen.end()) {
+        add(out, false, number,
+            std::string(key->name) + " is set again: only line " + std::to_string(first->second) +
+                " counts");
+        continue;
+      }
+      seen.emplace_back(key, number);
+    }
+    if (key->valid != nullptr && !value.empty() && !key->valid(value)) {
+      add(out, true, number,
+          std::string(key->name) + " '" + printable(value) + "' cannot be read: expected " + key->form);
+    }
+    if (std::string(key->name) == "mainclass" && !value.empty()) mainClassSet = true;
+  }
+  if (role == ConfigRole::Embedded && !mainClassSet)
+    add(out, true, 0, "no mainclass: the configuration must name the application's main class");
+  return out;
+}
+
+std::string findingText(const ConfigFinding& f) {
+  return (f.line > 0 ? "line " + std::to_string(f.line) + ": " : std::string()) + f.message;
+}
+
+std::string printable(const std::string& text) {
+  std::string out;
+  char buffer[12];
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    if (b >= 0x20 && b < 0x7F) {
+      out += static_cast<char>(b);
+      ++i;
+      continue;
+    }
+    // Decode one UTF-8 sequence; anything malformed is shown byte by byte.
+    int extra = b >= 0xF0 && b < 0xF5 ? 3 : b >= 0xE0 && b < 0xF0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : -1;
+    char32_t c = extra == 3 ? b & 0x07 : extra == 2 ? b & 0x0F : b & 0x1F;
+    for (int n = 1; extra > 0 && n <= extra; ++n) {
+      const unsigned char next = i + n < text.size() ? static_cast<unsigned char>(text[i + n]) : 0;
+      if ((next & 0xC0) != 0x80) {
+        extra = -1;
+        break;
+      }
+      c = c << 6 | (next & 0x3F);
+    }
+    if (extra > 0 && ((extra == 2 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) ||
+                      (extra == 3 && (c < 0x10000 || c > 0x10FFFF))))
+      extra = -1;
+    if (extra <= 0) {
+      std::snprintf(buffer, sizeof buffer, "\\x%02X", b);
+      out += buffer;
+      ++i;
+      continue;
+    }
+    // C1 controls, zero-width and direction marks, line and paragraph
+    // separators, and the byte order mark change what a terminal shows.
+    const bool hidden = c < 0xA0 || c == 0xAD || (c >= 0x200B && c <= 0x200F) ||
+                        (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) ||
+                        c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB);
+    if (hidden) {
+      std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(c));
+      out += buffer;
+    } else {
+      out.append(text, i, static_cast<size_t>(extra) + 1);
+    }
+    i += static_cast<size_t>(extra) + 1;
+  }
+  return out;
+}
+
+}  // namespace qlx::wrap
