@@ -49,6 +49,9 @@ TEST(ConfigCheckTest, FindingsNameTheLineAndWhatIsWrong) {
        {"E2 stoptimeout '0'", "W3 stoptimeout is set again: only line 2 counts"}},
       {"mainclass a.B\nstoptimeout 20s\n", E, {"E2 stoptimeout '20s'"}},
       {"mainclass a.B\ninstancefilter com.*.x\n", E, {"E2 instancefilter 'com.*.x'"}},
+      {"mainclass a.B\nlogrotate 10M,daily\nlogkeep 3\nlogmaxage 2w\n", E, {}},
+      {"mainclass a.B\nlogrotate weekly\nlogkeep -1\nlogmaxage soon\n", E,
+       {"E2 logrotate 'weekly'", "E3 logkeep '-1'", "E4 logmaxage 'soon'"}},
       {"mainclass a.B\ninstancefilter maxdeep=3\n", E, {"E2 instancefilter"}},
       {"mainclass a.B\ninstancefilter ;;\n", E, {"E2 instancefilter"}},
       // An empty value is the default, whatever the key's form.

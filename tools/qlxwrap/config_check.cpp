@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "redirect/log_rotation.h"
+
 namespace qlx::wrap {
 namespace {
 
@@ -102,6 +104,21 @@ bool isFilterPattern(const std::string& v) {
   return any;
 }
 
+// The rotation keys are read with the launcher's own parsers, so the
+// generator and the launcher cannot disagree on a value.
+bool isRotateTriggers(const std::string& v) {
+  RotationPolicy policy;
+  return parseRotateTriggers(v, policy);
+}
+bool isKeepCount(const std::string& v) {
+  int count = 0;
+  return parseCount(v, count);
+}
+bool isAge(const std::string& v) {
+  int64_t seconds = 0;
+  return parseDuration(v, seconds);
+}
+
 // Every key the launcher reads: name, embedded only, many values, and for a
 // value of a fixed form the words of the error and the check. A new key is
 // one line here. Keys with a fixed form first, then the free ones.
@@ -116,6 +133,9 @@ const std::vector<ConfigKey> kKeys = {
     {"stoptimeout", false, false, "a whole number of seconds above 0", isSeconds},
     {"instancefilter", false, false, "a filter pattern such as com.example.**;!*", isFilterPattern},
     {"classdata", false, false, nullptr, nullptr},  // auto, off or a folder
+    {"logrotate", false, false, "a size such as 10M, daily or start (several: comma-separated)", isRotateTriggers},
+    {"logkeep", false, false, "a whole number from 0 to 9999", isKeepCount},
+    {"logmaxage", false, false, "an age such as 30d, 12h, 90m, 45s or 2w", isAge},
     {"appid", false, false, nullptr, nullptr},
     {"argv", false, true, nullptr, nullptr},
     {"classpath", false, true, nullptr, nullptr},
