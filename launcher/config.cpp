@@ -91,6 +91,9 @@ std::string maxJreValue(const LauncherContext& c) { return lookupValue(c, "maxjr
 std::string mainArgvValue(const LauncherContext& c) {
   return lookupValue(c, "mainargv", false, true);
 }
+std::string stopTimeoutValue(const LauncherContext& c) {
+  return lookupValue(c, "stoptimeout", false, true);
+}
 
 std::string stdoutValue(const LauncherContext& c, Os& os) {
   return expandValue(c, os, lookupValue(c, "stdout", false, true), false);
