@@ -10,6 +10,7 @@
 
 #include "jvm_fixture.h"
 #include "tray/tray.h"
+#include "vm/jni_glue.h"
 
 extern "C" {
 JNIEXPORT void JNICALL Java_com_tarnwick_qlx_SystemTray_init(JNIEnv*, jobject, jint, jstring,
@@ -63,8 +64,14 @@ TEST(TrayJni, NotificationsReachTheCallbackOnlyForLiveRecords) {
 
   Java_com_tarnwick_qlx_SystemTray_Hide(env, first);
   Java_com_tarnwick_qlx_SystemTray_Hide(env, first);
+  // `h` holds the icon's id, never an address, and finalize clears it.
+  const intptr_t secondId = getHandleField(env, second, "h");
+  EXPECT_EQ(secondId, getHandleField(env, first, "h") + 1);
   Java_com_tarnwick_qlx_SystemTray_finalize(env, second);
+  EXPECT_EQ(getHandleField(env, second, "h"), 0);
   Java_com_tarnwick_qlx_SystemTray_finalize(env, second);  // the record is gone already
+  setHandleField(env, second, "h", secondId);  // a stale copy reaches nothing either
+  Java_com_tarnwick_qlx_SystemTray_Show(env, second);
   Java_com_tarnwick_qlx_SystemTray_setSystemTrayCallback(env, first, nullptr);
   deliver();  // no callback: all dropped
   EXPECT_EQ(staticStringField(env, "qlxtest/TrayCallback", "calls"),
