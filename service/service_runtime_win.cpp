@@ -41,8 +41,8 @@ class ManagerReporter : public StatusReporter {
     SERVICE_STATUS status = {};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = record.state;
-    status.dwControlsAccepted =
-        preshutdown ? record.controlsAccepted : record.controlsAccepted & ~DWORD{kAcceptPreshutdown};
+    const DWORD accepted = record.controlsAccepted;
+    status.dwControlsAccepted = preshutdown ? accepted : accepted & ~DWORD{kAcceptPreshutdown};
     status.dwWin32ExitCode = record.win32ExitCode;
     status.dwServiceSpecificExitCode = record.serviceExitCode;
     status.dwCheckPoint = record.checkPoint;
@@ -134,7 +134,9 @@ void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
   const std::string name = messageText(kMsgServiceName);
   gStatusHandle = RegisterServiceCtrlHandlerExA(name.c_str(), serviceControlHandler, nullptr);
   ProcessState& state = processState();
-  if (state.context != nullptr) bridge.setStopTimeout(stopTimeoutSeconds(stopTimeoutValue(*state.context)));
+  if (state.context != nullptr) {
+    bridge.setStopTimeout(stopTimeoutSeconds(stopTimeoutValue(*state.context)));
+  }
   bridge.setReporter(&gReporter);
   _beginthread(fallbackThread, 0, nullptr);
 

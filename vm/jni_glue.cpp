@@ -179,7 +179,8 @@ void awaitApplicationThreads(JNIEnv* env) {
     checkException(env, false);
     return;
   }
-  jmethodID current = env->GetStaticMethodID(threadClass, "currentThread", "()Ljava/lang/Thread;");
+  jmethodID current =
+      env->GetStaticMethodID(threadClass, "currentThread", "()Ljava/lang/Thread;");
   jmethodID count = current ? env->GetStaticMethodID(threadClass, "activeCount", "()I") : nullptr;
   jmethodID list =
       count ? env->GetStaticMethodID(threadClass, "enumerate", "([Ljava/lang/Thread;)I") : nullptr;
@@ -194,7 +195,8 @@ void awaitApplicationThreads(JNIEnv* env) {
     jobjectArray threads = room < 0 || env->ExceptionCheck()
                                ? nullptr
                                : env->NewObjectArray(room + 8, threadClass, nullptr);
-    const jint found = threads != nullptr ? env->CallStaticIntMethod(threadClass, list, threads) : 0;
+    const jint found =
+        threads != nullptr ? env->CallStaticIntMethod(threadClass, list, threads) : 0;
     for (jint i = 0; i < found && !env->ExceptionCheck(); ++i) {
       jobject thread = env->GetObjectArrayElement(threads, i);
       if (thread != nullptr && !env->IsSameObject(thread, self) &&

@@ -60,7 +60,8 @@ VmHost& startHost() {
         refusedAt = msSince(begin);
         return;
       }
-      if (scope.env() != nullptr && scope.env()->FindClass("java/lang/String") != nullptr) ++entries;
+      JNIEnv* env = scope.env();
+      if (env != nullptr && env->FindClass("java/lang/String") != nullptr) ++entries;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });
