@@ -162,6 +162,9 @@ ServiceBridge::FollowUp ServiceBridge::control(uint32_t control) {
     return FollowUp::BeginStop;
   }
   if (control == kControlPause || control == kControlContinue) {
+    // The state is the manager's choice from now on: the fallback must not
+    // turn a pause (or a pending one) back into running.
+    reported_ = true;
     const bool pause = control == kControlPause;
     const jmethodID method = pause ? onPause_ : onContinue_;
     if (handler_ == nullptr || method == nullptr) {

@@ -125,6 +125,13 @@ TEST(ServiceBridge, PauseAndContinueWithoutHandler) {
   }
   bridge.handlerCallSlow(kControlPause);  // no call under way: nothing is pending
   EXPECT_EQ(recorder.sent.back().state, kServiceRunning);
+
+  // After a pause the fallback's three seconds no longer report running.
+  ServiceBridge early;
+  early.setReporter(&recorder);
+  early.control(kControlPause);
+  early.reportRunningIfSilent();
+  EXPECT_EQ(recorder.sent.back().state, kServicePaused);
 }
 
 TEST(ServiceBridge, StopTimeoutIsWholeSecondsWithDefault20) {
