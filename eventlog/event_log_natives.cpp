@@ -2,10 +2,14 @@
 // missing field or a failed registration makes them do nothing.
 #include <jni.h>
 
+#include <mutex>
+
 #include "eventlog/event_log.h"
 #include "vm/jni_glue.h"
 
 namespace {
+
+std::mutex gFinalizeMutex;
 
 std::u16string unitsOf(JNIEnv* env, jstring text) {
   std::u16string units;
@@ -79,7 +83,14 @@ JNIEXPORT void JNICALL Java_com_tarnwick_qlx_EventLog_reportEvent(JNIEnv* env, j
 }
 
 JNIEXPORT void JNICALL Java_com_tarnwick_qlx_EventLog_finalize(JNIEnv* env, jobject self) {
-  const intptr_t handle = qlx::getHandleField(env, self, "h");
+  // Taken out of the field under a lock, so that of an explicit call and
+  // the collector's, or of two racing ones, exactly one deregisters.
+  intptr_t handle;
+  {
+    std::lock_guard<std::mutex> lock(gFinalizeMutex);
+    handle = qlx::getHandleField(env, self, "h");
+    if (handle != 0) qlx::setHandleField(env, self, "h", 0);
+  }
   if (handle != 0) qlx::deregisterEventSource(handle);
 }
 

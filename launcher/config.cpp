@@ -112,7 +112,6 @@ std::string maxJreValue(const LauncherContext& c) { return lookupValue(c, "maxjr
 std::string mainArgvValue(const LauncherContext& c) {
   return lookupValue(c, "mainargv", false, true);
 }
-
 std::string stopTimeoutValue(const LauncherContext& c) {
   return lookupValue(c, "stoptimeout", false, true);
 }

@@ -38,7 +38,7 @@ std::string mainClassValue(const LauncherContext& context);  // kept in UTF-8
 std::string minJreValue(const LauncherContext& context);
 std::string maxJreValue(const LauncherContext& context);
 std::string mainArgvValue(const LauncherContext& context);
-std::string stopTimeoutValue(const LauncherContext& context);
+std::string stopTimeoutValue(const LauncherContext& context);  // seconds, as written
 std::string stdoutValue(const LauncherContext& context, Os& os = systemOs());
 std::string stderrValue(const LauncherContext& context, Os& os = systemOs());
 std::string forceCwdValue(const LauncherContext& context, Os& os = systemOs());

@@ -11,6 +11,7 @@ class VmHost;
 class InstanceChannel;
 class ReceiverBridge;
 class ServiceBridge;
+class VmGate;
 
 struct ProcessState {
   LauncherContext* context = nullptr;
@@ -21,6 +22,7 @@ struct ProcessState {
   int argc = 0;                  // command line after the program name, for the service runtime
   char** argv = nullptr;
   std::atomic<ServiceBridge*> serviceBridge{nullptr};  // the service status bridge
+  std::atomic<VmGate*> vmGate{nullptr};                // what native threads enter the VM through
 };
 
 // On Linux a JVM that loads the launcher file as its native library maps a

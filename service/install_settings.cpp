@@ -148,10 +148,4 @@ bool applyStoredSettings(std::string_view text, InstallSettings& settings, std::
   return true;
 }
 
-uint32_t stopBoundSeconds(std::string_view text) {
-  uint32_t seconds = 0;
-  if (!parseSeconds(trimmed(text), seconds)) return 20;
-  return seconds > 86400 ? 86400 : seconds;
-}
-
 }  // namespace qlx

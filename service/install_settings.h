@@ -51,8 +51,4 @@ bool accountNeedsPassword(std::string_view accountName);
 // blank lines are skipped. False with the offending line in `bad`.
 bool applyStoredSettings(std::string_view text, InstallSettings& settings, std::string& bad);
 
-// Whole seconds of the stop bound (`stoptimeout`): 20 when empty or not a
-// number, at most one day.
-uint32_t stopBoundSeconds(std::string_view text);
-
 }  // namespace qlx

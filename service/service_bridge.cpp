@@ -2,7 +2,9 @@
 // stop watch and the end of the process change the one status record.
 #include "service/service_bridge.h"
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 #include "launcher/process_state.h"
@@ -77,7 +79,7 @@ void ServiceBridge::installHandler(JNIEnv* env, jobject handler) {
     uint32_t accepted = record_.controlsAccepted;
     if (handler != nullptr) {
       canPause_ = canPause;
-      accepted = kAcceptStop | kAcceptShutdown | (canPause ? uint32_t{kAcceptPauseContinue} : 0u);
+      accepted = kAcceptStopControls | (canPause ? uint32_t{kAcceptPauseContinue} : 0u);
     } else {
       accepted &= ~static_cast<uint32_t>(kAcceptPauseContinue);
     }
@@ -130,82 +132,105 @@ bool ServiceBridge::callHandler(JNIEnv* env, jmethodID ServiceBridge::*method, b
   return result && !threw;
 }
 
-void ServiceBridge::control(uint32_t control, JavaVM* vm,
-                            const std::function<void()>& startStopThread) {
-  if (control == kControlStop || control == kControlShutdown) {
+void ServiceBridge::setStopTimeout(uint32_t seconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopTimeoutSeconds_ = seconds;
+}
+
+uint32_t ServiceBridge::stopTimeoutSeconds() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stopTimeoutSeconds_;
+}
+
+ServiceBridge::FollowUp ServiceBridge::control(uint32_t control) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (finished_) return FollowUp::None;
+  if (stopping_) {
+    reportLocked();  // a stop under way answers every control with its progress
+    return FollowUp::None;
+  }
+  if (control == kControlStop || control == kControlShutdown || control == kControlPreshutdown) {
+    // Stopped is reported when it is true: once the application's shutdown
+    // hooks have run and the process ends (processEnding), or at the bound,
+    // when the process is ended too.
+    stopping_ = true;
+    record_.state = kServiceStopPending;
+    record_.controlsAccepted = 0;
+    record_.checkPoint = 1;
+    record_.waitHint = stopTimeoutSeconds_ * 1000;
+    reportLocked();
+    return FollowUp::BeginStop;
+  }
+  if (control == kControlPause || control == kControlContinue) {
+    // The state is the manager's choice from now on: the fallback must not
+    // turn a pause (or a pending one) back into running.
+    reported_ = true;
+    const bool pause = control == kControlPause;
+    const jmethodID method = pause ? onPause_ : onContinue_;
+    if (handler_ == nullptr || method == nullptr) {
+      record_.state = pause ? kServicePaused : kServiceRunning;
+    } else if (!handlerBusy_) {
+      handlerBusy_ = true;
+      stateBeforeCall_ = record_.state;
+      return FollowUp::CallHandler;  // the call reports its outcome
+    }
+    // While a call is in Java, another control only learns the state.
+  }
+  reportLocked();
+  return FollowUp::None;
+}
+
+void ServiceBridge::runStop(const std::function<JavaVM*()>& currentVm, void (*end)(JNIEnv* env)) {
+  for (;;) {
+    {
+      VmThreadScope thread(currentVm());
+      if (thread.env() != nullptr) {
+        bool called;
+        callHandler(thread.env(), &ServiceBridge::onStop_, called);  // its answer cannot veto
+        end(thread.env());
+        return;
+      }
+      // The VM is being destroyed: the service main reports the end.
+      if (thread.refused()) return;
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (finished_) return;
-      if (stopping_) {
-        reportLocked();
-        return;
-      }
-      // Stopped is reported when it is true: once the application's
-      // shutdown hooks have run and the process ends (processEnding), or
-      // when the stop watch gives up.
-      stopping_ = true;
-      record_.state = kServiceStopPending;
-      record_.controlsAccepted = 0;
-      record_.checkPoint = 1;
-      record_.waitHint = kStopWaitHintMs;
-      reportLocked();
     }
-    VmThreadScope thread(vm);
-    if (!thread.attached()) {
-      // Nothing can tell the application; the manager is not kept waiting.
-      std::lock_guard<std::mutex> lock(mutex_);
-      finishLocked(0, 0);
-      return;
-    }
-    if (thread.env() != nullptr) {
-      bool called;
-      callHandler(thread.env(), &ServiceBridge::onStop_,
-                  called);  // its answer cannot veto
-      startStopThread();
-    }
-    return;
+    // No VM yet (still being created): the stop reaches it once it exists.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-
-  if (control == kControlPause || control == kControlContinue) {
-    const bool pause = control == kControlPause;
-    jmethodID ServiceBridge::*method =
-        pause ? &ServiceBridge::onPause_ : &ServiceBridge::onContinue_;
-    bool hasMethod;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_ || finished_) {
-        if (!finished_) reportLocked();
-        return;
-      }
-      hasMethod = handler_ != nullptr && this->*method != nullptr;
-    }
-    bool change = true;
-    if (hasMethod) {
-      VmThreadScope thread(vm);
-      if (thread.attached()) {
-        if (thread.env() == nullptr) {
-          change = false;
-        } else {
-          bool called;
-          const bool answer = callHandler(thread.env(), method, called);
-          change = !called || answer;
-        }
-      }
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (change && !stopping_ && !finished_)
-      record_.state = pause ? kServicePaused : kServiceRunning;
-    if (!finished_) reportLocked();
-    return;
-  }
-
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!finished_) reportLocked();
 }
 
-bool ServiceBridge::stopRequested() {
+void ServiceBridge::runHandlerCall(uint32_t control, JavaVM* vm) {
+  const bool pause = control == kControlPause;
+  bool change = true;  // without the VM the control is simply obeyed
+  {
+    VmThreadScope thread(vm);
+    if (thread.attached()) {
+      if (thread.env() == nullptr) {
+        change = false;
+      } else {
+        bool called;
+        const bool answer = callHandler(thread.env(), pause ? &ServiceBridge::onPause_
+                                                            : &ServiceBridge::onContinue_,
+                                        called);
+        change = !called || answer;
+      }
+    }
+  }
   std::lock_guard<std::mutex> lock(mutex_);
-  return stopping_;
+  handlerBusy_ = false;
+  if (stopping_ || finished_) return;
+  record_.state = change ? (pause ? kServicePaused : kServiceRunning) : stateBeforeCall_;
+  reportLocked();
+}
+
+void ServiceBridge::handlerCallSlow(uint32_t control) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!handlerBusy_ || stopping_ || finished_) return;
+  record_.state = control == kControlPause ? kServicePausePending : kServiceContinuePending;
+  reportLocked();
 }
 
 void ServiceBridge::reportRunningIfSilent() {
@@ -226,17 +251,19 @@ void ServiceBridge::reportFinished(int launchResult) {
   }
 }
 
-bool ServiceBridge::advanceStop(uint32_t elapsedMs) {
+ServiceBridge::StopProgress ServiceBridge::advanceStop(uint32_t elapsedMs) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (finished_) return false;
-  if (!stopping_) return true;  // the handler has not begun the stop yet
-  if (elapsedMs >= kStopBoundMs) {
-    finishLocked(0, 0);
-    return false;
-  }
+  if (finished_) return StopProgress::Over;
+  if (!stopping_) return StopProgress::Waiting;  // the handler has not begun the stop yet
+  if (elapsedMs >= stopTimeoutSeconds_ * 1000) return StopProgress::Expired;
   ++record_.checkPoint;
   reportLocked();
-  return true;
+  return StopProgress::Waiting;
+}
+
+void ServiceBridge::reportForcedStop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!finished_) finishLocked(0, 0);  // the stop was asked for: no failure
 }
 
 void ServiceBridge::processEnding(bool codeKnown, int code) {
@@ -291,11 +318,14 @@ void markRunAsService(JNIEnv* env) {
   checkException(env, false);
 }
 
-void endApplication(JavaVM* vm) {
-  VmThreadScope thread(vm);
-  if (thread.env() == nullptr) return;
-  callSystemExit(thread.env(), 0);
-  checkException(thread.env(), false);
+void endApplication(JNIEnv* env) {
+  callSystemExit(env, 0);
+  checkException(env, false);
+}
+
+std::string stopOverrunLine(uint32_t seconds) {
+  return "The service stop took longer than " + std::to_string(seconds) +
+         " s; the process is ended.\n";
 }
 
 void JNICALL serviceExitHook(jint code) {

@@ -5,9 +5,13 @@
 //
 // Every thread of a service touches this state (the dispatcher thread runs
 // the control handler, the service thread the application, plus the
-// fallback, stop and stop-watch threads and any Java thread), so one lock
-// guards it. Java code never runs under that lock: a handler may report a
-// status from inside onStop.
+// fallback, stop, stop-watch and handler-call threads and any Java thread),
+// so one lock guards it. Java code never runs under that lock: a handler
+// may report a status from inside onStop.
+//
+// The dispatcher thread never runs Java code: onStop runs on the stop
+// thread, followed by System.exit(0); onPause and onContinue run on a
+// thread of their own, which the dispatcher waits for only briefly.
 //
 // The platform sends each record through a StatusReporter
 // (service_runtime_win.cpp: SetServiceStatus); without one (console runs,
@@ -31,33 +35,36 @@ enum ServiceState : uint32_t {
   kServiceStartPending = 2,
   kServiceStopPending = 3,
   kServiceRunning = 4,
+  kServiceContinuePending = 5,
+  kServicePausePending = 6,
   kServicePaused = 7,
 };
 enum ServiceAccept : uint32_t {
   kAcceptStop = 1,
   kAcceptPauseContinue = 2,
   kAcceptShutdown = 4,
+  kAcceptPreshutdown = 0x100,
 };
+// What a running service always accepts: a system shutdown is a stop, and
+// preshutdown gives it the time a stop needs rather than a few seconds.
+constexpr uint32_t kAcceptStopControls = kAcceptStop | kAcceptShutdown | kAcceptPreshutdown;
 enum ServiceControl : uint32_t {
   kControlStop = 1,
   kControlPause = 2,
   kControlContinue = 3,
   kControlInterrogate = 4,
   kControlShutdown = 5,
+  kControlPreshutdown = 15,
 };
 constexpr uint32_t kErrorServiceSpecific = 1066;  // ERROR_SERVICE_SPECIFIC_ERROR
 
-// While a stop is under way the check point advances every second and the
-// manager is told to expect progress within this time.
-constexpr uint32_t kStopWaitHintMs = 5000;
-// A stop that has not ended the process after this long is reported as
-// finished anyway, so the manager is never left waiting on a hung
-// application.
-constexpr uint32_t kStopBoundMs = 20000;
+// How long the dispatcher thread waits for onPause or onContinue before it
+// reports the control as pending and returns to the manager.
+constexpr uint32_t kHandlerCallWaitMs = 1000;
 
 struct ServiceStatusRecord {
   uint32_t state = kServiceRunning;
-  uint32_t controlsAccepted = kAcceptStop | kAcceptShutdown;
+  uint32_t controlsAccepted = kAcceptStopControls;
   uint32_t win32ExitCode = 0;
   uint32_t serviceExitCode = 0;
   uint32_t checkPoint = 0;
@@ -88,11 +95,28 @@ class ServiceBridge {
   jobjectArray startupParameters(JNIEnv* env);
 
   // --- the manager's side ------------------------------------------------
-  // A control from the manager. `vm` is the running VM (null before it
-  // exists); `startStopThread` starts the thread that ends the application
-  // (called only after onStop, with the handler thread attached).
-  void control(uint32_t control, JavaVM* vm, const std::function<void()>& startStopThread);
-  bool stopRequested();
+  // The stop bound (`stoptimeout`); the wait hint of a stop is based on it.
+  void setStopTimeout(uint32_t seconds);
+  uint32_t stopTimeoutSeconds();
+
+  // What the platform starts after a control has been answered.
+  enum class FollowUp {
+    None,
+    BeginStop,    // the stop thread (runStop) and the stop watch
+    CallHandler,  // a thread for runHandlerCall; wait kHandlerCallWaitMs
+  };
+  // A control from the manager, on the dispatcher thread: decides and
+  // reports at once, without calling Java.
+  FollowUp control(uint32_t control);
+  // The stop thread: onStop, then `end` (System.exit(0)), with the thread
+  // attached. A VM still being created is waited for; nothing is done once
+  // the VM is ending or the service has finished.
+  void runStop(const std::function<JavaVM*()>& currentVm, void (*end)(JNIEnv* env));
+  // The handler-call thread of a pause or continue: asks the handler and
+  // reports the state it decides.
+  void runHandlerCall(uint32_t control, JavaVM* vm);
+  // The dispatcher stopped waiting for that call: reported as pending.
+  void handlerCallSlow(uint32_t control);
 
   // --- the service main and its helper threads ---------------------------
   // The fallback after three silent seconds, and the report after main has
@@ -102,8 +126,12 @@ class ServiceBridge {
   // or the message id of a failed launch, which reaches the manager as a
   // service-specific error.
   void reportFinished(int launchResult);
-  // One second of a stop has passed; false when the stop watch may end.
-  bool advanceStop(uint32_t elapsedMs);
+  // One second of a stop has passed. Expired: the bound is reached; the
+  // platform writes the log line, calls reportForcedStop and ends the
+  // process at once.
+  enum class StopProgress { Waiting, Over, Expired };
+  StopProgress advanceStop(uint32_t elapsedMs);
+  void reportForcedStop();
   // The process is ending inside the VM (System.exit). With a known exit
   // code (the VM's exit hook) any end is reported; without one only the end
   // of a requested stop is, since a silent end at least tells the manager
@@ -125,6 +153,9 @@ class ServiceBridge {
   bool reported_ = false;
   bool stopping_ = false;
   bool finished_ = false;
+  uint32_t stopTimeoutSeconds_ = 20;
+  bool handlerBusy_ = false;     // a pause or continue call is in Java
+  uint32_t stateBeforeCall_ = 0;  // restored when the handler refuses
 
   jobject handler_ = nullptr;  // global reference
   jmethodID onPause_ = nullptr;
@@ -146,8 +177,11 @@ ServiceBridge& serviceBridge();
 // runs as a service (ServiceStatusManager.isRunAsService).
 void markRunAsService(JNIEnv* env);
 
-// The stop thread's work: System.exit(0) on a thread of its own.
-void endApplication(JavaVM* vm);
+// The end of the stop thread's work: System.exit(0).
+void endApplication(JNIEnv* env);
+
+// The line written to the error log when a stop overran its bound.
+std::string stopOverrunLine(uint32_t seconds);
 
 // The VM's "exit" hook: the exit code, after the shutdown hooks.
 void JNICALL serviceExitHook(jint code);

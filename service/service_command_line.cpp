@@ -12,6 +12,7 @@
 #include "launcher/process_state.h"
 #include "service/install_settings.h"
 #include "service/service_commands.h"
+#include "service/stop_timeout.h"
 #include "service/switches.h"
 #include "vm/launch.h"
 
@@ -128,7 +129,7 @@ bool collectSettings(const SwitchParser& parser, const SwitchResult& install,
   }
   const ProcessState& state = processState();
   if (state.context != nullptr)
-    settings.preshutdownSeconds = stopBoundSeconds(stopTimeoutValue(*state.context));
+    settings.preshutdownSeconds = stopTimeoutSeconds(stopTimeoutValue(*state.context));
   return true;
 }
 
@@ -184,7 +185,7 @@ int serviceCommand(const std::string& name, const std::string& serviceName, int 
   setting.serviceName = serviceName;
   const ProcessState& state = processState();
   if (state.context != nullptr) {
-    setting.stopBoundSeconds = stopBoundSeconds(stopTimeoutValue(*state.context));
+    setting.stopBoundSeconds = stopTimeoutSeconds(stopTimeoutValue(*state.context));
     setting.errorLog = stderrValue(*state.context);
     if (setting.errorLog.empty()) setting.errorLog = state.context->applicationPath + ".stderr.log";
   }

@@ -1,7 +1,8 @@
 // The service runtime on Windows: the dispatcher, the service main that runs
 // the application on the service thread, the control handler, and the
-// helper threads (fallback, stop, stop watch). What they decide lives in the
-// service bridge; this file gives it the manager and the threads.
+// helper threads (fallback, stop, stop watch, handler call). What they
+// decide lives in the service bridge; this file gives it the manager, the
+// threads and the end of the process.
 #include <process.h>
 
 #include <atomic>
@@ -10,11 +11,14 @@
 #include "launcher/config.h"
 #include "launcher/launcher_context.h"
 #include "launcher/messages.h"
+#include "launcher/handle_win.h"
 #include "launcher/process_state.h"
 #include "launcher/win32.h"
 #include "service/service_bridge.h"
 #include "service/service_command_line.h"
+#include "service/stop_timeout.h"
 #include "vm/launch.h"
+#include "vm/vm_host.h"
 
 namespace qlx {
 
@@ -22,13 +26,23 @@ namespace {
 
 std::atomic<SERVICE_STATUS_HANDLE> gStatusHandle{nullptr};
 
+// Preshutdown exists from Windows Vista on; an older manager would refuse
+// the whole record for the unknown bit.
+bool preshutdownKnown() {
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  return GetVersionExA(&version) && version.dwMajorVersion >= 6;
+}
+
 class ManagerReporter : public StatusReporter {
  public:
   void report(const ServiceStatusRecord& record) override {
+    static const bool preshutdown = preshutdownKnown();
     SERVICE_STATUS status = {};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = record.state;
-    status.dwControlsAccepted = record.controlsAccepted;
+    const DWORD accepted = record.controlsAccepted;
+    status.dwControlsAccepted = preshutdown ? accepted : accepted & ~DWORD{kAcceptPreshutdown};
     status.dwWin32ExitCode = record.win32ExitCode;
     status.dwServiceSpecificExitCode = record.serviceExitCode;
     status.dwCheckPoint = record.checkPoint;
@@ -39,15 +53,32 @@ class ManagerReporter : public StatusReporter {
 
 ManagerReporter gReporter;
 
-void __cdecl stopThread(void*) {
-  Sleep(0);
-  endApplication(runningJavaVm());
+void __cdecl stopThread(void*) { serviceBridge().runStop(runningJavaVm, endApplication); }
+
+// The line goes straight to the error log's handle: no lock of the runtime
+// library, which a thread of the hung application might hold, is needed.
+[[noreturn]] void endOverrunningStop(uint32_t seconds) {
+  const std::string line = stopOverrunLine(seconds);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
+            nullptr);
+  serviceBridge().reportForcedStop();
+  TerminateProcess(GetCurrentProcess(), 1);
+  for (;;) Sleep(INFINITE);
 }
 
 void __cdecl stopWatchThread(void*) {
+  ServiceBridge& bridge = serviceBridge();
   for (uint32_t elapsed = 1000;; elapsed += 1000) {
     Sleep(1000);
-    if (!serviceBridge().advanceStop(elapsed)) return;
+    switch (bridge.advanceStop(elapsed)) {
+      case ServiceBridge::StopProgress::Waiting:
+        break;
+      case ServiceBridge::StopProgress::Over:
+        return;
+      case ServiceBridge::StopProgress::Expired:
+        endOverrunningStop(bridge.stopTimeoutSeconds());
+    }
   }
 }
 
@@ -56,19 +87,40 @@ void __cdecl fallbackThread(void*) {
   serviceBridge().reportRunningIfSilent();
 }
 
+unsigned __stdcall handlerCallThread(void* control) {
+  serviceBridge().runHandlerCall(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(control)),
+                                 runningJavaVm());
+  return 0;
+}
+
 // The process ends inside the VM's exit (System.exit) with a VM that does
 // not call the exit hook: the code is unknown here.
 void onProcessExit() { serviceBridge().processEnding(false, 0); }
 
-void WINAPI serviceControlHandler(DWORD control) {
+DWORD WINAPI serviceControlHandler(DWORD control, DWORD, void*, void*) {
   ServiceBridge& bridge = serviceBridge();
-  // The watch runs from the start of a stop, so the check point advances
-  // during a long onStop too.
-  if ((control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) &&
-      !bridge.stopRequested()) {
-    _beginthread(stopWatchThread, 0, nullptr);
+  switch (bridge.control(control)) {
+    case ServiceBridge::FollowUp::None:
+      break;
+    case ServiceBridge::FollowUp::BeginStop:
+      // The watch counts from the start of the stop, so the check point
+      // advances during a long onStop too, and the bound covers it.
+      _beginthread(stopWatchThread, 0, nullptr);
+      _beginthread(stopThread, 0, nullptr);
+      break;
+    case ServiceBridge::FollowUp::CallHandler: {
+      ScopedKernelHandle call(reinterpret_cast<HANDLE>(_beginthreadex(
+          nullptr, 0, handlerCallThread, reinterpret_cast<void*>(uintptr_t{control}), 0, nullptr)));
+      if (!call) {
+        bridge.runHandlerCall(control, nullptr);  // no thread: obeyed without Java
+      } else if (WaitForSingleObject(call.get(), kHandlerCallWaitMs) != WAIT_OBJECT_0) {
+        bridge.handlerCallSlow(control);
+      }
+      break;
+    }
   }
-  bridge.control(control, runningJavaVm(), [] { _beginthread(stopThread, 0, nullptr); });
+  // Every control is answered with the record, as the plain handler was.
+  return NO_ERROR;
 }
 
 StringList listOf(int count, char** vector) {
@@ -80,11 +132,14 @@ StringList listOf(int count, char** vector) {
 void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
   ServiceBridge& bridge = serviceBridge();
   const std::string name = messageText(kMsgServiceName);
-  gStatusHandle = RegisterServiceCtrlHandlerA(name.c_str(), serviceControlHandler);
+  gStatusHandle = RegisterServiceCtrlHandlerExA(name.c_str(), serviceControlHandler, nullptr);
+  ProcessState& state = processState();
+  if (state.context != nullptr) {
+    bridge.setStopTimeout(stopTimeoutSeconds(stopTimeoutValue(*state.context)));
+  }
   bridge.setReporter(&gReporter);
   _beginthread(fallbackThread, 0, nullptr);
 
-  ProcessState& state = processState();
   std::string mainargv = state.context != nullptr ? mainArgvValue(*state.context) : std::string();
   while (!mainargv.empty() && mainargv.back() == ' ') mainargv.pop_back();
   if (mainargv.empty()) mainargv = "cs";

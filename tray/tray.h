@@ -78,6 +78,8 @@ void notifyShell(ShellRequest request, const TrayIconRecord& record);
 intptr_t createPopupMenu();
 void appendMenuItem(intptr_t menu, const std::string& label, uint32_t commandId);
 void appendSubmenu(intptr_t menu, const std::string& label, intptr_t submenu);
+// Takes the item that shows `submenu` out of `menu`; the sub-menu stays.
+void detachSubmenu(intptr_t menu, intptr_t submenu);
 void appendMenuSeparator(intptr_t menu);
 // Opens the menu at the mouse position; returns when it closes.
 void popupMenu(intptr_t menu);

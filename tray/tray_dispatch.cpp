@@ -1,6 +1,8 @@
 // Shell notifications and menu commands into Java, on the window thread:
 // one call of the tray callback per notification, the thread attached to
-// the VM for just that call.
+// the VM for just that call. It is attached as a daemon: a callback may
+// hold a pop-up menu open for as long as the user likes, and the end of the
+// application must not wait for that.
 #include "launcher/process_state.h"
 #include "tray/tray_table.h"
 #include "vm/jni_glue.h"
@@ -36,7 +38,7 @@ void dispatchMouseNotification(uint32_t iconId, int32_t message) {
   TrayTable& table = trayTable();
   JavaVM* vm = runningVm(table);
   if (vm == nullptr) return;
-  VmThreadScope scope(vm);
+  VmThreadScope scope(vm, true);
   JNIEnv* env = scope.env();
   if (env == nullptr) return;
   jobject callback = table.callback(env);  // cleared meanwhile: nothing to call
@@ -57,7 +59,7 @@ void dispatchMenuCommand(uint32_t command) {
   TrayTable& table = trayTable();
   JavaVM* vm = runningVm(table);
   if (vm == nullptr) return;
-  VmThreadScope scope(vm);
+  VmThreadScope scope(vm, true);
   JNIEnv* env = scope.env();
   if (env == nullptr) return;
   jobject callback = table.callback(env);

@@ -42,6 +42,16 @@ void appendSubmenu(intptr_t menu, const std::string& label, intptr_t submenu) {
   appendItem(menu, item);
 }
 
+void detachSubmenu(intptr_t menu, intptr_t submenu) {
+  const int count = GetMenuItemCount(asMenu(menu));
+  for (int i = 0; i < count; ++i) {
+    if (GetSubMenu(asMenu(menu), i) == asMenu(submenu)) {
+      RemoveMenu(asMenu(menu), static_cast<UINT>(i), MF_BYPOSITION);
+      return;
+    }
+  }
+}
+
 void appendMenuSeparator(intptr_t menu) {
   MENUITEMINFOA item;
   std::memset(&item, 0, sizeof item);

@@ -1,7 +1,9 @@
 // The natives of com.tarnwick.qlx.SystemTray. Each object keeps its icon
-// record in the field `h`; none of them throws into Java, and an object
+// record's id in the field `h`; none of them throws into Java, and an object
 // without the field, or with a record that is gone, is left alone.
 #include <jni.h>
+
+#include <cstdint>
 
 #include "tray/tray_table.h"
 #include "vm/jni_glue.h"
@@ -17,8 +19,10 @@ struct OptionalText {
   std::string value;
 };
 
-qlx::TrayIconRecord* recordOf(JNIEnv* env, jobject self) {
-  return reinterpret_cast<qlx::TrayIconRecord*>(qlx::getHandleField(env, self, "h"));
+// The icon's id; ids fit the field whether it is a long or an int.
+uint32_t idOf(JNIEnv* env, jobject self) {
+  const intptr_t value = qlx::getHandleField(env, self, "h");
+  return value > 0 && value <= INT32_MAX ? static_cast<uint32_t>(value) : 0;
 }
 
 }  // namespace
@@ -38,30 +42,35 @@ JNIEXPORT void JNICALL Java_com_tarnwick_qlx_SystemTray_init(JNIEnv* env, jobjec
   const OptionalText tipText(env, tip), infoText(env, info), titleText(env, infoTitle);
   qlx::TrayIconRecord* record =
       table.add(iconId, {tipText.get(), infoText.get(), titleText.get()}, infoFlags);
-  qlx::setHandleField(env, self, "h", reinterpret_cast<intptr_t>(record));
+  qlx::setHandleField(env, self, "h", static_cast<intptr_t>(record->id));
 }
 
 JNIEXPORT void JNICALL Java_com_tarnwick_qlx_SystemTray_Show(JNIEnv* env, jobject self) {
-  qlx::trayTable().show(env, self, recordOf(env, self));
+  qlx::trayTable().show(env, self, idOf(env, self));
 }
 
 JNIEXPORT void JNICALL Java_com_tarnwick_qlx_SystemTray_Hide(JNIEnv* env, jobject self) {
-  qlx::trayTable().hide(env, recordOf(env, self));
+  qlx::trayTable().hide(env, idOf(env, self));
 }
 
 JNIEXPORT void JNICALL Java_com_tarnwick_qlx_SystemTray_Change(JNIEnv* env, jobject self,
                                                                jint iconId, jstring tip,
                                                                jstring info, jstring infoTitle,
                                                                jint infoFlags) {
-  qlx::TrayIconRecord* record = recordOf(env, self);
-  if (record == nullptr) return;
+  const uint32_t id = idOf(env, self);
+  if (id == 0) return;
   const OptionalText tipText(env, tip), infoText(env, info), titleText(env, infoTitle);
-  qlx::trayTable().change(record, iconId, {tipText.get(), infoText.get(), titleText.get()},
+  qlx::trayTable().change(id, iconId, {tipText.get(), infoText.get(), titleText.get()},
                           infoFlags);
 }
 
 JNIEXPORT void JNICALL Java_com_tarnwick_qlx_SystemTray_finalize(JNIEnv* env, jobject self) {
-  qlx::trayTable().finalize(env, recordOf(env, self));
+  // The field is cleared too: a later call (the collector's after an
+  // explicit one) then finds nothing to act on.
+  const uint32_t id = idOf(env, self);
+  if (id == 0) return;
+  qlx::trayTable().finalize(env, id);
+  qlx::setHandleField(env, self, "h", 0);
 }
 
 JNIEXPORT void JNICALL Java_com_tarnwick_qlx_SystemTray_setSystemTrayCallback(JNIEnv* env,

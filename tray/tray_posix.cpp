@@ -15,6 +15,7 @@ void notifyShell(ShellRequest, const TrayIconRecord&) {}
 intptr_t createPopupMenu() { return 0; }
 void appendMenuItem(intptr_t, const std::string&, uint32_t) {}
 void appendSubmenu(intptr_t, const std::string&, intptr_t) {}
+void detachSubmenu(intptr_t, intptr_t) {}
 void appendMenuSeparator(intptr_t) {}
 void popupMenu(intptr_t) {}
 void destroyMenu(intptr_t) {}

@@ -39,10 +39,10 @@ TrayTable& trayTable() {
   return *table;
 }
 
-TrayTable::Entry* TrayTable::entryOf(const TrayIconRecord* record) {
-  if (record == nullptr) return nullptr;
+TrayTable::Entry* TrayTable::entryOf(uint32_t id) {
+  if (id == 0) return nullptr;
   for (Entry& entry : entries_) {
-    if (entry.record.get() == record) return &entry;
+    if (entry.record->id == id) return &entry;
   }
   return nullptr;
 }
@@ -66,10 +66,11 @@ TrayIconRecord* TrayTable::add(int iconId, const TrayTexts& texts, int infoFlags
   return made;
 }
 
-void TrayTable::show(JNIEnv* env, jobject self, TrayIconRecord* record) {
+void TrayTable::show(JNIEnv* env, jobject self, uint32_t id) {
   std::lock_guard<std::mutex> change(changeMutex_);
-  Entry* entry = entryOf(record);
-  if (entry == nullptr || record->shown) return;
+  Entry* entry = entryOf(id);
+  if (entry == nullptr || entry->record->shown) return;
+  TrayIconRecord* record = entry->record.get();
   notifyShell(ShellRequest::Add, *record);  // a refusal still counts as shown
   record->shown = true;
   jobject object = env->NewGlobalRef(self);
@@ -77,10 +78,11 @@ void TrayTable::show(JNIEnv* env, jobject self, TrayIconRecord* record) {
   entry->object = object;
 }
 
-void TrayTable::hide(JNIEnv* env, TrayIconRecord* record) {
+void TrayTable::hide(JNIEnv* env, uint32_t id) {
   std::lock_guard<std::mutex> change(changeMutex_);
-  Entry* entry = entryOf(record);
-  if (entry == nullptr || !record->shown) return;
+  Entry* entry = entryOf(id);
+  if (entry == nullptr || !entry->record->shown) return;
+  TrayIconRecord* record = entry->record.get();
   notifyShell(ShellRequest::Delete, *record);
   record->shown = false;
   jobject object;
@@ -92,10 +94,11 @@ void TrayTable::hide(JNIEnv* env, TrayIconRecord* record) {
   if (object != nullptr) env->DeleteGlobalRef(object);
 }
 
-void TrayTable::change(TrayIconRecord* record, int iconId, const TrayTexts& texts,
-                       int infoFlags) {
+void TrayTable::change(uint32_t id, int iconId, const TrayTexts& texts, int infoFlags) {
   std::lock_guard<std::mutex> change(changeMutex_);
-  if (entryOf(record) == nullptr || !record->shown) return;
+  Entry* entry = entryOf(id);
+  if (entry == nullptr || !entry->record->shown) return;
+  TrayIconRecord* record = entry->record.get();
   if (iconId > 0) {
     destroyTrayIcon(record->icon);
     record->icon = loadTrayIcon(iconId);
@@ -109,10 +112,11 @@ void TrayTable::change(TrayIconRecord* record, int iconId, const TrayTexts& text
   notifyShell(ShellRequest::Modify, *record);
 }
 
-void TrayTable::finalize(JNIEnv* env, TrayIconRecord* record) {
+void TrayTable::finalize(JNIEnv* env, uint32_t id) {
   std::lock_guard<std::mutex> change(changeMutex_);
-  Entry* entry = entryOf(record);
+  Entry* entry = entryOf(id);
   if (entry == nullptr) return;
+  TrayIconRecord* record = entry->record.get();
   if (record->shown) {
     notifyShell(ShellRequest::Delete, *record);
     record->shown = false;

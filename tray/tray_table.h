@@ -34,14 +34,16 @@ struct TrayTexts {
 class TrayTable {
  public:
   // --- the natives ---------------------------------------------------------
-  // A new hidden record with the next icon id; the caller stores it in `h`.
+  // A new hidden record with the next icon id, which the caller stores in
+  // `h`. Ids are never reused, so an object whose record is gone can never
+  // reach a newer icon. The record stays valid until it is finalised.
   TrayIconRecord* add(int iconId, const TrayTexts& texts, int infoFlags);
-  // Each does nothing for a record that is not in the table (never made
-  // here, or freed already), so a stale or forged `h` touches no memory.
-  void show(JNIEnv* env, jobject self, TrayIconRecord* record);
-  void hide(JNIEnv* env, TrayIconRecord* record);
-  void change(TrayIconRecord* record, int iconId, const TrayTexts& texts, int infoFlags);
-  void finalize(JNIEnv* env, TrayIconRecord* record);
+  // Each does nothing for an id that is not in the table (never made here,
+  // or finalised already), so a stale or forged `h` touches nothing.
+  void show(JNIEnv* env, jobject self, uint32_t id);
+  void hide(JNIEnv* env, uint32_t id);
+  void change(uint32_t id, int iconId, const TrayTexts& texts, int infoFlags);
+  void finalize(JNIEnv* env, uint32_t id);
   void setCallback(JNIEnv* env, jobject callback);
   void removeAll();
 
@@ -60,7 +62,7 @@ class TrayTable {
     std::unique_ptr<TrayIconRecord> record;
     jobject object = nullptr;  // global reference while shown
   };
-  Entry* entryOf(const TrayIconRecord* record);  // change lock held
+  Entry* entryOf(uint32_t id);  // change lock held
 
   std::mutex changeMutex_;
   std::mutex lookupMutex_;

@@ -9,6 +9,7 @@
 #include "launcher/handle_win.h"
 #include "launcher/win32.h"
 #include "tray/tray.h"
+#include "vm/vm_gate.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -23,6 +24,9 @@ static_assert(offsetof(NOTIFYICONDATAA, guidItem) == kNotifyIconLongSize,
 static_assert(NOTIFYICONDATAA_V1_SIZE == kNotifyIconShortSize, "the first layout");
 
 const char kWindowName[] = "QLXMESSAGE";
+// Asks the window thread to close the pop-up menu it shows, if any: only
+// the thread that opened a menu can end it.
+constexpr UINT kEndMenuMessage = WM_APP + 1;
 
 struct TrayWindow {
   std::atomic<HWND> window{nullptr};
@@ -46,6 +50,9 @@ LRESULT CALLBACK trayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       if (current != nullptr && isMenuCommand(wParam)) {
         current->onCommand(static_cast<uint32_t>(wParam));
       }
+      return 0;
+    case kEndMenuMessage:
+      EndMenu();
       return 0;
     case kTrayCallbackMessage:
       if (current != nullptr) {
@@ -89,6 +96,14 @@ unsigned __stdcall trayWindowThread(void* parameter) {
   return 0;
 }
 
+// When the VM begins to end, a menu the window thread holds open inside a
+// callback is closed, so the thread leaves Java before the VM goes.
+void closeOpenMenu() {
+  TrayWindow* current = gCurrent.load();
+  HWND window = current != nullptr ? current->window.load() : nullptr;
+  if (window != nullptr) PostMessageA(window, kEndMenuMessage, 0, 0);
+}
+
 int probeShellVersion() {
   ScopedLibrary shell(LoadLibraryA("shell32.dll"));
   if (!shell) return 4;
@@ -117,6 +132,7 @@ void startTrayWindowThread() {
   tray.onMouse = dispatchMouseNotification;
   tray.onCommand = dispatchMenuCommand;
   gCurrent = &tray;
+  vmGate().addClosingListener(closeOpenMenu);
   ScopedKernelHandle thread(reinterpret_cast<HANDLE>(
       _beginthreadex(nullptr, 0, trayWindowThread, &tray, 0, nullptr)));
   if (thread && tray.ready) WaitForSingleObject(tray.ready.get(), 30000);

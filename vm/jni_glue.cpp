@@ -4,6 +4,7 @@
 #include "vm/jni_glue.h"
 
 #include "launcher/process_state.h"
+#include "vm/vm_gate.h"
 #include "vm/vm_host.h"
 
 namespace qlx {
@@ -144,8 +145,15 @@ jclass findClassDotted(JNIEnv* env, const std::string& name) {
   return cls;
 }
 
-VmThreadScope::VmThreadScope(JavaVM* vm, bool daemon) : vm_(vm) {
+VmThreadScope::VmThreadScope(JavaVM* vm, bool daemon) : vm_(vm), daemon_(daemon) {
   if (vm_ == nullptr) return;
+  const VmGate::Entry entry = vmGate().enter(vm_, daemon_);
+  if (entry == VmGate::Entry::Refused) {
+    refused_ = true;
+    vm_ = nullptr;
+    return;
+  }
+  entered_ = entry == VmGate::Entry::Entered;
   void* env = nullptr;
   if (vm_->GetEnv(&env, JNI_VERSION_1_2) == JNI_OK) {
     env_ = static_cast<JNIEnv*>(env);
@@ -158,7 +166,52 @@ VmThreadScope::VmThreadScope(JavaVM* vm, bool daemon) : vm_(vm) {
 }
 
 VmThreadScope::~VmThreadScope() {
-  if (attachedHere_) vm_->DetachCurrentThread();
+  if (entered_) {
+    vmGate().leave(daemon_, attachedHere_ ? vm_ : nullptr);
+  } else if (attachedHere_) {
+    vm_->DetachCurrentThread();
+  }
+}
+
+void awaitApplicationThreads(JNIEnv* env) {
+  jclass threadClass = env->FindClass("java/lang/Thread");
+  if (threadClass == nullptr) {
+    checkException(env, false);
+    return;
+  }
+  jmethodID current =
+      env->GetStaticMethodID(threadClass, "currentThread", "()Ljava/lang/Thread;");
+  jmethodID count = current ? env->GetStaticMethodID(threadClass, "activeCount", "()I") : nullptr;
+  jmethodID list =
+      count ? env->GetStaticMethodID(threadClass, "enumerate", "([Ljava/lang/Thread;)I") : nullptr;
+  jmethodID alive = list ? env->GetMethodID(threadClass, "isAlive", "()Z") : nullptr;
+  jmethodID daemon = alive ? env->GetMethodID(threadClass, "isDaemon", "()Z") : nullptr;
+  jmethodID join = daemon ? env->GetMethodID(threadClass, "join", "()V") : nullptr;
+  bool waited = join != nullptr;
+  while (waited && env->PushLocalFrame(16) == 0) {
+    waited = false;
+    jobject self = env->CallStaticObjectMethod(threadClass, current);
+    const jint room = env->ExceptionCheck() ? -1 : env->CallStaticIntMethod(threadClass, count);
+    jobjectArray threads = room < 0 || env->ExceptionCheck()
+                               ? nullptr
+                               : env->NewObjectArray(room + 8, threadClass, nullptr);
+    const jint found =
+        threads != nullptr ? env->CallStaticIntMethod(threadClass, list, threads) : 0;
+    for (jint i = 0; i < found && !env->ExceptionCheck(); ++i) {
+      jobject thread = env->GetObjectArrayElement(threads, i);
+      if (thread != nullptr && !env->IsSameObject(thread, self) &&
+          env->CallBooleanMethod(thread, alive) && !env->ExceptionCheck() &&
+          !env->CallBooleanMethod(thread, daemon) && !env->ExceptionCheck()) {
+        env->CallVoidMethod(thread, join);
+        waited = true;
+      }
+      if (thread != nullptr) env->DeleteLocalRef(thread);
+    }
+    if (checkException(env, false)) waited = false;
+    env->PopLocalFrame(nullptr);
+  }
+  checkException(env, false);
+  env->DeleteLocalRef(threadClass);
 }
 
 void callSystemExit(JNIEnv* env, int status) {

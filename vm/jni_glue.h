@@ -37,6 +37,9 @@ void callSystemExit(JNIEnv* env, int status);
 // A native thread that talks to Java for a while: attached for the scope,
 // unless it was attached already, in which case it stays so (a callback
 // handled inside another callback must not lose the outer call's VM).
+// It enters through the VM gate first, so it never touches a VM whose
+// destruction has begun. A daemon scope does not hold up the VM's end: use
+// it for threads that may wait in Java for long (a modal menu loop).
 class VmThreadScope {
  public:
   explicit VmThreadScope(JavaVM* vm, bool daemon = false);
@@ -46,14 +49,24 @@ class VmThreadScope {
 
   // Attached now (by this scope or before it).
   bool attached() const { return attachedHere_ || env_ != nullptr; }
+  // The gate turned the thread away: the VM is ending or gone.
+  bool refused() const { return refused_; }
   // Null when attaching failed or yielded no environment.
   JNIEnv* env() const { return env_; }
 
  private:
   JavaVM* vm_;
   JNIEnv* env_ = nullptr;
+  bool daemon_;
+  bool entered_ = false;
+  bool refused_ = false;
   bool attachedHere_ = false;
 };
+
+// Waits, on a thread attached to the VM, until no other live non-daemon
+// thread is left, as DestroyJavaVM would, but while native threads may
+// still reach the application. An exception ends the wait.
+void awaitApplicationThreads(JNIEnv* env);
 
 // env may be null: the creating thread's environment is used.
 void setContextClassLoader(JNIEnv* env, jobject loader);

@@ -8,6 +8,8 @@
 #include "launcher/process_state.h"
 #include "launcher/text.h"
 #include "launcher/trace.h"
+#include "vm/jni_glue.h"
+#include "vm/vm_gate.h"
 
 namespace qlx {
 
@@ -126,6 +128,7 @@ int VmHost::createVm(const std::string& path, Os& os) {
     env_ = nullptr;
     return 4;
   }
+  vmGate().open(vm);
   javaVm_ = vm;
   env_ = env;
   return 0;
@@ -133,17 +136,31 @@ int VmHost::createVm(const std::string& path, Os& os) {
 
 void VmHost::shutdownVm() {
   if (JavaVM* vm = javaVm_.load()) {
-    // Stays published while DestroyJavaVM waits for the application's
-    // threads: a stop control must still reach them.
+    // While the application's own threads run, native threads may still
+    // reach it (a stop control must); only then does the gate close, and
+    // no thread enters the VM once DestroyJavaVM may be tearing it down.
+    void* env = nullptr;
+    if (vm->GetEnv(&env, JNI_VERSION_1_2) == JNI_OK && env != nullptr) {
+      awaitApplicationThreads(static_cast<JNIEnv*>(env));
+    }
+    vmGate().close(vm, kDaemonLeaveMs);
+    vmGate().beginDestroy();
     vm->DetachCurrentThread();
     vm->DestroyJavaVM();
     javaVm_ = nullptr;
     env_ = nullptr;
     for (VmEndAction action : endActions_) action(false);
   }
-  if (library_ != nullptr) {
-    freeVmLibrary(library_);
-    library_ = nullptr;
+  if (library_ != nullptr && !libraryKept_) {
+    // A daemon thread still inside the VM would return into unloaded code,
+    // and stays attached to it: the library then stays for the rest of the
+    // process.
+    if (vmGate().occupied()) {
+      libraryKept_ = true;
+    } else {
+      freeVmLibrary(library_);
+      library_ = nullptr;
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 #include <jni.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -43,8 +44,12 @@ class VmHost {
   int loadVmLibrary(const std::string& path, Os& os);
   // 0 created, 2 no library or no creation entry, 4 creation failed.
   int createVm(const std::string& path, Os& os);
-  // Detach + DestroyJavaVM, then unload the library. Safe to repeat.
+  // Waits for the application's non-daemon threads, closes the VM gate,
+  // then detaches, destroys the VM and unloads the library unless a thread
+  // may still be inside. Safe to repeat.
   void shutdownVm();
+  // How long daemon threads inside the VM get to leave once the gate closes.
+  static constexpr uint32_t kDaemonLeaveMs = 2000;
 
   JavaVM* javaVm() const { return javaVm_.load(); }
   JNIEnv* env() const { return env_; }
@@ -56,6 +61,7 @@ class VmHost {
   std::vector<VmEndAction> endActions_;
   std::vector<ExitHook> exitHooks_;
   void* library_ = nullptr;
+  bool libraryKept_ = false;  // a thread may still run its code
   // Read by the service control handler on the dispatcher thread.
   std::atomic<JavaVM*> javaVm_{nullptr};
   JNIEnv* env_ = nullptr;

@@ -40,11 +40,26 @@ std::string takeCalls(JNIEnv* env) {
   return calls;
 }
 
-// A control as the manager sends it: on a thread that is not attached.
+JNIEnv* gEndedWith = nullptr;
+void recordEnd(JNIEnv* env) { gEndedWith = env; }
+
+// A control as the manager sends it, on a thread that is not attached, and
+// whatever it asks for on threads of their own, as the platform starts
+// them. The dispatcher's part must not call Java: no call is recorded
+// before the follow-up runs. The handler's calls so far stay recorded.
 void controlFromOtherThread(ServiceBridge& bridge, uint32_t control, bool* stopThreadStarted) {
-  std::thread([&] {
-    bridge.control(control, sharedVm().javaVm(), [&] { *stopThreadStarted = true; });
-  }).join();
+  JNIEnv* env = sharedEnv();
+  const std::string before = staticStringField(env, "qlxtest/RecordingHandler", "calls");
+  ServiceBridge::FollowUp followUp = ServiceBridge::FollowUp::None;
+  std::thread([&] { followUp = bridge.control(control); }).join();
+  EXPECT_EQ(staticStringField(env, "qlxtest/RecordingHandler", "calls"), before)
+      << "the dispatcher thread called Java";
+  if (followUp == ServiceBridge::FollowUp::CallHandler) {
+    std::thread([&] { bridge.runHandlerCall(control, sharedVm().javaVm()); }).join();
+  } else if (followUp == ServiceBridge::FollowUp::BeginStop) {
+    *stopThreadStarted = true;
+    std::thread([&] { bridge.runStop([] { return sharedVm().javaVm(); }, recordEnd); }).join();
+  }
 }
 
 TEST(ServiceBridgeJni, HandlerAnswersControls) {
@@ -57,8 +72,8 @@ TEST(ServiceBridgeJni, HandlerAnswersControls) {
 
   jobject pausing = newHandler(env, true, false);
   bridge.installHandler(env, pausing);
-  EXPECT_EQ(recorder.sent.back().controlsAccepted,
-            kAcceptStop | kAcceptShutdown | kAcceptPauseContinue);
+  EXPECT_EQ(takeCalls(env), "canPause;");
+  EXPECT_EQ(recorder.sent.back().controlsAccepted, kAcceptStopControls | kAcceptPauseContinue);
   bridge.statusFromJava(kServicePaused);
   EXPECT_EQ(recorder.sent.back().state, kServicePaused);
   controlFromOtherThread(bridge, kControlContinue, &stopThread);
@@ -66,32 +81,42 @@ TEST(ServiceBridgeJni, HandlerAnswersControls) {
   controlFromOtherThread(bridge, kControlPause,
                          &stopThread);  // onPause answers false
   EXPECT_EQ(recorder.sent.back().state, kServiceRunning);
-  EXPECT_EQ(takeCalls(env), "canPause;onContinue;onPause;");
+  EXPECT_EQ(takeCalls(env), "onContinue;onPause;");
 
   // A second handler replaces the first; one that cannot pause takes the
   // pause controls away, and so does clearing the handler.
   jobject steady = newHandler(env, false, true);
   bridge.installHandler(env, steady);
-  EXPECT_EQ(recorder.sent.back().controlsAccepted, kAcceptStop | kAcceptShutdown);
+  EXPECT_EQ(takeCalls(env), "canPause;");
+  EXPECT_EQ(recorder.sent.back().controlsAccepted, kAcceptStopControls);
   const size_t reports = recorder.sent.size();
   bridge.statusFromJava(kServicePaused);
   EXPECT_EQ(recorder.sent.size(), reports);
   controlFromOtherThread(bridge, kControlPause,
                          &stopThread);  // arrives anyway: onPause is asked
   EXPECT_EQ(recorder.sent.back().state, kServicePaused);
-  EXPECT_EQ(takeCalls(env), "canPause;onPause;");
+  EXPECT_EQ(takeCalls(env), "onPause;");
 
-  // The stop: onStop's exception is cleared, its answer cannot veto, and
-  // the stop thread is started; the watch gives up at the bound.
+  // A call that is slow is reported as pending, and its answer decides.
+  bridge.installHandler(env, pausing);
+  takeCalls(env);
+  ASSERT_EQ(bridge.control(kControlPause), ServiceBridge::FollowUp::CallHandler);
+  EXPECT_EQ(bridge.control(kControlContinue), ServiceBridge::FollowUp::None);  // one at a time
+  bridge.handlerCallSlow(kControlPause);
+  EXPECT_EQ(recorder.sent.back().state, kServicePausePending);
+  std::thread([&] { bridge.runHandlerCall(kControlPause, sharedVm().javaVm()); }).join();
+  EXPECT_EQ(recorder.sent.back().state, kServicePaused);  // where it was before the call
+  EXPECT_EQ(takeCalls(env), "onPause;");
+
+  // The stop: onStop runs on the stop thread, its exception is cleared,
+  // its answer cannot veto, and the application is ended after it.
   controlFromOtherThread(bridge, kControlStop, &stopThread);
   EXPECT_TRUE(stopThread);
+  EXPECT_NE(gEndedWith, nullptr);
   EXPECT_EQ(takeCalls(env), "onStop;");
   EXPECT_EQ(recorder.sent.back().state, kServiceStopPending);
-  EXPECT_TRUE(bridge.advanceStop(1000));
+  EXPECT_EQ(bridge.advanceStop(1000), ServiceBridge::StopProgress::Waiting);
   EXPECT_EQ(recorder.sent.back().checkPoint, 2u);
-  EXPECT_FALSE(bridge.advanceStop(kStopBoundMs));
-  EXPECT_EQ(recorder.sent.back().state, kServiceStopped);
-  EXPECT_EQ(recorder.sent.back().win32ExitCode, 0u);
 
   bridge.installHandler(env, nullptr);  // releases the last global reference
   env->DeleteLocalRef(pausing);

@@ -1,13 +1,16 @@
 // The tray natives and the window thread's calls into Java on the real JVM
 // with -Xcheck:jni: icons shown, hidden and finalised while notifications
 // and menu commands arrive on a thread that is not attached, as the
-// window's. Linux has no shell, so only the Java side is seen here.
+// window's, as a daemon: a callback may keep a menu open for long, and the
+// end of the application must not wait for it. Linux has no shell, so only
+// the Java side is seen here.
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "jvm_fixture.h"
 #include "tray/tray.h"
+#include "vm/jni_glue.h"
 
 extern "C" {
 JNIEXPORT void JNICALL Java_com_tarnwick_qlx_SystemTray_init(JNIEnv*, jobject, jint, jstring,
@@ -56,18 +59,24 @@ TEST(TrayJni, NotificationsReachTheCallbackOnlyForLiveRecords) {
   Java_com_tarnwick_qlx_SystemTray_Show(env, first);
   deliver();
   EXPECT_EQ(staticStringField(env, "qlxtest/TrayCallback", "calls"),
-            "click first 513 attached;click null 514 attached;command 0 attached;"
-            "command 1000 attached;");
+            "click first 513 daemon;click null 514 daemon;command 0 daemon;"
+            "command 1000 daemon;");
 
   Java_com_tarnwick_qlx_SystemTray_Hide(env, first);
   Java_com_tarnwick_qlx_SystemTray_Hide(env, first);
+  // `h` holds the icon's id, never an address, and finalize clears it.
+  const intptr_t secondId = getHandleField(env, second, "h");
+  EXPECT_EQ(secondId, getHandleField(env, first, "h") + 1);
   Java_com_tarnwick_qlx_SystemTray_finalize(env, second);
+  EXPECT_EQ(getHandleField(env, second, "h"), 0);
   Java_com_tarnwick_qlx_SystemTray_finalize(env, second);  // the record is gone already
+  setHandleField(env, second, "h", secondId);  // a stale copy reaches nothing either
+  Java_com_tarnwick_qlx_SystemTray_Show(env, second);
   Java_com_tarnwick_qlx_SystemTray_setSystemTrayCallback(env, first, nullptr);
   deliver();  // no callback: all dropped
   EXPECT_EQ(staticStringField(env, "qlxtest/TrayCallback", "calls"),
-            "click first 513 attached;click null 514 attached;command 0 attached;"
-            "command 1000 attached;");
+            "click first 513 daemon;click null 514 daemon;command 0 daemon;"
+            "command 1000 daemon;");
   Java_com_tarnwick_qlx_SystemTray_Show(env, first);
   Java_com_tarnwick_qlx_SystemTray_finalize(env, first);  // shown: its reference goes too
   EXPECT_TRUE(noPendingException(env));

@@ -48,6 +48,7 @@ TEST(ConfigCheckTest, FindingsNameTheLineAndWhatIsWrong) {
       {"mainclass a.B\nstoptimeout 0\nstoptimeout 5\n", E,
        {"E2 stoptimeout '0'", "W3 stoptimeout is set again: only line 2 counts"}},
       {"mainclass a.B\nstoptimeout 20s\n", E, {"E2 stoptimeout '20s'"}},
+      {"mainclass a.B\nstoptimeout 3601\n", E, {"E2 stoptimeout '3601'"}},
       {"mainclass a.B\ninstancefilter com.*.x\n", E, {"E2 instancefilter 'com.*.x'"}},
       {"mainclass a.B\nlogrotate 10M,daily\nlogkeep 3\nlogmaxage 2w\n", E, {}},
       {"mainclass a.B\nlogrotate weekly\nlogkeep -1\nlogmaxage soon\n", E,

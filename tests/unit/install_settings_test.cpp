@@ -74,14 +74,5 @@ TEST(InstallSettings, AccountsAsTheManagerTakesThem) {
   }
 }
 
-TEST(InstallSettings, StopBoundInWholeSeconds) {
-  struct Case {
-    const char* text;
-    uint32_t seconds;
-  } cases[] = {{"", 20}, {"45", 45}, {" 7 ", 7}, {"0", 0}, {"1.5", 20}, {"-3", 20},
-               {"abc", 20}, {"999999", 86400}};
-  for (const Case& c : cases) EXPECT_EQ(stopBoundSeconds(c.text), c.seconds) << c.text;
-}
-
 }  // namespace
 }  // namespace qlx

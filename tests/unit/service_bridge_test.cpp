@@ -2,6 +2,7 @@
 // argument lists of main (no VM: the paths that call Java are proven on the
 // real JVM in tests/jni, the rest under Wine's manager).
 #include "service/service_bridge.h"
+#include "service/stop_timeout.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +16,6 @@ struct Recorder : StatusReporter {
   std::vector<ServiceStatusRecord> sent;
   void report(const ServiceStatusRecord& record) override { sent.push_back(record); }
 };
-
-void noThread() { FAIL() << "no VM: no stop thread may start"; }
 
 TEST(ServiceBridge, HowTheServiceEnds) {
   struct Row {
@@ -53,23 +52,96 @@ TEST(ServiceBridge, HowTheServiceEnds) {
   }
 }
 
-TEST(ServiceBridge, StopWithoutVm) {
+// Every way the manager can stop the service begins the same stop at once,
+// without Java on the dispatcher thread; the bound ends it.
+TEST(ServiceBridge, StopControlsBeginOneBoundedStop) {
+  struct Row {
+    const char* what;
+    uint32_t control;
+    uint32_t timeoutSeconds;
+  } rows[] = {{"stop", kControlStop, 20},
+              {"shutdown", kControlShutdown, 3},
+              {"preshutdown", kControlPreshutdown, 90}};
+  for (const Row& row : rows) {
+    ServiceBridge bridge;
+    Recorder recorder;
+    bridge.setReporter(&recorder);
+    bridge.setStopTimeout(row.timeoutSeconds);
+    EXPECT_EQ(bridge.advanceStop(1000), ServiceBridge::StopProgress::Waiting) << row.what;
+    EXPECT_TRUE(recorder.sent.empty()) << row.what;  // no stop yet: nothing to tell
+
+    EXPECT_EQ(bridge.control(row.control), ServiceBridge::FollowUp::BeginStop) << row.what;
+    ASSERT_EQ(recorder.sent.size(), 1u) << row.what;
+    const ServiceStatusRecord pending = recorder.sent[0];
+    EXPECT_EQ(pending.state, kServiceStopPending) << row.what;
+    EXPECT_EQ(pending.controlsAccepted, 0u) << row.what;
+    EXPECT_EQ(pending.checkPoint, 1u) << row.what;
+    EXPECT_EQ(pending.waitHint, row.timeoutSeconds * 1000) << row.what;
+
+    // Later controls, a second stop included, only learn the progress.
+    for (uint32_t control : {kControlStop, kControlPause, kControlInterrogate, kControlShutdown}) {
+      EXPECT_EQ(bridge.control(control), ServiceBridge::FollowUp::None) << row.what;
+      EXPECT_EQ(recorder.sent.back().state, kServiceStopPending) << row.what;
+    }
+    bridge.statusFromJava(kServiceRunning);  // a late report does not undo the stop
+    EXPECT_EQ(recorder.sent.back().state, kServiceStopPending) << row.what;
+
+    const uint32_t boundMs = row.timeoutSeconds * 1000;
+    EXPECT_EQ(bridge.advanceStop(boundMs - 1000), ServiceBridge::StopProgress::Waiting);
+    EXPECT_EQ(recorder.sent.back().checkPoint, 2u) << row.what;
+    EXPECT_EQ(bridge.advanceStop(boundMs), ServiceBridge::StopProgress::Expired) << row.what;
+    EXPECT_EQ(recorder.sent.back().state, kServiceStopPending) << row.what;  // not before the end
+    bridge.reportForcedStop();
+    EXPECT_EQ(recorder.sent.back().state, kServiceStopped) << row.what;
+    EXPECT_EQ(recorder.sent.back().win32ExitCode, 0u) << row.what;
+    EXPECT_EQ(bridge.advanceStop(boundMs + 1000), ServiceBridge::StopProgress::Over);
+    const size_t sent = recorder.sent.size();
+    bridge.reportForcedStop();
+    bridge.processEnding(true, 0);
+    EXPECT_EQ(recorder.sent.size(), sent) << row.what;
+  }
+  EXPECT_EQ(stopOverrunLine(3), "The service stop took longer than 3 s; the process is ended.\n");
+}
+
+// Without a handler pause and continue are obeyed at once; the accepted
+// controls always include shutdown and preshutdown.
+TEST(ServiceBridge, PauseAndContinueWithoutHandler) {
   ServiceBridge bridge;
   Recorder recorder;
   bridge.setReporter(&recorder);
-  EXPECT_TRUE(bridge.advanceStop(1000));  // no stop yet: the watch waits and sends nothing
-  EXPECT_TRUE(recorder.sent.empty());
-  bridge.control(kControlStop, nullptr, noThread);
-  // Pending, then stopped: there is no application to tell.
-  ASSERT_EQ(recorder.sent.size(), 2u);
-  EXPECT_EQ(recorder.sent[1].state, kServiceStopped);
-  EXPECT_EQ(recorder.sent[0].checkPoint, 1u);
-  EXPECT_EQ(recorder.sent[0].waitHint, kStopWaitHintMs);
-  EXPECT_EQ(recorder.sent[0].controlsAccepted, 0u);
-  EXPECT_FALSE(bridge.advanceStop(2000));
-  bridge.statusFromJava(4);
-  bridge.reportRunningIfSilent();
-  EXPECT_EQ(recorder.sent.size(), 2u);
+  struct Row {
+    uint32_t control;
+    uint32_t state;
+  } rows[] = {{kControlPause, kServicePaused},
+              {kControlInterrogate, kServicePaused},
+              {kControlContinue, kServiceRunning},
+              {kControlContinue, kServiceRunning}};
+  for (const Row& row : rows) {
+    EXPECT_EQ(bridge.control(row.control), ServiceBridge::FollowUp::None) << row.control;
+    EXPECT_EQ(recorder.sent.back().state, row.state) << row.control;
+    EXPECT_EQ(recorder.sent.back().controlsAccepted,
+              kAcceptStop | kAcceptShutdown | kAcceptPreshutdown)
+        << row.control;
+  }
+  bridge.handlerCallSlow(kControlPause);  // no call under way: nothing is pending
+  EXPECT_EQ(recorder.sent.back().state, kServiceRunning);
+
+  // After a pause the fallback's three seconds no longer report running.
+  ServiceBridge early;
+  early.setReporter(&recorder);
+  early.control(kControlPause);
+  early.reportRunningIfSilent();
+  EXPECT_EQ(recorder.sent.back().state, kServicePaused);
+}
+
+TEST(ServiceBridge, StopTimeoutIsWholeSecondsWithDefault20) {
+  struct Row {
+    const char* text;
+    uint32_t seconds;
+  } rows[] = {{"", 20},     {"3", 3},      {" 45 ", 45},   {"3600", 3600}, {"3601", 20},
+              {"0", 20},    {"-5", 20},    {"2.5", 20},    {"10s", 20},    {"0x10", 20},
+              {"007", 7},   {"99999999999999999999", 20},  {"\t60", 60}};
+  for (const Row& row : rows) EXPECT_EQ(stopTimeoutSeconds(row.text), row.seconds) << row.text;
 }
 
 TEST(ServiceBridge, MainArgumentLists) {

@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstring>
 
+#include "tray/menu_table.h"
 #include "tray/tray_table.h"
 
 namespace qlx {
@@ -74,12 +75,62 @@ TEST(TrayTest, RecordsCountFromOneAndHiddenOnesIgnoreChange) {
   EXPECT_STREQ(second->info, "info");
   EXPECT_EQ(second->infoFlags, 2u);
   EXPECT_FALSE(second->shown);
-  table.change(second, 0, {&other, &other, &other}, 3);
+  table.change(second->id, 0, {&other, &other, &other}, 3);
   EXPECT_STREQ(second->tip, "tip");
   EXPECT_STREQ(second->infoTitle, "title");
   EXPECT_EQ(second->infoFlags, 2u);
-  table.finalize(nullptr, first);  // hidden: no reference to release
+  table.finalize(nullptr, first->id);  // hidden: no reference to release
+  table.finalize(nullptr, first->id);  // gone: nothing happens
   EXPECT_EQ(table.add(1, {}, 0)->id, 3u);
+  table.finalize(nullptr, second->id);
+  EXPECT_EQ(table.add(1, {}, 0)->id, 4u);  // ids of finalised icons never come back
+}
+
+// A fake platform that hands out menu numbers and logs what is done to them.
+std::string gMenuLog;
+intptr_t gNextMenu = 100;
+intptr_t fakeCreate() { return gNextMenu++; }
+void fakeDestroy(intptr_t menu) { gMenuLog += "destroy " + std::to_string(menu) + ";"; }
+void fakeAppend(intptr_t menu, const std::string& label, intptr_t submenu) {
+  gMenuLog += "append " + std::to_string(menu) + " " + label + " " + std::to_string(submenu) + ";";
+}
+void fakeDetach(intptr_t menu, intptr_t submenu) {
+  gMenuLog += "detach " + std::to_string(menu) + " " + std::to_string(submenu) + ";";
+}
+
+TEST(TrayTest, MenusAreDestroyedOnlyWhenNoLiveObjectHoldsThem) {
+  struct Case {
+    const char* name;
+    // Steps: 'P' parent finalised, 'C' child finalised (each may repeat).
+    const char* steps;
+    const char* log;  // after the child was appended (menus 100 parent, 101 child)
+  } cases[] = {
+      {"parent first keeps the child's menu", "PC",
+       "detach 100 101;destroy 100;destroy 101;"},
+      {"child first waits for its parent", "CP", "detach 100 101;destroy 101;destroy 100;"},
+      {"repeated finalisation does nothing more", "PPCC",
+       "detach 100 101;destroy 100;destroy 101;"},
+      {"a child alone is kept", "C", ""},
+  };
+  for (const Case& c : cases) {
+    gNextMenu = 100;
+    gMenuLog.clear();
+    MenuTable table({fakeCreate, fakeDestroy, fakeAppend, fakeDetach});
+    const uint32_t parent = table.create(), child = table.create();
+    table.appendSubmenu(parent, "sub", child);
+    table.appendSubmenu(parent, "self", parent);  // never a menu inside itself
+    table.appendSubmenu(parent, "gone", 77);
+    EXPECT_EQ(gMenuLog, "append 100 sub 101;append 100 self 0;append 100 gone 0;") << c.name;
+    gMenuLog.clear();
+    for (const char* step = c.steps; *step; ++step) table.release(*step == 'P' ? parent : child);
+    EXPECT_EQ(gMenuLog, c.log) << c.name;
+    EXPECT_EQ(table.handleOf(*c.steps == 'P' ? parent : child), 0) << c.name;
+  }
+  gNextMenu = 100;
+  MenuTable table({fakeCreate, fakeDestroy, fakeAppend, fakeDetach});
+  const uint32_t first = table.create();
+  table.release(first);
+  EXPECT_GT(table.create(), first);  // ids are never reused
 }
 
 }  // namespace

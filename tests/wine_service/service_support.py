@@ -8,6 +8,7 @@ import uuid
 import qlxtest
 
 DOUBLES = qlxtest.BUILD_WIN / "tests" / "jvmdouble"
+ENDED = re.compile(r"t=(\d+) ended")
 STATUS = re.compile(r"(?:t=(\d+) )?state=(\d+) accepted=0x([0-9a-f]+) win32=(\d+) specific=(\d+) "
                     r"checkpoint=(\d+) wait=(\d+)")
 
@@ -40,6 +41,7 @@ class Service:
                                 "--service-name", self.name, "--support", *wrap_options)
         self.stderr_log = self.dir / "svc.exe.stderr.log"
         self.watcher = None
+        self.process_ended = None  # when the watcher saw the service's process end (ms)
 
     def ctl(self, *args, timeout=60):
         result = qlxtest.run_wine(self.svcctl, *args, timeout=timeout)
@@ -62,7 +64,10 @@ class Service:
     def watched(self, timeout=90):
         """The statuses the watcher saw, in order (waits for it to end)."""
         out, _ = self.watcher.communicate(timeout=timeout)
-        return [s for s in map(parse_status, out.decode(errors="replace").splitlines()) if s]
+        lines = out.decode(errors="replace").splitlines()
+        ended = [int(m.group(1)) for m in map(ENDED.search, lines) if m]
+        self.process_ended = ended[0] if ended else None
+        return [s for s in map(parse_status, lines) if s]
 
     def control(self, word):
         out = self.ctl("control", self.name, word)

@@ -9,8 +9,10 @@
  *     start=N account=TEXT path=TEXT delayed=N flag=N preshutdown=MS
  *     reset=N actions=TYPE/MS,...        (what the manager cannot give is "?")
  *   svcctl watch NAME MS [STATE]        every new status for MS ms, or until
- *                                       STATE follows another one; each line
- *                                       starts with "t=MS " (time since start)
+ *                                       STATE follows another one and the
+ *                                       service's process has ended; each line
+ *                                       starts with "t=MS " (time since start);
+ *                                       "t=MS ended" when the process ends
  * Exit code 0, or 1 with "error N" (GetLastError) on standard output. */
 #include <windows.h>
 #include <stdio.h>
@@ -95,18 +97,32 @@ int main(int argc, char** argv) {
     DWORD end = GetTickCount() + (DWORD)strtoul(argv[3], NULL, 10);
     DWORD until = argc > 4 ? (DWORD)strtoul(argv[4], NULL, 10) : 0;
     DWORD begin = GetTickCount();
-    int moved = 0;
+    int moved = 0, ended = 0;
+    HANDLE process = NULL;
     SERVICE_STATUS last;
+    SERVICE_STATUS_PROCESS full;
+    DWORD needed;
     memset(&last, 0xff, sizeof(last));
     while ((LONG)(end - GetTickCount()) > 0) {
-      if (!QueryServiceStatus(service, &status)) return fail();
+      if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (BYTE*)&full, sizeof(full),
+                                &needed))
+        return fail();
+      memcpy(&status, &full, sizeof(status));
+      if (process == NULL && full.dwProcessId != 0)
+        process = OpenProcess(SYNCHRONIZE, FALSE, full.dwProcessId);
       if (memcmp(&status, &last, sizeof(status)) != 0) {
         printf("t=%lu ", GetTickCount() - begin);
         print_status(&status);
       }
+      if (process != NULL && !ended && WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
+        ended = 1;
+        printf("t=%lu ended\n", GetTickCount() - begin);
+        fflush(stdout);
+      }
       last = status;
       if (status.dwCurrentState != until) moved = 1;
-      if (until != 0 && moved && status.dwCurrentState == until) break;
+      if (until != 0 && moved && status.dwCurrentState == until && (process == NULL || ended))
+        break;
       Sleep(20);
     }
   } else {

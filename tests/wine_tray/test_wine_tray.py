@@ -32,10 +32,10 @@ def pixels(png, box):
 
 
 class TrayRun:
-    def __init__(self, tmp_path, jar, *launch):
+    def __init__(self, tmp_path, jar, *launch, config=""):
         self.path = tmp_path / "record.txt"
-        config = ("mainclass tr.TrayApp\n" + qlxtest.avian_config() +
-                  f"property tray.record={qlxtest.wine_path(self.path)}\n")
+        config += ("mainclass tr.TrayApp\n" + qlxtest.avian_config() +
+                   f"property tray.record={qlxtest.wine_path(self.path)}\n")
         exe = qlxtest.wrap(qlxtest.STUB_WIN, jar, config, tmp_path / "tray.exe", "--support")
         self.process = subprocess.Popen(["wine", *launch, str(exe), "/test"],
                                         env=qlxtest.wine_env(), cwd=tmp_path,
@@ -68,7 +68,7 @@ def test_notifications_and_menu_commands_reach_java_on_the_window_thread(tmp_pat
         # Items 0 and 1000 reach Java, 1001 (51001) and -1 (49999) do not.
         post(T, 1, 0x201, T, 2, 0x202, T, 3, 0x200, T, 4, 0x201, T, 99, 0x201,
              C, 50000, C, 51000, C, 51001, C, 49999, C, 50003)
-        run.wait_line("command 3 attached")
+        run.wait_line("command 3 daemon")
         # A right click opens the menu at the pointer; while it is open the
         # window thread still forwards notifications (nested in OnMouseClick).
         xdotool("mousemove", 300, 300)
@@ -76,10 +76,10 @@ def test_notifications_and_menu_commands_reach_java_on_the_window_thread(tmp_pat
         run.wait_line("popup")
         time.sleep(0.5)
         post(T, 2, 0x200)
-        run.wait_line("click second 0x200 attached")
+        run.wait_line("click second 0x200 daemon")
         xdotool("mousemove", 320, 327, "sleep", 0.6, "mousemove", 380, 327, "sleep", 0.6,
                 "click", 1)  # More > Three
-        run.wait_line("command 3 attached")
+        run.wait_line("command 3 daemon")
         # Item 8 clears the callback: later commands and clicks are dropped.
         post(C, 50008, C, 50000, T, 1, 0x201)
         assert run.end() == 0
@@ -87,11 +87,27 @@ def test_notifications_and_menu_commands_reach_java_on_the_window_thread(tmp_pat
         run.end()
     assert run.record() == [
         "ready",
-        "click first 0x201 attached", "click second 0x202 attached", "click null 0x201 attached",
-        "command 0 attached", "command 1000 attached", "command 3 attached",
-        "click first 0x204 attached", "click first 0x205 attached", "popup",
-        "click second 0x200 attached", "popup closed", "command 3 attached",
-        "command 8 attached", "end"]
+        "click first 0x201 daemon", "click second 0x202 daemon", "click null 0x201 daemon",
+        "command 0 daemon", "command 1000 daemon", "command 3 daemon",
+        "click first 0x204 daemon", "click first 0x205 daemon", "popup",
+        "click second 0x200 daemon", "popup closed", "command 3 daemon",
+        "command 8 daemon", "end"]
+
+
+def test_main_returning_while_a_menu_is_open_ends_the_run(tmp_path, tray_jar, trayctl):
+    # The window thread waits in the menu inside OnMouseClick; the end of the
+    # run closes the menu instead of waiting for the user.
+    run = TrayRun(tmp_path, tray_jar, config="property tray.endWithMenu=true\n")
+    try:
+        xdotool("mousemove", 300, 300)
+        assert qlxtest.run_wine(trayctl, "w", 20000, T, 1, 0x205, "s", 300).returncode == 0
+        run.wait_line("end")
+        began = time.monotonic()
+        assert run.end() == 0
+        assert time.monotonic() - began < 10
+    finally:
+        run.end()
+    assert run.record()[-4:] == ["click first 0x205 daemon", "popup", "end", "popup closed"]
 
 
 def test_wine_shell_shows_icons_balloon_tool_tip_and_menu(tmp_path, tray_jar):
@@ -113,9 +129,9 @@ def test_wine_shell_shows_icons_balloon_tool_tip_and_menu(tmp_path, tray_jar):
     finally:
         run.end()
     clicks = [line for line in run.record() if "0x200" not in line]  # moves come any time
-    assert clicks[-6:] == ["click first 0x204 attached", "click first 0x205 attached", "popup",
-                           "popup closed", "command 7 attached", "end"]
-    assert {"click second 0x200 attached", "click first 0x200 attached"} <= set(run.record())
+    assert clicks[-6:] == ["click first 0x204 daemon", "click first 0x205 daemon", "popup",
+                           "popup closed", "command 7 daemon", "end"]
+    assert {"click second 0x200 daemon", "click first 0x200 daemon"} <= set(run.record())
 
     def blue(r, g, b):
         return b > 150 and r < 90  # the ring of the application icon

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "redirect/log_rotation.h"
+#include "service/stop_timeout.h"
 
 namespace qlx::wrap {
 namespace {
@@ -64,7 +65,7 @@ bool isArgumentSources(const std::string& v) {
 
 bool isSeconds(const std::string& v) {
   return !v.empty() && v.size() <= 9 && std::all_of(v.begin(), v.end(), isDigit) &&
-         std::stol(v) > 0;
+         std::stol(v) > 0 && std::stol(v) <= static_cast<long>(kMaxStopTimeoutSeconds);
 }
 
 // The JDK's serial filter syntax: patterns separated by ';', each a limit
@@ -130,7 +131,7 @@ const std::vector<ConfigKey> kKeys = {
     {"wildcard", false, false, "true, auto, all or false", isWildcard},
     {"mainargv", false, false, "c, s, cs or sc", isArgumentSources},
     {"disableexternal", true, false, "true or false", isTrueFalse},
-    {"stoptimeout", false, false, "a whole number of seconds above 0", isSeconds},
+    {"stoptimeout", false, false, "a whole number of seconds from 1 to 3600", isSeconds},
     {"instancefilter", false, false, "a filter pattern such as com.example.**;!*", isFilterPattern},
     {"classdata", false, false, nullptr, nullptr},  // auto, off or a folder
     {"logrotate", false, false, "a size such as 10M, daily or start (several: comma-separated)", isRotateTriggers},

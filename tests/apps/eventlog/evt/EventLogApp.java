@@ -26,6 +26,10 @@ public class EventLogApp {
         ClosableLog named = new ClosableLog("\\\\remote", "Custom Source");
         named.reportEvent(EventLog.EVENTLOG_AUDIT_SUCCESS, 3, -2, new String[] {"x"}, null);
         named.close();
+        // Once finalised the object holds no handle: nothing more reaches
+        // the system, and the collector's own finalize changes nothing.
+        named.reportEvent(EventLog.EVENTLOG_ERROR_TYPE, 4);
+        named.close();
         System.out.println("done");
     }
 }

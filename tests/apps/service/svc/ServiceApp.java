@@ -11,7 +11,8 @@ import java.io.FileOutputStream;
  * Properties: svc.handler (install a handler), svc.canPause, svc.pauseAnswer,
  * svc.report (statuses to report at start, comma-separated), svc.exit (call
  * System.exit with it), svc.return (main returns at once), svc.hookDelay
- * (milliseconds the shutdown hook takes), svc.throw (main ends with an
+ * (milliseconds the shutdown hook takes), svc.stopDelay and svc.pauseDelay
+ * (milliseconds onStop and onPause take), svc.throw (main ends with an
  * uncaught exception after it has started).
  */
 public class ServiceApp implements ServiceStatusHandler {
@@ -42,8 +43,19 @@ public class ServiceApp implements ServiceStatusHandler {
         return flag("svc.canPause");
     }
 
+    static void pause(String property) {
+        long millis = Long.parseLong(System.getProperty(property, "0"));
+        if (millis > 0) {
+            try {
+                Thread.sleep(millis);
+            } catch (InterruptedException e) {
+            }
+        }
+    }
+
     public boolean onPause() {
         record("onPause");
+        pause("svc.pauseDelay");
         return flag("svc.pauseAnswer");
     }
 
@@ -54,6 +66,8 @@ public class ServiceApp implements ServiceStatusHandler {
 
     public boolean onStop() {
         record("onStop");
+        pause("svc.stopDelay");
+        record("onStopDone");
         return false; // cannot veto the stop
     }
 

@@ -10,13 +10,14 @@ import java.io.FileOutputStream;
  * the thread it ran on. A right click pops the menu up; item 7 ends the
  * run, item 8 clears the callback (the run ends 1.5 s later).
  * Properties: tray.record, tray.quiet (mouse moves are counted, not
- * recorded: "moves N" at the end).
+ * recorded: "moves N" at the end), tray.endWithMenu (main returns as soon
+ * as the menu is open).
  */
 public class TrayApp {
     static Thread mainThread;
     static SystemTray first, second, hidden;
     static SystemTrayMenu menu;
-    static volatile int state; // 0 running, 1 quit, 2 callback cleared
+    static volatile int state; // 0 running, 1 quit, 2 callback cleared, 3 menu open
     static int moves;
 
     /** Reaches the protected finalize, as the garbage collector would. */
@@ -58,6 +59,7 @@ public class TrayApp {
         record("click " + name(tray) + " 0x" + Integer.toHexString(message) + " " + thread());
         if (message == 0x205) {
             record("popup");
+            if (System.getProperty("tray.endWithMenu") != null) state = 3;
             menu.Popup();
             record("popup closed");
         }
@@ -102,6 +104,9 @@ public class TrayApp {
         }
         if (state == 2) {
             Thread.sleep(1500);
+        }
+        if (state == 3) {
+            Thread.sleep(500); // the menu is up by now
         }
         second.Hide();
         if (moves > 0) record("moves " + moves);
