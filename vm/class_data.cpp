@@ -168,6 +168,13 @@ void settleArchive(bool inExitHook) {
   removeStaleFiles(pending);
 }
 
+std::string asciiLower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
 void addArchiveOptions(VmHost& host, const std::string& archiveOption) {
   // The VM prints its warnings (a changed class path file, say) on standard
   // output, into the program's own output. They stay, on standard error;
@@ -192,10 +199,7 @@ ClassDataSetting parseClassDataSetting(const std::string& value) {
 bool mentionsClassSharing(const std::string& text) {
   static const char* const kWords[] = {"sharedarchivefile", "archiveclassesatexit", "-xshare",
                                        "aotcache", "aotmode"};
-  std::string lower = text;
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const std::string lower = asciiLower(text);
   for (const char* word : kWords) {
     if (lower.find(word) != std::string::npos) return true;
   }

@@ -15,6 +15,7 @@
 #include "vm/discovery.h"
 #include "vm/jni_glue.h"
 #include "vm/runtime_options.h"
+#include "vm/support_natives.h"
 #include "vm/version.h"
 
 namespace qlx {
@@ -172,12 +173,12 @@ int runVm(LauncherContext& context, VmHost& host, Os& os, const StringList& firs
           std::string& version, std::string& minimum, std::string& maximum) {
   const std::string library = findVmLibrary(context, os);
   if (library.empty()) return kMsgJreNotFound;
-  for (const std::string& option : runtimeOptions(runtimeVersionOf(os, library), host.options()))
-    host.addOption(option);
   prepareClassData(context, host, os, library);
   const int created = host.createVm(library, os);
   if (created != 0) return created;
   JNIEnv* env = host.env();
+  if (bindsNativesItself(runtimeVersionOf(os, library)) && bindSupportNatives(env))
+    setSystemProperty(env, "qlx.natives.bound=true");
 
   StringList properties;
   lookupExpandedValues(context, os, "property", properties, false);

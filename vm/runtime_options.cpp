@@ -8,9 +8,8 @@
 namespace qlx {
 namespace {
 
-constexpr char kNativeAccess[] = "--enable-native-access";
-// The first feature release whose VM takes the option.
-constexpr int kNativeAccessSince = 17;
+// The first release that warns when a class path class loads a library.
+constexpr int kRestrictedLoadSince = 24;
 
 }  // namespace
 
@@ -34,16 +33,8 @@ int featureRelease(const std::string& version) {
   return numbers[0] == 1 && numbers.size() > 1 ? numbers[1] : numbers[0];
 }
 
-std::vector<std::string> runtimeOptions(const std::string& version,
-                                        const std::vector<std::string>& configured) {
-  std::vector<std::string> added;
-  if (featureRelease(version) >= kNativeAccessSince) {
-    bool granted = false;
-    for (const std::string& option : configured)
-      granted = granted || option.compare(0, sizeof kNativeAccess - 1, kNativeAccess) == 0;
-    if (!granted) added.push_back(std::string(kNativeAccess) + "=ALL-UNNAMED");
-  }
-  return added;
+bool bindsNativesItself(const std::string& version) {
+  return featureRelease(version) >= kRestrictedLoadSince;
 }
 
 }  // namespace qlx

@@ -1,10 +1,8 @@
-// VM options that depend on which runtime will run the program. They are
-// chosen from the runtime's `release` file, before the VM is created,
-// because a VM refuses to start on an option it does not know.
+// What depends on which runtime will run the program, read from the
+// runtime's `release` file before the VM is created.
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "launcher/os.h"
 
@@ -20,12 +18,12 @@ std::string runtimeVersionOf(Os& os, const std::string& library);
 // 0 when the text holds no number.
 int featureRelease(const std::string& version);
 
-// Options to add for the runtime, given what is configured already. The
-// support classes load the launcher's natives with System.load, a
-// restricted method since Java 17 that later runtimes warn about and will
-// refuse: native access is granted to the class path where the runtime
-// knows the option, unless the configuration grants it itself.
-std::vector<std::string> runtimeOptions(const std::string& version,
-                                        const std::vector<std::string>& configured);
+// Whether the launcher binds the support classes' natives itself on this
+// runtime. Java 24 and later warn (and a later release will refuse) when a
+// class path class calls System.load; natives bound with RegisterNatives
+// need no load, nor a grant of native access, which would also cost the
+// runtime its archived module graph. Earlier runtimes load the library as
+// they always did.
+bool bindsNativesItself(const std::string& version);
 
 }  // namespace qlx

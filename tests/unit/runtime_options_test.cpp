@@ -1,6 +1,6 @@
-// Options chosen by the runtime's version before the VM is created: the
-// version is found from the library's place in its home, and native access
-// is granted only where the runtime knows the option.
+// What depends on the runtime's version before the VM is created: the
+// version is found from the library's place in its home, and the launcher
+// binds the natives itself only where loading them would warn.
 #include "vm/runtime_options.h"
 
 #include <gtest/gtest.h>
@@ -30,26 +30,11 @@ TEST(RuntimeOptionsTest, VersionComesFromTheHomeAboveTheLibrary) {
   for (const auto& [library, version] : cases) EXPECT_EQ(runtimeVersionOf(os, library), version) << library;
 }
 
-TEST(RuntimeOptionsTest, NativeAccessOnlyWhereTheRuntimeKnowsIt) {
-  const std::string grant = "--enable-native-access=ALL-UNNAMED";
-  struct Case {
-    const char* version;
-    std::vector<std::string> configured;
-    std::vector<std::string> added;
-  } cases[] = {
-      {"25.0.3", {"-Xmx64m"}, {grant}},
-      {"17.0.15", {}, {grant}},
-      {"17", {}, {grant}},
-      {"16.0.2", {}, {}},
-      {"11.0.22", {}, {}},
-      {"1.8.0_392", {}, {}},
-      {"", {}, {}},
-      {"x", {}, {}},
-      // The configuration's own grant wins, whatever modules it names.
-      {"25", {"--enable-native-access=com.example.app"}, {}},
-      {"25", {"--enable-native-access=ALL-UNNAMED"}, {}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(runtimeOptions(c.version, c.configured), c.added) << c.version;
+TEST(RuntimeOptionsTest, NativesBoundByTheLauncherFromJava24On) {
+  const std::pair<const char*, bool> cases[] = {{"25.0.3", true}, {"24", true},
+                                                {"23.0.1", false}, {"17.0.15", false},
+                                                {"1.8.0_392", false}, {"", false}, {"x", false}};
+  for (const auto& [version, binds] : cases) EXPECT_EQ(bindsNativesItself(version), binds) << version;
   const std::pair<const char*, int> releases[] = {{"1.8.0_392", 8}, {"1.6", 6}, {"17.0.15", 17},
                                                   {"25", 25}, {"", 0}};
   for (const auto& [text, feature] : releases) EXPECT_EQ(featureRelease(text), feature) << text;

@@ -114,9 +114,11 @@ def string_table(pe):
 def test_stub_is_small():
     # The whole launcher with its service, instances, tray and event log
     # subsystems, statically linked.
-    # 217,088 bytes when this limit was set; the goal is 200 KB.
+    # 290,816 bytes when this limit was set (with service commands, log
+    # rotation, the class-data archive and the instance filter); the goal
+    # is 200 KB.
     size = qlxtest.STUB_WIN.stat().st_size
-    assert size <= 224 * 1024, f"qlx.exe is {size} bytes"
+    assert size <= 296 * 1024, f"qlx.exe is {size} bytes"
 
 
 def test_stub_imports_system_libraries_only(stub):

@@ -16,7 +16,7 @@ public class EventLog {
 
     static {
         String path = System.getProperty("qlx.app.path");
-        if (path != null) {
+        if (path != null && System.getProperty("qlx.natives.bound") == null) {
             System.load(path);
         }
     }

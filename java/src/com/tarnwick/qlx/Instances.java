@@ -20,7 +20,7 @@ public class Instances {
 
     static {
         String path = System.getProperty("qlx.app.path");
-        if (path != null) {
+        if (path != null && System.getProperty("qlx.natives.bound") == null) {
             System.load(path);
         }
     }

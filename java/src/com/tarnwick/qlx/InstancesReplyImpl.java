@@ -9,7 +9,7 @@ public class InstancesReplyImpl implements Instances.Reply {
 
     static {
         String path = System.getProperty("qlx.app.path");
-        if (path != null) {
+        if (path != null && System.getProperty("qlx.natives.bound") == null) {
             System.load(path);
         }
     }

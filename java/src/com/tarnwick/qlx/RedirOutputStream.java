@@ -12,7 +12,7 @@ public class RedirOutputStream extends OutputStream {
 
     static {
         String path = System.getProperty("qlx.app.path");
-        if (path != null) {
+        if (path != null && System.getProperty("qlx.natives.bound") == null) {
             System.load(path);
         }
     }

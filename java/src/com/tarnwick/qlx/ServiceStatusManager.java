@@ -15,7 +15,7 @@ public class ServiceStatusManager {
     static {
         isRunAsService = false;
         String path = System.getProperty("qlx.app.path");
-        if (path != null) {
+        if (path != null && System.getProperty("qlx.natives.bound") == null) {
             System.load(path);
         }
     }
