@@ -209,6 +209,16 @@ def archive_rows(qlxwrap, stub, hello_jar, work, rounds, bare_host=None):
                   f"  {verdict}")
 
 
+def remove_instance_tables(work):
+    """The shared objects the wrapped programs' instance tables leave, named
+    after each program file's device and inode."""
+    for path in work.iterdir():
+        if path.is_file():
+            info = path.stat()
+            table = Path(f"/dev/shm/qlx-{os.geteuid()}-exe-{info.st_dev}-{info.st_ino}")
+            table.unlink(missing_ok=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rounds", type=int, default=20)
@@ -288,6 +298,7 @@ def main():
         if args.only != "overhead":
             archive_rows(qlxwrap, stub, jar, work, args.archive_rounds, bare_host)
     finally:
+        remove_instance_tables(work)
         shutil.rmtree(work, ignore_errors=True)
 
 

@@ -181,7 +181,8 @@ TEST(DigestTest, StreamedDigestMatchesTheMappedOne) {
     Digest streamed{};
     ASSERT_TRUE(streamedFileDigest(read, layout, streamed)) << c.name;
     EXPECT_EQ(streamed, fileDigest(c.file.data(), layout)) << c.name;
-    EXPECT_LT(reads, 20u) << c.name;  // whole chunks, not byte by byte
+    // Pieces of a sixteenth of the file or more, and the header's few reads.
+    EXPECT_LT(reads, 32u) << c.name;
   }
 
   Bytes file = pattern(64);
