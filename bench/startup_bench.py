@@ -277,7 +277,9 @@ def main():
         print(f"rounds: {args.rounds} (alternating), JVM {libjvm}, options {' '.join(options)}")
         print(f"java -cp hello.jar Hello : median {mj * 1000:7.1f} ms")
         print(f"wrapped hello /test      : median {ml * 1000:7.1f} ms")
-        print(f"launcher / java          : {ml / mj:7.3f} ({(ml / mj - 1) * 100:+.1f} %)")
+        paired = statistics.median(a / b for a, b in zip(launcher, java))
+        print(f"launcher / java          : {paired:7.3f} ({(paired - 1) * 100:+.1f} %),"
+              f" median of the rounds' ratios")
 
         # Only the configured library is asked for: the search must end
         # without a runtime whatever the machine has installed.
