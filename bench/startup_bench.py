@@ -18,10 +18,19 @@
    `classdata off`). Goals: H2 at most 0.4x java on 17 and 0.6x on 25,
    hello and Rhino at most 1.0x, Jython at most 1.02x. Programs whose
    package is not installed (libh2-java, librhino-java, jython) are skipped
-   with a note.
+   with a note. Ratios are medians of the rounds' own ratios (each round
+   runs the commands back to back, so a slow spell of a shared machine
+   moves both); "cpu" is the same for user + system time, which such a
+   machine disturbs far less than wall time.
+   With --explain, two more columns say where the time goes: "bare" is the
+   wrapped program against bench/bare_vm_host running the same main with
+   the very VM options and archive the launcher used (the launcher's own
+   share: 1.00 means none), and "java+jsa" is plain java with a dynamic
+   archive of its own against plain java (what the VM's archive gives
+   without any launcher).
 
 usage: bench/startup_bench.py [--rounds N] [--archive-rounds N] [--only overhead|archive]
-                              [--build DIR]
+                              [--explain] [--build DIR]
 Not part of the tests: it only prints figures.
 """
 import argparse
@@ -60,14 +69,21 @@ HELLO = """public class Hello {
 """
 
 
-def timed(cmd, env, cwd, expect=0):
+def timed_cpu(cmd, env, cwd, expect=0):
+    """Wall and CPU (user + system) seconds of one run of cmd."""
     start = time.perf_counter()
-    r = subprocess.run(cmd, env=env, cwd=cwd, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+    child = subprocess.Popen(cmd, env=env, cwd=cwd, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(child.pid, 0)
     elapsed = time.perf_counter() - start
-    if r.returncode != expect:
-        sys.exit(f"{cmd[0]} ended with {r.returncode}, expected {expect}")
-    return elapsed
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode != expect:
+        sys.exit(f"{cmd[0]} ended with {child.returncode}, expected {expect}")
+    return elapsed, usage.ru_utime + usage.ru_stime
+
+
+def timed(cmd, env, cwd, expect=0):
+    return timed_cpu(cmd, env, cwd, expect)[0]
 
 
 def wrap(qlxwrap, stub, jar, config, out):
@@ -90,11 +106,48 @@ def alternate(commands, rounds, env, cwd):
     return [statistics.median(t) for t in times]
 
 
-def archive_rows(qlxwrap, stub, hello_jar, work, rounds):
+def alternate_runs(commands, rounds):
+    """Each round's (wall, cpu) of every command, the order turned every round."""
+    runs = []
+    for i in range(rounds):
+        order = list(range(len(commands)))
+        if i % 2:
+            order.reverse()
+        row = [None] * len(commands)
+        for k in order:
+            row[k] = commands[k]()
+        runs.append(row)
+    return runs
+
+
+def paired_ratio(runs, a, b, part=0):
+    """Median over the rounds of command a's time over command b's."""
+    return statistics.median(r[a][part] / r[b][part] for r in runs)
+
+
+def median_of(runs, k, part=0):
+    return statistics.median(r[k][part] for r in runs)
+
+
+def vm_options_of(cmd, env, cwd):
+    """The VM options a wrapped program passes, read from its start-up trace."""
+    trace = Path(cwd) / "vm-options.trace"
+    trace.unlink(missing_ok=True)
+    timed(cmd, dict(env, _BROVANE_TRACE_=str(trace)), cwd)
+    marker = " vm option "
+    options = [line.split(marker, 1)[1] for line in trace.read_text().splitlines()
+               if marker in line]
+    trace.unlink()
+    return options
+
+
+def archive_rows(qlxwrap, stub, hello_jar, work, rounds, bare_host=None):
     homes = [Path("/usr/lib/jvm/java-17-openjdk-amd64"), JDK25]
-    print(f"\nclass-data archive: {rounds} alternating rounds per row, medians")
-    print(f"{'JDK':4} {'program':7} {'java -cp':>10} {'wrapped':>10} {'ratio':>7} {'goal':>6}"
-          f" {'first run':>10} {'no archive':>9}")
+    print(f"\nclass-data archive: {rounds} alternating rounds per row; times are medians,"
+          f" ratios medians of each round's ratio")
+    explain = f" {'bare':>6} {'java+jsa':>8}" if bare_host else ""
+    print(f"{'JDK':4} {'program':7} {'java -cp':>10} {'wrapped':>10} {'ratio':>7} {'cpu':>6}"
+          f" {'goal':>6} {'first run':>10} {'no archive':>9}{explain}")
     env = dict(os.environ)
     env.pop("JAVA_TOOL_OPTIONS", None)
     for home in homes:
@@ -131,13 +184,39 @@ def archive_rows(qlxwrap, stub, hello_jar, work, rounds):
                                      max(3, rounds // 3), env, work)
             if not any(cache.glob("*.jsa")):
                 sys.exit(f"{name}: the first run left no archive in {cache}")
-            mw, mj, mo = alternate([lambda: timed(on_cmd, env, work),
-                                    lambda: timed(java_cmd, env, work),
-                                    lambda: timed(off_cmd, env, work)], rounds, env, work)
+            commands = [lambda: timed_cpu(on_cmd, env, work),
+                        lambda: timed_cpu(java_cmd, env, work),
+                        lambda: timed_cpu(off_cmd, env, work)]
+            if bare_host:
+                bare_cmd = [str(bare_host), str(libjvm), main_class,
+                            *vm_options_of(on_cmd, env, work), "--", *arguments]
+                own = work / f"java-{feature}-{name}.jsa"
+                subprocess.run([java_cmd[0], f"-XX:ArchiveClassesAtExit={own}", *java_cmd[1:]],
+                               env=env, cwd=work, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, check=True)
+                java_jsa_cmd = [java_cmd[0], f"-XX:SharedArchiveFile={own}", *java_cmd[1:]]
+                commands += [lambda: timed_cpu(bare_cmd, env, work),
+                             lambda: timed_cpu(java_jsa_cmd, env, work)]
+            runs = alternate_runs(commands, rounds)
+            ratio, cpu = paired_ratio(runs, 0, 1), paired_ratio(runs, 0, 1, part=1)
             goal = goal17 if feature == "17" else goal25
-            verdict = "ok" if mw / mj <= goal else "MISSED"
-            print(f"{feature:4} {name:7} {mj * 1000:8.1f}ms {mw * 1000:8.1f}ms {mw / mj:7.3f}"
-                  f" {goal:6.2f} {(fresh - plain) * 1000:+8.0f}ms {mo / mj:9.3f}  {verdict}")
+            verdict = "ok" if ratio <= goal else "MISSED"
+            more = f" {paired_ratio(runs, 0, 3):6.3f} {paired_ratio(runs, 4, 1):8.3f}" \
+                if bare_host else ""
+            print(f"{feature:4} {name:7} {median_of(runs, 1) * 1000:8.1f}ms"
+                  f" {median_of(runs, 0) * 1000:8.1f}ms {ratio:7.3f} {cpu:6.3f} {goal:6.2f}"
+                  f" {(fresh - plain) * 1000:+8.0f}ms {paired_ratio(runs, 2, 1):9.3f}{more}"
+                  f"  {verdict}")
+
+
+def remove_instance_tables(work):
+    """The shared objects the wrapped programs' instance tables leave, named
+    after each program file's device and inode."""
+    for path in work.iterdir():
+        if path.is_file():
+            info = path.stat()
+            table = Path(f"/dev/shm/qlx-{os.geteuid()}-exe-{info.st_dev}-{info.st_ino}")
+            table.unlink(missing_ok=True)
 
 
 def main():
@@ -145,11 +224,14 @@ def main():
     parser.add_argument("--rounds", type=int, default=20)
     parser.add_argument("--archive-rounds", type=int, default=10)
     parser.add_argument("--only", choices=["overhead", "archive"])
+    parser.add_argument("--explain", action="store_true",
+                        help="add the bare in-process host and java's own archive to the archive rows")
     parser.add_argument("--build", type=Path,
                         default=Path(os.environ.get("QLX_BUILD_HOST", ROOT / "build" / "host")))
     args = parser.parse_args()
     stub, qlxwrap = args.build / "launcher" / "qlx", args.build / "tools" / "qlxwrap"
-    for needed in (stub, qlxwrap):
+    bare_host = args.build / "bench" / "bare_vm_host" if args.explain else None
+    for needed in (stub, qlxwrap) + ((bare_host,) if bare_host else ()):
         if not needed.exists():
             sys.exit(f"missing {needed}: build the host tree first")
     libjvm = JDK / "lib" / "server" / "libjvm.so"
@@ -169,7 +251,7 @@ def main():
                        compress_type=zipfile.ZIP_STORED)
 
         if args.only == "archive":
-            archive_rows(qlxwrap, stub, jar, work, args.archive_rounds)
+            archive_rows(qlxwrap, stub, jar, work, args.archive_rounds, bare_host)
             return
         options = ["-Xshare:auto", "-XX:TieredStopAtLevel=1"]
         # The launcher's own price, without the class-data archive's gain.
@@ -195,7 +277,9 @@ def main():
         print(f"rounds: {args.rounds} (alternating), JVM {libjvm}, options {' '.join(options)}")
         print(f"java -cp hello.jar Hello : median {mj * 1000:7.1f} ms")
         print(f"wrapped hello /test      : median {ml * 1000:7.1f} ms")
-        print(f"launcher / java          : {ml / mj:7.3f} ({(ml / mj - 1) * 100:+.1f} %)")
+        paired = statistics.median(a / b for a, b in zip(launcher, java))
+        print(f"launcher / java          : {paired:7.3f} ({(paired - 1) * 100:+.1f} %),"
+              f" median of the rounds' ratios")
 
         # Only the configured library is asked for: the search must end
         # without a runtime whatever the machine has installed.
@@ -214,8 +298,9 @@ def main():
         print(f"payload cost             : {(mb - ms) * 1000:7.1f} ms for {size:.0f} MB "
               f"({size / max(mb - ms, 1e-9):.0f} MB/s)")
         if args.only != "overhead":
-            archive_rows(qlxwrap, stub, jar, work, args.archive_rounds)
+            archive_rows(qlxwrap, stub, jar, work, args.archive_rounds, bare_host)
     finally:
+        remove_instance_tables(work)
         shutil.rmtree(work, ignore_errors=True)
 
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "launcher/payload.h"
 
@@ -16,6 +18,16 @@ using Digest = std::array<uint8_t, kDigestSize>;
 // digest field itself, the trailing bytes after the archive, and the PE
 // checksum and certificate-table entry, which code signing rewrites.
 Digest fileDigest(const uint8_t* data, const PayloadLayout& layout);
+
+// Reads exactly `size` bytes at `offset` into `out`; false when it cannot.
+using ReadAt = std::function<bool(uint64_t offset, uint8_t* out, size_t size)>;
+
+// The same digest, over a file read piece by piece through a buffer. This
+// is how the launcher checks itself at every start: reading copies pages
+// the system already holds, where a fresh mapping of a large file pays a
+// page fault every few pages (several times the cost of the hash itself).
+// False when the layout does not fit the file or a read fails.
+bool streamedFileDigest(const ReadAt& read, const PayloadLayout& layout, Digest& out);
 
 // The raw hash over one byte range with a seed (exposed for tests/bench).
 Digest hashBytes(const uint8_t* data, uint64_t size);

@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "instances/instance_startup.h"
@@ -16,8 +15,8 @@
 #include "launcher/digest.h"
 #include "launcher/expand.h"
 #include "launcher/launcher_context.h"
-#include "launcher/mapped_file.h"
 #include "launcher/messages.h"
+#include "launcher/own_file.h"
 #include "launcher/process_state.h"
 #include "launcher/startup_trace.h"
 #include "launcher/trace.h"
@@ -53,14 +52,18 @@ int refuseDamagedFile(PayloadStatus status) {
 
 // The file on disk must still be the one the generator digested.
 bool fileUnchanged(const LauncherContext& context) {
-  MappedFile file{OwnExecutable{}};
+  const OwnFile file;
   const PayloadLayout& layout = context.payload;
   if (!file.valid() || file.size() != layout.fileSize || layout.digestOffset < 0 ||
       static_cast<uint64_t>(layout.digestOffset) + kDigestSize > file.size()) {
     return false;
   }
-  Digest digest = fileDigest(file.data(), layout);
-  return std::memcmp(digest.data(), file.data() + layout.digestOffset, kDigestSize) == 0;
+  Digest stored, digest;
+  const ReadAt read = [&file](uint64_t offset, uint8_t* out, size_t size) {
+    return file.readAt(offset, out, size);
+  };
+  return file.readAt(static_cast<uint64_t>(layout.digestOffset), stored.data(), kDigestSize) &&
+         streamedFileDigest(read, layout, digest) && digest == stored;
 }
 
 // Steps 8 and 9: the working directory, by default the program's directory.

@@ -143,5 +143,70 @@ TEST(DigestTest, BrokenLayoutsDoNotReadOutsideTheFile) {
   }
 }
 
+
+// The file read piece by piece gives the digest of the file in memory,
+// whatever the layout, the size against the read buffer and the place of
+// the PE header; a layout that does not fit, or a read that fails, gives none.
+TEST(DigestTest, StreamedDigestMatchesTheMappedOne) {
+  auto far = [] {
+    Bytes f = peFile(700 * 1024);
+    const uint32_t pe = 300 * 1024;  // the header beyond the first read
+    std::memcpy(&f[0x3C], &pe, 4);
+    std::memcpy(&f[pe], "PE\0\0", 4);
+    f[pe + 24] = 0x0B;
+    f[pe + 25] = 0x01;
+    return f;
+  };
+  struct Case {
+    const char* name;
+    Bytes file;
+    int64_t digestOffset, trailing;
+  };
+  const Case cases[] = {
+      {"small plain file", pattern(500), 300, 40},
+      {"PE image", peFile(1200), 1000, 0},
+      {"PE image over several reads, signed", peFile(600 * 1024 + 13), 400 * 1024, 70000},
+      {"header far into the file", far(), 650 * 1024, 0},
+      {"digest at the very end", pattern(1000), 984, 0},
+  };
+  for (const Case& c : cases) {
+    const PayloadLayout layout = layoutFor(c.file.size(), c.digestOffset, c.trailing);
+    size_t reads = 0;
+    const ReadAt read = [&](uint64_t offset, uint8_t* out, size_t size) {
+      ++reads;
+      if (offset + size > c.file.size()) return false;
+      std::memcpy(out, c.file.data() + offset, size);
+      return true;
+    };
+    Digest streamed{};
+    ASSERT_TRUE(streamedFileDigest(read, layout, streamed)) << c.name;
+    EXPECT_EQ(streamed, fileDigest(c.file.data(), layout)) << c.name;
+    // Pieces of a sixteenth of the file or more, and the header's few reads.
+    EXPECT_LT(reads, 32u) << c.name;
+  }
+
+  Bytes file = pattern(64);
+  for (auto [digestOffset, trailing] :
+       std::vector<std::pair<int64_t, int64_t>>{{-1, 0}, {60, 0}, {0, 70}, {50, -3}, {64, 0}}) {
+    const ReadAt read = [&](uint64_t offset, uint8_t* out, size_t size) {
+      if (offset + size > file.size()) return false;
+      std::memcpy(out, file.data() + offset, size);
+      return true;
+    };
+    Digest unused{};
+    EXPECT_FALSE(streamedFileDigest(read, layoutFor(file.size(), digestOffset, trailing), unused))
+        << digestOffset << " " << trailing;
+  }
+
+  Bytes big = pattern(600 * 1024);
+  const ReadAt failing = [&](uint64_t offset, uint8_t* out, size_t size) {
+    if (offset + size > 500 * 1024) return false;  // the file shrank under the reader
+    std::memcpy(out, big.data() + offset, size);
+    return true;
+  };
+  Digest unused{};
+  EXPECT_FALSE(streamedFileDigest(failing, layoutFor(big.size(), 550 * 1024, 0), unused));
+}
+
 }  // namespace
 }  // namespace qlx
