@@ -12,6 +12,7 @@ from pathlib import Path
 import pytest
 
 import qlxtest
+from instances_support import linux_table_path
 from linux_e2e import facts, lock_file
 
 ALREADY_RUNNING = "There is already an instance of this program running."
@@ -149,6 +150,8 @@ def test_single_instance_is_per_program(wrap_probe, tmp_path, appid, shared):
         first.wait()
         for lock in locks:
             lock.unlink(missing_ok=True)
+        # A killed instance cannot remove its table.
+        linux_table_path(a.path, appid or None).unlink(missing_ok=True)
 
 
 @pytest.mark.parametrize("plant", [
