@@ -7,13 +7,11 @@
 #include <string>
 
 #include "launcher/messages.h"
+#include "service/service_numbers.h"
 
 namespace qlx {
 namespace {
 
-constexpr uint32_t kStopped = 1, kStartPending = 2, kStopPending = 3, kRunning = 4,
-                   kContinuePending = 5, kPausePending = 6, kPaused = 7;
-constexpr uint32_t kControlStop = 1, kControlPause = 2, kControlContinue = 3;
 
 // Starting and pausing have no bound of their own; a service that reports
 // progress (check point and wait hint) gets more time.
@@ -26,8 +24,8 @@ constexpr uint32_t kRefusalSettleMs = 2000;
 constexpr uint32_t kPollMs = 200;
 
 bool isPending(uint32_t state) {
-  return state == kStartPending || state == kStopPending || state == kContinuePending ||
-         state == kPausePending;
+  return state == kServiceStartPending || state == kServiceStopPending || state == kServiceContinuePending ||
+         state == kServicePausePending;
 }
 
 const char* verbOf(ServiceCommand command) {
@@ -67,21 +65,21 @@ class CommandRun {
     switch (command_) {
       case ServiceCommand::Status: return status();
       case ServiceCommand::Start:
-        if (status_.state != kStopped && status_.state != kStopPending)
+        if (status_.state != kServiceStopped && status_.state != kServiceStopPending)
           return fail(kMsgServiceRunning);
         return finish(startService(parameters), kMsgStarted);
       case ServiceCommand::Stop:
-        if (status_.state == kStopped) return fail(kMsgServiceStopped);
+        if (status_.state == kServiceStopped) return fail(kMsgServiceStopped);
         return finish(stopService(), kMsgStopped);
       case ServiceCommand::Restart: {
-        int reason = status_.state == kStopped ? 0 : stopService();
+        int reason = status_.state == kServiceStopped ? 0 : stopService();
         if (reason == 0) reason = startService(parameters);
         return finish(reason, kMsgRestarted);
       }
       case ServiceCommand::Pause:
-        return finish(transition(kControlPause, kPaused, kPausePending), kMsgPaused);
+        return finish(transition(kControlPause, kServicePaused, kServicePausePending), kMsgPaused);
       case ServiceCommand::Continue:
-        return finish(transition(kControlContinue, kRunning, kContinuePending), kMsgContinued);
+        return finish(transition(kControlContinue, kServiceRunning, kServiceContinuePending), kMsgContinued);
     }
     return 0;
   }
@@ -99,20 +97,20 @@ class CommandRun {
         {status_.processId != 0 ? std::to_string(status_.processId) : "none",
          configKnown ? startTypeText(config) : "unknown", account,
          std::to_string(status_.win32ExitCode), std::to_string(status_.serviceExitCode)}));
-    return status_.state == kRunning ? 0 : static_cast<int>(status_.state);
+    return status_.state == kServiceRunning ? 0 : static_cast<int>(status_.state);
   }
 
   // 0 once the service runs, else the reason.
   int startService(const StringList& parameters) {
-    if (status_.state == kStopPending) {
-      if (int reason = waitFor(kStopped, stopBoundMs(), stopBoundMs())) return reason;
+    if (status_.state == kServiceStopPending) {
+      if (int reason = waitFor(kServiceStopped, stopBoundMs(), stopBoundMs())) return reason;
     }
     // Some managers give up waiting inside the start call while the
     // service is still on its way, or already stopped again: the states
     // that follow tell which.
     const uint32_t error = link_.start(parameters);
     if (error != 0 && error != kWinServiceRequestTimeout) return reasonOf(error);
-    if (int reason = waitFor(kRunning, kTransitionBoundMs, 0)) {
+    if (int reason = waitFor(kServiceRunning, kTransitionBoundMs, 0)) {
       if (reason != kMsgServiceStopped) return reason;
       // It ended before it ran: say with which code, and where it wrote why.
       const uint32_t code = status_.win32ExitCode == kWinServiceSpecificError
@@ -130,12 +128,12 @@ class CommandRun {
       if (error == kWinServiceNotActive) return kMsgServiceStopped;
       return reasonOf(error);
     }
-    return waitFor(kStopped, stopBoundMs(), stopBoundMs());
+    return waitFor(kServiceStopped, stopBoundMs(), stopBoundMs());
   }
 
   int transition(uint32_t control, uint32_t target, uint32_t pending) {
     if (status_.state == target) return 0;
-    if (status_.state == kStopped || status_.state == kStopPending) return kMsgServiceStopped;
+    if (status_.state == kServiceStopped || status_.state == kServiceStopPending) return kMsgServiceStopped;
     if (uint32_t error = link_.control(control)) return reasonOf(error);
     const int reason = waitFor(target, kTransitionBoundMs, kRefusalSettleMs);
     if (reason == kMsgCommandTimedOut && status_.state != pending) return refused();
@@ -158,7 +156,7 @@ class CommandRun {
       if (uint32_t error = link_.query(status_)) return reasonOf(error);
       const uint64_t now = link_.nowMs();
       if (status_.state == target) break;
-      if (target == kRunning && status_.state == kStopped) {
+      if (target == kServiceRunning && status_.state == kServiceStopped) {
         endProgress(announced);
         return kMsgServiceStopped;
       }
@@ -261,13 +259,13 @@ class CommandRun {
 
 std::string serviceStateWord(uint32_t state) {
   switch (state) {
-    case kStopped: return "stopped";
-    case kStartPending: return "starting";
-    case kStopPending: return "stopping";
-    case kRunning: return "running";
-    case kContinuePending: return "continuing";
-    case kPausePending: return "pausing";
-    case kPaused: return "paused";
+    case kServiceStopped: return "stopped";
+    case kServiceStartPending: return "starting";
+    case kServiceStopPending: return "stopping";
+    case kServiceRunning: return "running";
+    case kServiceContinuePending: return "continuing";
+    case kServicePausePending: return "pausing";
+    case kServicePaused: return "paused";
   }
   return "in state " + std::to_string(state);
 }

@@ -32,17 +32,8 @@ jdk=${QLX_JDK_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
 
 fail() { echo "build-avian: $*" >&2; exit 1; }
 
-need=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev make patch curl ca-certificates)
-missing=()
-for p in "${need[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "build-avian: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+"$root/tools/install-deps.sh" g++-mingw-w64-x86-64-posix libz-mingw-w64-dev make patch curl \
+  ca-certificates
 [ -x "$jdk/bin/javac" ] || fail "no JDK at $jdk (set QLX_JDK_HOME)"
 
 archive=${QLX_AVIAN_SOURCE:-}

@@ -211,15 +211,12 @@ const char* runtimeRefusal(Os& os, const std::string& library, std::string& vers
   const std::string runtimeDirectory = runtimeDirectoryOf(library);
   const size_t up = splitNarrowPath(runtimeDirectory, isNarrowLeadByte).lastSeparator;
   const std::string home = up == std::string::npos ? std::string() : runtimeDirectory.substr(0, up);
-  version = releaseVersion(os, home);
-  if (version.empty()) return "no release file with a version in the runtime's home";
   std::string release;
   os.readFile(joinPath(home, "release"), release);
-  const size_t variant = release.find("JVM_VARIANT=\"");
-  if (variant != std::string::npos &&
-      !equalsIgnoreCase(release.substr(variant + 13, 8), "Hotspot\"")) {
-    return "not a HotSpot VM";
-  }
+  version = releaseField(release, "JAVA_VERSION");
+  if (version.empty()) return "no release file with a version in the runtime's home";
+  const std::string variant = releaseField(release, "JVM_VARIANT");
+  if (!variant.empty() && !equalsIgnoreCase(variant, "Hotspot")) return "not a HotSpot VM";
   const std::vector<int> numbers = parseVersion(version);
   if (numbers.empty() || numbers[0] < 13) return "runtime older than 13";
   // Without the base archive the VM shares nothing, and a dump would fail.

@@ -167,17 +167,21 @@ class Choice {
 
 }  // namespace
 
-std::string releaseVersion(Os& os, const std::string& home) {
-  std::string text;
-  if (!os.readFile(home + (endsWithSeparator(home) ? "release" : "/release"), text)) return {};
-  static const char kKey[] = "JAVA_VERSION=\"";
-  for (size_t at = text.find(kKey); at != std::string::npos; at = text.find(kKey, at + 1)) {
+std::string releaseField(const std::string& text, const std::string& name) {
+  const std::string key = name + "=\"";
+  for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
     if (at != 0 && text[at - 1] != '\n') continue;
-    const size_t begin = at + sizeof kKey - 1;
+    const size_t begin = at + key.size();
     const size_t end = text.find('"', begin);
     return end == std::string::npos ? std::string() : text.substr(begin, end - begin);
   }
   return {};
+}
+
+std::string releaseVersion(Os& os, const std::string& home) {
+  std::string text;
+  if (!os.readFile(home + (endsWithSeparator(home) ? "release" : "/release"), text)) return {};
+  return releaseField(text, "JAVA_VERSION");
 }
 
 std::vector<int> comparableVersion(const std::string& text) {

@@ -19,6 +19,9 @@ extern const char* const kRuntimeParentDirectories[];
 extern const int kRuntimeParentDirectoryCount;
 
 // JAVA_VERSION="..." of a home's `release` file; empty when there is none.
+// NAME="..." of a `release` file's text, at the start of a line; empty when
+// there is none.
+std::string releaseField(const std::string& text, const std::string& name);
 std::string releaseVersion(Os& os, const std::string& home);
 
 // The numbers of a version text as java.version would give them, so that
