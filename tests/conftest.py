@@ -43,6 +43,7 @@ def pytest_terminal_summary(terminalreporter):
     for report in terminalreporter.stats.get("skipped", []):
         reason = report.longrepr[2] if isinstance(report.longrepr, tuple) else str(report.longrepr)
         for missing, how in ((qlxtest.NO_AVIAN, qlxtest.HOW_AVIAN),
+                             (qlxtest.STALE_AVIAN, qlxtest.HOW_AVIAN),
                              (qlxtest.NO_JDK25, qlxtest.HOW_JDK25)):
             if missing in reason:
                 counts[(missing, how)] = counts.get((missing, how), 0) + 1
