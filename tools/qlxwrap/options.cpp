@@ -9,7 +9,7 @@ const char* usageText() {
   return
       "Usage: qlxwrap --stub FILE --jar FILE [--config FILE] --output FILE [options]\n"
       "       qlxwrap --inspect FILE\n"
-      "       qlxwrap --check FILE\n"
+      "       qlxwrap --check FILE [--strict]\n"
       "\n"
       "Appends a Java application to a copy of the qlx launcher stub, making one\n"
       "program file. The payload after the stub is: configuration block (UTF-8 mark,\n"
