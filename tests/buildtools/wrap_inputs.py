@@ -144,41 +144,41 @@ CONFIGS = {
     "empty.cfg": b"",
 }
 
-# Values per key: good ones, and ones each key's form refuses.
+# Values per key: ones the key's form takes | ones it refuses.
 KEY_VALUES = {
-    "mainclass": ["sample.Hello", "", "caf\u00e9.Main"],
-    "minjre": ["1.8", "17", "1.8.0_392", "21.0.2.1", "abc", "1.8.", "1..8", "1.2.3.4.5", "\u00e9", " 17"],
-    "maxjre": ["25", "1.8", "x"],
-    "jre_order": ["cbsiev", "CB", "xyz", "c b"],
-    "singleinstance": ["true", "Handover", "custom", "false", "yes"],
-    "wildcard": ["auto", "all", "TRUE", "maybe"],
-    "mainargv": ["cs", "sc  ", "s", "x", " c"],
-    "disableexternal": ["true", "false", "1"],
-    "stoptimeout": ["30", "0", "3600", "3601", "abc", "1234567890", "007"],
-    "instancefilter": ["com.example.**;!*", "maxdepth=5;java.lang.*", "!", "a*b", "maxfoo=1", "mod/com.x.*",
-                       "com.caf\u00e9.*", ";;", "maxbytes=1234567890123456789", " java.** ; !* "],
-    "classdata": ["auto", "off", "C:\\cache"],
-    "logrotate": ["10M", "daily, start", "0", "10X", "1G start", "18446744073709551615", "18446744073709551616",
-                  "16GB", "16EB", ",,", "512kb"],
-    "logkeep": ["5", "9999", "10000", " 7 ", "x"],
-    "logmaxage": ["30d", "12h", "0", "2w", "100001", "5y", "90M"],
-    "appid": ["MyApp", "", "\x1b[31mred"],
-    "option": ["-Xmx256m", "-Dx=caf\u00e9"],
-    "options": ["-Xmx1g"],
-    "argv": ["a b \"c d\""],
-    "property": ["a=b", "\u202ex=y"],
-    "export": ["X=1"],
-    "classpath": ["lib/*.jar"],
-    "java_classpath": ["lib/a.jar;lib/b.jar"],
-    "libs": ["lib"],
-    "java_libs": ["ext"],
-    "forcecwd": ["."],
-    "stdout": ["out.log"],
-    "stderr": ["err.log"],
-    "jre": ["./jre/"],
-    "jvmdll": ["C:\\x\\jvm.dll"],
-    "vm": ["server"],
-    "message": ["1=No Java."],
+    "mainclass": (["sample.Hello", "caf\u00e9.Main"], [""]),
+    "minjre": (["1.8", "17", "1.8.0_392", "21.0.2.1"], ["abc", "1.8.", "1..8", "1.2.3.4.5", "\u00e9", " 17"]),
+    "maxjre": (["25", "1.8"], ["x"]),
+    "jre_order": (["cbsiev", "CB"], ["xyz", "c b"]),
+    "singleinstance": (["true", "Handover", "custom", "false"], ["yes"]),
+    "wildcard": (["auto", "all", "TRUE"], ["maybe"]),
+    "mainargv": (["cs", "sc  ", "s"], ["x", " c"]),
+    "disableexternal": (["true", "false"], ["1"]),
+    "stoptimeout": (["30", "3600", "007"], ["0", "3601", "abc", "1234567890"]),
+    "instancefilter": (["com.example.**;!*", "maxdepth=5;java.lang.*", "mod/com.x.*", "com.caf\u00e9.*",
+                        "maxbytes=1234567890123456789", " java.** ; !* "], ["!", "a*b", "maxfoo=1", ";;"]),
+    "classdata": (["auto", "off", "C:\\cache"], []),
+    "logrotate": (["10M", "daily, start", "1G start", "18446744073709551615", "16GB", "512kb"],
+                  ["0", "10X", "18446744073709551616", "16EB", ",,"]),
+    "logkeep": (["5", "9999", " 7 "], ["10000", "x"]),
+    "logmaxage": (["30d", "12h", "2w", "90M"], ["0", "100001", "5y"]),
+    "appid": (["MyApp", "", "\x1b[31mred"], []),
+    "option": (["-Xmx256m", "-Dx=caf\u00e9"], []),
+    "options": (["-Xmx1g"], []),
+    "argv": (["a b \"c d\""], []),
+    "property": (["a=b", "\u202ex=y"], []),
+    "export": (["X=1"], []),
+    "classpath": (["lib/*.jar"], []),
+    "java_classpath": (["lib/a.jar;lib/b.jar"], []),
+    "libs": (["lib"], []),
+    "java_libs": (["ext"], []),
+    "forcecwd": (["."], []),
+    "stdout": (["out.log"], []),
+    "stderr": (["err.log"], []),
+    "jre": (["./jre/"], []),
+    "jvmdll": (["C:\\x\\jvm.dll"], []),
+    "vm": (["server"], []),
+    "message": (["1=No Java."], []),
 }
 TYPOS = ["mainclas", "minjr", "optoin", "singleinstanse", "Main_Class", "x", "logrotat", "jre-order", "STDOUTX"]
 OTHER_LINES = ["# comment", "; comment", "", "   ", "=value", "\tappid x", "  mainclass  a.B  ", "\u00e9t\u00e9 1"]
@@ -189,15 +189,17 @@ LINE_ENDS = ["\n", "\r\n", "\r", "\n\r"]
 def random_config(rng):
     """A configuration file's bytes: lines of every kind, any line ends, and now and then an encoding fault."""
     lines = []
-    if rng.random() < 0.85:
+    if rng.random() < 0.95:
         lines.append("mainclass sample.Hello")
-    for _ in range(rng.randint(0, 12)):
+    for _ in range(rng.randint(0, 10)):
         pick = rng.random()
         if pick < 0.65:
             key = rng.choice(list(KEY_VALUES))
             shown = rng.choice([key, key, key.upper(), key.title()])
-            lines.append(shown + rng.choice(SEPARATORS) + rng.choice(KEY_VALUES[key]))
-        elif pick < 0.85:
+            good, bad = KEY_VALUES[key]
+            value = rng.choice(bad if bad and rng.random() < 0.06 else good)
+            lines.append(shown + rng.choice(SEPARATORS) + value)
+        elif pick < 0.80:
             lines.append(rng.choice(TYPOS) + " " + rng.choice(["1", "a.B", ""]))
         else:
             lines.append(rng.choice(OTHER_LINES))
@@ -225,46 +227,57 @@ def random_config(rng):
     return data
 
 
-NAMES = ["Svc", "My App", "Caf\u00e9 \u20ac", "", "a/b", "x" * 300, "\U0001F600 smile", "%1 $x \\n"]
-TEXTS = ["Plain", "D\u00e9j\u00e0 vu \u20ac", "", "x" * 5000, "100% of C:\\Temp", "\u202eevil", "\U0001F600"]
+# Option values: taken | refused.
+NAMES = (["Svc", "My App", "Caf\u00e9 \u20ac", "\U0001F600 smile", "%1 $x \\n"], ["", "a/b", "x" * 300])
+TEXTS = (["Plain", "D\u00e9j\u00e0 vu \u20ac", "", "100% of C:\\Temp", "\u202eevil", "\U0001F600"], ["x" * 5000])
 VALUES = {
-    "--start-type": ["auto", "delayed", "Manual", "disabled", "demand", "sometimes", "", "auto\n"],
-    "--account": ["LocalService", "NetworkService", "virtual", "J\u00fcrgen", "DOMAIN\\user", " ", "a\rb"],
-    "--recovery": ["60", "60/3/86400", "none", "0/0", "a", "60/1/2/3", " 30 ", "5/0", "off", "1234567890"],
-    "--fail-on-exit": ["yes", "no", "none", "maybe", "ON", "0"],
-    "--file-version": ["1.2.3.4", "1", "70000", "1.2.3.4.5", "", "a", "065535.1", "1234567"],
-    "--product-version": ["2.0", "1.2.3.4", "x.y"],
-    "--execution-level": ["asInvoker", "requireAdministrator", "highestAvailable", "admin"],
+    "--start-type": (["auto", "delayed", "Manual", "disabled", "demand"], ["sometimes", "", "auto\n"]),
+    "--account": (["LocalService", "NetworkService", "virtual", "DOMAIN\\user", " "], ["J\u00fcrgen", "a\rb"]),
+    "--recovery": (["60", "60/3/86400", "none", "off", " 30 "], ["0/0", "a", "60/1/2/3", "5/0", "1234567890"]),
+    "--fail-on-exit": (["yes", "no", "ON", "0"], ["none", "maybe"]),
+    "--file-version": (["1.2.3.4", "1", "065535.1"], ["70000", "1.2.3.4.5", "", "a", "1234567"]),
+    "--product-version": (["2.0", "1.2.3.4"], ["x.y"]),
+    "--execution-level": (["asInvoker", "requireAdministrator", "highestAvailable"], ["admin"]),
 }
+
+
+def pick(rng, values):
+    good, bad = values
+    return rng.choice(bad if rng.random() < 0.08 else good)
+
+
 OUTPUT_NAMES = ["app.exe", "App.EXE", "tool", "Caf\u00e9.exe", "svc.exe"]
 
 
-def random_case(rng, pool, folder):
+def random_case(rng, pool):
     """One command line for both generators: (arguments with {out} for the output folder, config bytes or None)."""
-    stub = rng.choices(list(pool["stub"]), [8 if n in ("qlx.exe", "qlx", "fake") else 1 for n in pool["stub"]])[0]
-    jar = rng.choices(list(pool["jar"]), [10 if n == "hello.jar" else 1 for n in pool["jar"]])[0]
+    stub = rng.choices(list(pool["stub"]), [20 if n in ("qlx.exe", "qlx", "fake") else 1 for n in pool["stub"]])[0]
+    jar = rng.choices(list(pool["jar"]), [30 if n == "hello.jar" else 1 for n in pool["jar"]])[0]
     args = ["--stub", str(pool["stub"][stub]), "--jar", str(pool["jar"][jar])]
     config = None
-    if rng.random() < 0.9:
+    if rng.random() < 0.95:
         config = random_config(rng)
-        args += [rng.choice(["--config", "--config="]), "{config}"]
+        args += rng.choice([["--config", "{config}"], ["--config={config}"]])
     out = "{out}/" + rng.choice(OUTPUT_NAMES)
     args += rng.choice([["-o", out], ["--output", out], ["--output=" + out]])
     for option in ("--service-name", "--display-name", "--description"):
         if rng.random() < 0.25:
-            args += [option, rng.choice(NAMES if option == "--service-name" else TEXTS)]
+            args += [option, pick(rng, NAMES if option == "--service-name" else TEXTS)]
     if rng.random() < 0.15:
         args += ["--depends", rng.choice(["Tcpip/Dhcp", "", "A\u00e9"])]
     for option, values in VALUES.items():
         if rng.random() < 0.12:
-            args += [option, rng.choice(values)]
+            args += [option, pick(rng, values)]
     for option in ("--company", "--product-name", "--file-description", "--copyright"):
         if rng.random() < 0.12:
-            args += [option, rng.choice(TEXTS)]
+            args += [option, pick(rng, TEXTS)]
     if rng.random() < 0.2:
-        args += ["--icon", str(rng.choice(list(pool["icon"].values())))]
+        icons = list(pool["icon"])
+        args += ["--icon", str(pool["icon"][rng.choices(icons, [10 if n.endswith("app.ico") or n == "one.ico" else 1
+                                                                 for n in icons])[0]])]
+    merges = list(pool["merge"])
     for _ in range(rng.choice([0, 0, 0, 1, 2, 3])):
-        args += ["--merge", str(rng.choice(list(pool["merge"].values())))]
+        args += ["--merge", str(pool["merge"][rng.choices(merges, [1 if n == "text.jar" else 10 for n in merges])[0]])]
     for flag in ("--support", "--utf8-codepage", "--allow-config-errors"):
         if rng.random() < 0.15:
             args.append(flag)
