@@ -65,16 +65,10 @@ public final class ConfigCheck {
             pos = end + (end + 1 < size && text.charAt(end) == '\r' && text.charAt(end + 1) == '\n' ? 2 : 1);
             ++number;
 
-            int i = Text.firstNotSpace(line, 0);
-            if (i < 0) continue;
-            int k = i;
-            while (k < line.length() && Text.isWordChar(line.charAt(k))) ++k;
-            // Lines that start with anything else (# or ; comments) belong to no key.
-            if (k == i) continue;
-            String word = line.substring(i, k);
-            int v = Text.firstNotSpace(line, k);
-            if (v >= 0 && line.charAt(v) == '=') v = Text.firstNotSpace(line, v + 1);
-            String value = v < 0 ? "" : line.substring(v);
+            String[] split = split(line);
+            if (split == null) continue;
+            String word = split[0];
+            String value = split[1];
 
             ConfigKeys.Key key = ConfigKeys.find(word);
             if (key == null) {
@@ -100,6 +94,32 @@ public final class ConfigCheck {
         }
         if (role == Role.EMBEDDED && !mainClassSet) out.add(Findings.NO_MAIN_CLASS.at(0));
         return out;
+    }
+
+    /**
+     * A line as {key word, value}, split the way the launcher's lookup does
+     * (leading spaces, the key's letters, digits and '_', then spaces and an
+     * optional '='); null for a line that belongs to no key.
+     */
+    private static String[] split(String line) {
+        int i = Text.firstNotSpace(line, 0);
+        if (i < 0) return null;
+        int k = i;
+        while (k < line.length() && Text.isWordChar(line.charAt(k))) ++k;
+        // Lines that start with anything else (# or ; comments) belong to no key.
+        if (k == i) return null;
+        int v = Text.firstNotSpace(line, k);
+        if (v >= 0 && line.charAt(v) == '=') v = Text.firstNotSpace(line, v + 1);
+        return new String[] {line.substring(i, k), v < 0 ? "" : line.substring(v)};
+    }
+
+    /** The value of the first line of `key` in a Java text, or null when no line belongs to it. */
+    public static String firstValue(String text, String key) {
+        for (String line : text.split("\r\n|\r|\n", -1)) {
+            String[] split = split(line);
+            if (split != null && Text.lowerAscii(split[0]).equals(key)) return split[1];
+        }
+        return null;
     }
 
     private static int lineEnd(String text, int from) {
