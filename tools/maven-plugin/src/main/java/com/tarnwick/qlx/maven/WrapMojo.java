@@ -217,7 +217,10 @@ public final class WrapMojo extends AbstractMojo {
         } catch (WrapException e) {
             throw new MojoFailureException("qlxwrap: " + e.getMessage());
         }
-        if (attach) projectHelper.attachArtifact(project, "exe", null, out);
+        if (attach) {
+            projectHelper.attachArtifact(project, "exe", null, out);
+            getLog().info("qlx: attached " + out.getName() + " to the project as type exe");
+        }
     }
 
     /** The runtime dependencies (compile and runtime scope), each with a file name of its own. */
