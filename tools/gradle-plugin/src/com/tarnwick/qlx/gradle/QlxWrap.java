@@ -1,8 +1,8 @@
-// The qlxWrap task: the application JAR and its runtime class path in, one
-// program file (and, with dependencies = 'lib', a lib/ folder beside it)
+// The QlxWrap task type: the application JAR and its runtime class path in,
+// one program file (and, with dependencies = 'lib', a lib/ folder beside it)
 // out. Every setting is a plain task property with its input or output
-// annotation, so Gradle knows when the program is up to date; a setting not
-// set on the task comes from qlx { }.
+// annotation, so Gradle knows when the program is up to date; a setting the
+// task does not set comes from qlx { }, and then from its default.
 package com.tarnwick.qlx.gradle;
 
 import com.tarnwick.qlx.wrap.BuildRequest;
@@ -27,22 +27,25 @@ import org.gradle.api.tasks.OutputFile;
 import org.gradle.api.tasks.TaskAction;
 
 public class QlxWrap extends DefaultTask {
+    private final QlxExtension own = new QlxExtension(getProject());
     private QlxExtension defaults;
     private Task jarTask;
     private FileCollection runtimeClasspath;
     private File jar;
-    private File output;
-    private String mainClass;
-    private String dependencies;
 
+    /** The plugin's wiring: qlx { }, the jar task and the runtime class path. */
     void useDefaults(QlxExtension extension, Task jarTask, FileCollection runtimeClasspath) {
         this.defaults = extension;
         this.jarTask = jarTask;
-        this.runtimeClasspath = runtimeClasspath;
+        if (this.runtimeClasspath == null) this.runtimeClasspath = runtimeClasspath;
     }
 
-    private QlxExtension ext() {
-        return defaults != null ? defaults : new QlxExtension(getProject());
+    private QlxExtension defaults() {
+        return defaults != null ? defaults : own;
+    }
+
+    private static <T> T pick(T mine, T shared, T fallback) {
+        return mine != null ? mine : shared != null ? shared : fallback;
     }
 
     /** The application JAR; default: the jar task's archive. */
@@ -56,7 +59,7 @@ public class QlxWrap extends DefaultTask {
         jar = getProject().file(v);
     }
 
-    /** The runtime dependencies (merged or copied into lib/, as `dependencies` says). */
+    /** The runtime dependencies, merged or copied into lib/ as `dependencies` says. */
     @Classpath
     public FileCollection getRuntimeClasspath() {
         return runtimeClasspath != null ? runtimeClasspath : getProject().files();
@@ -69,14 +72,14 @@ public class QlxWrap extends DefaultTask {
     /** Default: build/qlx/NAME.exe for the JAR NAME.jar (no .exe for linux). */
     @OutputFile
     public File getOutput() {
-        if (output != null) return output;
-        if (ext().output != null) return ext().output;
+        File set = pick(own.output, defaults().output, null);
+        if (set != null) return set;
         String name = getJar() == null ? getProject().getName() : getJar().getName().replaceFirst("\\.jar$", "");
         return new File(getProject().getBuildDir(), "qlx/" + name + ("linux".equals(getPlatform()) ? "" : ".exe"));
     }
 
     public void setOutput(Object v) {
-        output = getProject().file(v);
+        own.output = own.file(v);
     }
 
     /** lib/ beside the program when the dependencies are copied there. */
@@ -86,61 +89,268 @@ public class QlxWrap extends DefaultTask {
         return "lib".equalsIgnoreCase(getDependencies().trim()) ? new File(getOutput().getParentFile(), "lib") : null;
     }
 
-    @Input
-    public String getDependencies() {
-        return dependencies != null ? dependencies : ext().dependencies;
-    }
-
-    public void setDependencies(String v) {
-        dependencies = v;
-    }
-
-    @Input
-    @Optional
-    public String getMainClass() {
-        return mainClass != null ? mainClass : ext().mainClass;
-    }
-
-    public void setMainClass(String v) {
-        mainClass = v;
-    }
-
-    @Input public String getPlatform() { return ext().platform; }
-    @InputFile @Optional public File getStub() { return ext().stub; }
-    @Input public List<String> getOptions() { return ext().options; }
-    @Input @Optional public String getMinJre() { return ext().minJre; }
-    @Input @Optional public String getMaxJre() { return ext().maxJre; }
-    @Input @Optional public String getSingleInstance() { return ext().singleInstance; }
-    @Input @Optional public String getServiceName() { return ext().serviceName; }
-    @Input @Optional public String getDisplayName() { return ext().displayName; }
-    @Input @Optional public String getServiceDescription() { return ext().serviceDescription; }
-    @Input public List<String> getServiceDependencies() { return ext().serviceDependencies; }
-    @Input @Optional public String getStartType() { return ext().startType; }
-    @Input @Optional public String getAccount() { return ext().account; }
-    @Input @Optional public String getRecovery() { return ext().recovery; }
-    @Input @Optional public String getFailOnExit() { return ext().failOnExit; }
-    @InputFile @Optional public File getIcon() { return ext().icon; }
-    @Input @Optional public String getFileVersion() { return ext().fileVersion; }
-    @Input @Optional public String getProductVersion() { return ext().productVersion; }
-    @Input @Optional public String getProductName() { return ext().productName; }
-    @Input @Optional public String getCompanyName() { return ext().companyName; }
-    @Input @Optional public String getFileDescription() { return ext().fileDescription; }
-    @Input @Optional public String getCopyright() { return ext().copyright; }
-    @Input public String getExecutionLevel() { return ext().executionLevel; }
-    @Input public boolean isUtf8CodePage() { return ext().utf8CodePage; }
-    @Input public boolean isSupport() { return ext().support; }
-    @InputFile @Optional public File getConfigFile() { return ext().configFile; }
-    @Input public List<String> getConfig() { return ext().config; }
-
     /** The project version the version resource defaults to. */
     @Input
     public String getProjectVersion() {
         return String.valueOf(getProject().getVersion());
     }
 
-    @Internal
+    @Input
+    @Optional
     public String getProjectDescription() {
         return getProject().getDescription();
+    }
+
+    @Input
+    public String getPlatform() {
+        return pick(own.platform, defaults().platform, "windows");
+    }
+
+    public void setPlatform(String v) {
+        own.platform = v;
+    }
+
+    @InputFile @Optional
+    public File getStub() {
+        return pick(own.stub, defaults().stub, null);
+    }
+
+    public void setStub(Object v) {
+        own.stub = own.file(v);
+    }
+
+    @Input @Optional
+    public String getMainClass() {
+        return pick(own.mainClass, defaults().mainClass, null);
+    }
+
+    public void setMainClass(String v) {
+        own.mainClass = v;
+    }
+
+    @Input
+    public List<String> getOptions() {
+        return pick(own.options, defaults().options, new ArrayList<String>());
+    }
+
+    public void setOptions(List<String> v) {
+        own.setOptions(v);
+    }
+
+    @Input @Optional
+    public String getMinJre() {
+        return pick(own.minJre, defaults().minJre, null);
+    }
+
+    public void setMinJre(String v) {
+        own.minJre = v;
+    }
+
+    @Input @Optional
+    public String getMaxJre() {
+        return pick(own.maxJre, defaults().maxJre, null);
+    }
+
+    public void setMaxJre(String v) {
+        own.maxJre = v;
+    }
+
+    @Input @Optional
+    public String getSingleInstance() {
+        return pick(own.singleInstance, defaults().singleInstance, null);
+    }
+
+    public void setSingleInstance(String v) {
+        own.singleInstance = v;
+    }
+
+    @Input @Optional
+    public String getServiceName() {
+        return pick(own.serviceName, defaults().serviceName, null);
+    }
+
+    public void setServiceName(String v) {
+        own.serviceName = v;
+    }
+
+    @Input @Optional
+    public String getDisplayName() {
+        return pick(own.displayName, defaults().displayName, null);
+    }
+
+    public void setDisplayName(String v) {
+        own.displayName = v;
+    }
+
+    @Input @Optional
+    public String getServiceDescription() {
+        return pick(own.serviceDescription, defaults().serviceDescription, null);
+    }
+
+    public void setServiceDescription(String v) {
+        own.serviceDescription = v;
+    }
+
+    @Input
+    public List<String> getServiceDependencies() {
+        return pick(own.serviceDependencies, defaults().serviceDependencies, new ArrayList<String>());
+    }
+
+    public void setServiceDependencies(List<String> v) {
+        own.setServiceDependencies(v);
+    }
+
+    @Input @Optional
+    public String getStartType() {
+        return pick(own.startType, defaults().startType, null);
+    }
+
+    public void setStartType(String v) {
+        own.startType = v;
+    }
+
+    @Input @Optional
+    public String getAccount() {
+        return pick(own.account, defaults().account, null);
+    }
+
+    public void setAccount(String v) {
+        own.account = v;
+    }
+
+    @Input @Optional
+    public String getRecovery() {
+        return pick(own.recovery, defaults().recovery, null);
+    }
+
+    public void setRecovery(String v) {
+        own.recovery = v;
+    }
+
+    @Input @Optional
+    public String getFailOnExit() {
+        return pick(own.failOnExit, defaults().failOnExit, null);
+    }
+
+    public void setFailOnExit(String v) {
+        own.failOnExit = v;
+    }
+
+    @InputFile @Optional
+    public File getIcon() {
+        return pick(own.icon, defaults().icon, null);
+    }
+
+    public void setIcon(Object v) {
+        own.icon = own.file(v);
+    }
+
+    @Input @Optional
+    public String getFileVersion() {
+        return pick(own.fileVersion, defaults().fileVersion, null);
+    }
+
+    public void setFileVersion(String v) {
+        own.fileVersion = v;
+    }
+
+    @Input @Optional
+    public String getProductVersion() {
+        return pick(own.productVersion, defaults().productVersion, null);
+    }
+
+    public void setProductVersion(String v) {
+        own.productVersion = v;
+    }
+
+    @Input @Optional
+    public String getProductName() {
+        return pick(own.productName, defaults().productName, null);
+    }
+
+    public void setProductName(String v) {
+        own.productName = v;
+    }
+
+    @Input @Optional
+    public String getCompanyName() {
+        return pick(own.companyName, defaults().companyName, null);
+    }
+
+    public void setCompanyName(String v) {
+        own.companyName = v;
+    }
+
+    @Input @Optional
+    public String getFileDescription() {
+        return pick(own.fileDescription, defaults().fileDescription, null);
+    }
+
+    public void setFileDescription(String v) {
+        own.fileDescription = v;
+    }
+
+    @Input @Optional
+    public String getCopyright() {
+        return pick(own.copyright, defaults().copyright, null);
+    }
+
+    public void setCopyright(String v) {
+        own.copyright = v;
+    }
+
+    @Input
+    public String getExecutionLevel() {
+        return pick(own.executionLevel, defaults().executionLevel, "asInvoker");
+    }
+
+    public void setExecutionLevel(String v) {
+        own.executionLevel = v;
+    }
+
+    @Input
+    public Boolean getUtf8CodePage() {
+        return pick(own.utf8CodePage, defaults().utf8CodePage, Boolean.FALSE);
+    }
+
+    public void setUtf8CodePage(Boolean v) {
+        own.utf8CodePage = v;
+    }
+
+    @Input
+    public Boolean getSupport() {
+        return pick(own.support, defaults().support, Boolean.FALSE);
+    }
+
+    public void setSupport(Boolean v) {
+        own.support = v;
+    }
+
+    @InputFile @Optional
+    public File getConfigFile() {
+        return pick(own.configFile, defaults().configFile, null);
+    }
+
+    public void setConfigFile(Object v) {
+        own.configFile = own.file(v);
+    }
+
+    @Input
+    public List<String> getConfig() {
+        return pick(own.config, defaults().config, new ArrayList<String>());
+    }
+
+    public void setConfig(List<String> v) {
+        own.setConfig(v);
+    }
+
+    @Input
+    public String getDependencies() {
+        return pick(own.dependencies, defaults().dependencies, "merge");
+    }
+
+    public void setDependencies(String v) {
+        own.dependencies = v;
     }
 
     @TaskAction
@@ -152,10 +362,10 @@ public class QlxWrap extends DefaultTask {
         w.output = getOutput().getPath();
         w.platform = getPlatform();
         w.stub = getStub() != null ? getStub().getPath() : null;
-        w.support = isSupport();
+        w.support = getSupport();
         w.icon = getIcon() != null ? getIcon().getPath() : null;
         w.executionLevel = getExecutionLevel();
-        w.utf8CodePage = isUtf8CodePage();
+        w.utf8CodePage = getUtf8CodePage();
         w.identity.name = getServiceName();
         w.identity.displayName = getDisplayName();
         w.identity.description = getServiceDescription();
@@ -179,7 +389,8 @@ public class QlxWrap extends DefaultTask {
         request.singleInstance = getSingleInstance();
         request.configLines.addAll(getConfig());
         request.configFile = getConfigFile();
-        request.origins = setting -> "qlx { " + setting + " }";
+        final String task = getName();
+        request.origins = setting -> (own.settingNames().contains(setting) ? task + " { " : "qlx { ") + setting + " }";
         try {
             request.dependencies = BuildRequest.Dependencies.of(getDependencies());
             if (request.dependencies != BuildRequest.Dependencies.NONE) request.libraries.addAll(libraries());
@@ -191,6 +402,7 @@ public class QlxWrap extends DefaultTask {
         }
     }
 
+    /** The runtime class path's archives, each with a file name of its own in lib/. */
     private List<BuildRequest.Library> libraries() {
         List<BuildRequest.Library> out = new ArrayList<BuildRequest.Library>();
         Set<String> names = new HashSet<String>();
