@@ -140,3 +140,30 @@ def test_a_200_mb_archive_streams_in_a_48_mb_heap(tmp_path, hello):
     assert native_kib > 400 * 1024 and java_kib < 200 * 1024, (java_kib, native_kib)
     check = java("--inspect", out_java, heap="48m")
     assert check.returncode == 0 and b"digest:             intact" in check.stdout
+
+
+def test_inspect_names_the_external_file_the_launcher_would_read(tmp_path, hello):
+    """Relative names, some starting with n, beside which a .cfg or .config may lie: both generators say
+    which file the launcher would read and whether disableexternal keeps it out."""
+    jar, _ = hello
+    cases = [  # program, embedded configuration, file beside it, expected "external config:" value
+        ("nested.exe", "mainclass a.B\n", None, "none beside the file"),
+        ("nested.exe", "mainclass a.B\n", "nested.exe.cfg", "nested.exe.cfg (would be read)"),
+        ("nested.exe", "mainclass a.B\ndisableexternal true\n", "nested.exe.cfg", "nested.exe.cfg (ignored: disableexternal)"),
+        ("nested.exe", "mainclass a.B\ndisableexternal TRUE\n", None, "disabled (disableexternal)"),
+        ("new.exe", "mainclass a.B\ndisableexternal true\n", "new.config", "new.config (ignored: disableexternal)"),
+        ("app.exe", "disableexternal false\nmainclass a.B\n", "app.exe.config", "app.exe.config (would be read)"),
+    ]
+    for n, (program, config, beside, expected) in enumerate(cases):
+        folder = tmp_path / str(n)
+        folder.mkdir()
+        (folder / "app.cfg.src").write_text(config)
+        subprocess.run([str(QLXWRAP), "--stub", str(STUB_WIN), "--jar", str(jar), "--config", "app.cfg.src",
+                        "-o", program], cwd=folder, check=True, capture_output=True)
+        if beside:
+            (folder / beside).write_text("minjre 17\n")
+        native = subprocess.run([str(QLXWRAP), "--inspect", program], cwd=folder, capture_output=True, text=True)
+        mine = java("--inspect", program, cwd=folder)
+        line = next(l for l in native.stdout.splitlines() if l.startswith("external config:"))
+        assert line == f"external config:    {expected}", (program, config, beside)
+        assert mine.stdout.decode() == native.stdout and mine.returncode == native.returncode == 0
