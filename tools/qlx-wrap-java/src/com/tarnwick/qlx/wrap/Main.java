@@ -23,6 +23,10 @@ public final class Main {
         PrintStream err = utf8(stderr);
         try {
             return run(Arrays.asList(args), out, err);
+        } catch (RuntimeException | OutOfMemoryError e) {
+            // A fault of this program, not of the inputs: said in one line,
+            // with the exit code of a run that could not be done.
+            return report(err, ExitCodes.USAGE, "internal error: " + e);
         } finally {
             out.flush();
             err.flush();

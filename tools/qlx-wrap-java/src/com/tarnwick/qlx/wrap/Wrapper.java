@@ -85,7 +85,7 @@ public final class Wrapper {
         }
         byte[] icon = in.icon != null ? InputFiles.readInput(in.icon, "icon") : null;
 
-        byte[] block = in.configText != null ? ConfigBlock.blockOf(Text.rawOf(in.configText)) : ConfigBlock.build(config);
+        byte[] block = ConfigBlock.build(in.configText != null ? in.configText.getBytes(Text.UTF8) : config);
         Archive archive = archive(jar, in.jar, merges, mergeNames);
 
         Result result = new Result();

@@ -92,6 +92,7 @@ final class ZipArchive {
             throw new Bad("zip central directory is not where its end record says (data before the "
                     + "archive or between directory and end record)");
         }
+        if (cdSize > Integer.MAX_VALUE - 16) throw new Bad("zip central directory is too large");
         view.endOffset = end;
         view.centralOffset = cdOffset;
         byte[] c = d.read(cdOffset, (int) cdSize);
