@@ -4,8 +4,12 @@
 package com.tarnwick.qlx.gradle;
 
 import java.io.File;
+import java.lang.reflect.Field;
+import java.lang.reflect.Modifier;
 import java.util.ArrayList;
+import java.util.HashSet;
 import java.util.List;
+import java.util.Set;
 import javax.inject.Inject;
 import org.gradle.api.Project;
 
@@ -47,11 +51,11 @@ public class QlxExtension {
     }
 
     /** The settings given here, by name (null ones are not). */
-    java.util.Set<String> settingNames() {
-        java.util.Set<String> names = new java.util.HashSet<String>();
-        for (java.lang.reflect.Field f : QlxExtension.class.getDeclaredFields()) {
+    Set<String> settingNames() {
+        Set<String> names = new HashSet<String>();
+        for (Field f : QlxExtension.class.getDeclaredFields()) {
             try {
-                if (f.getName().equals("project") || java.lang.reflect.Modifier.isStatic(f.getModifiers())) continue;
+                if (f.getName().equals("project") || Modifier.isStatic(f.getModifiers())) continue;
                 if (f.get(this) != null) names.add(f.getName());
             } catch (IllegalAccessException e) {
                 // every field is this class's own
@@ -65,7 +69,7 @@ public class QlxExtension {
         return v == null ? null : project.file(v);
     }
 
-    /** Windows (qlx.exe) or linux: which built-in launcher stub to use. */
+    /** Which built-in launcher stub to use: windows (qlx.exe) or linux. */
     public String getPlatform() { return platform; }
     public void setPlatform(String v) { platform = v; }
 
