@@ -178,6 +178,26 @@ def require_jdk25():
         _missing(NO_JDK25)
 
 
+# The build tools the plugins are proven with: Debian's Maven (offline, with
+# the Debian repository as its only mirror) and Debian's Gradle.
+MAVEN_REPO = Path("/usr/share/maven-repo")
+NO_MAVEN = "no Maven with the Debian repository (mvn, /usr/share/maven-repo)"
+NO_GRADLE = "no Gradle (gradle)"
+HOW_BUILD_TOOLS = "run tools/install-deps.sh (maven, gradle and the Debian Maven plugins)"
+QLX_WRAP_JAR = BUILD_HOST / "tools" / "qlx-wrap.jar"
+
+
+def require_maven():
+    if shutil.which("mvn") is None or not (MAVEN_REPO / "org" / "apache" / "maven" / "plugins"
+                                           / "maven-plugin-plugin").is_dir():
+        _missing(NO_MAVEN)
+
+
+def require_gradle():
+    if shutil.which("gradle") is None:
+        _missing(NO_GRADLE)
+
+
 # What every suite that runs real Java under Wine needs built.
 AVIAN_SUITE_FILES = ((STUB_WIN, "Windows launcher stub"), (QLXWRAP, "qlxwrap"),
                      (SUPPORT_JAR, "qlx-support.jar"),
