@@ -250,6 +250,26 @@ def __getattr__(name):
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
+# The build tools the plugins are proven with: Debian's Maven (offline, with
+# the Debian repository as its only mirror) and Debian's Gradle.
+MAVEN_REPO = Path("/usr/share/maven-repo")
+NO_MAVEN = "no Maven with the Debian repository (mvn, /usr/share/maven-repo)"
+NO_GRADLE = "no Gradle (gradle)"
+HOW_BUILD_TOOLS = "run tools/install-deps.sh (maven, gradle and the Debian Maven plugins)"
+QLX_WRAP_JAR = BUILD_HOST / "tools" / "qlx-wrap.jar"
+
+
+def require_maven():
+    if shutil.which("mvn") is None or not (MAVEN_REPO / "org" / "apache" / "maven" / "plugins"
+                                           / "maven-plugin-plugin").is_dir():
+        _missing(NO_MAVEN)
+
+
+def require_gradle():
+    if shutil.which("gradle") is None:
+        _missing(NO_GRADLE)
+
+
 def avian_app_jar(app, out):
     """tests/apps/<app> compiled against Avian's class library and the support classes."""
     return compile_java(ROOT / "tests" / "apps" / app, out, classpath=SUPPORT_JAR,

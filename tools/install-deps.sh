@@ -4,7 +4,9 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev googletest
           libbenchmark-dev g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth xdotool imagemagick
-          python3 python3-pytest openjdk-17-jdk-headless zip unzip osslsigncode openssl)
+          python3 python3-pytest openjdk-17-jdk-headless zip unzip osslsigncode openssl
+          maven libmaven-plugin-tools-java libmaven-resources-plugin-java libmaven-compiler-plugin-java
+          libmaven-jar-plugin-java libsurefire-java libcommons-lang3-java gradle)
 if [ $# -gt 0 ]; then packages=("$@"); fi
 missing=()
 for p in "${packages[@]}"; do

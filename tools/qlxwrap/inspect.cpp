@@ -172,14 +172,14 @@ InspectResult inspectFile(const Bytes& file, const std::string& path,
                                               : std::to_string(findings.size()) + " finding(s)");
   for (const ConfigFinding& f : findings)
     line(out, std::string("  ") + (f.error ? "error:" : "warning:"), findingText(f));
-  std::string external = "none beside the file";
+  const bool disabled = disablesExternal(text);
+  std::string external = disabled ? "disabled (disableexternal)" : "none beside the file";
   for (const std::string& c : externalCandidates(path)) {
     if (exists(c)) {
-      external = c + (disablesExternal(text) ? " (ignored: disableexternal)" : " (would be read)");
+      external = c + (disabled ? " (ignored: disableexternal)" : " (would be read)");
       break;
     }
   }
-  if (external.front() == 'n' && disablesExternal(text)) external = "disabled (disableexternal)";
   line(out, "external config:", external);
   uint64_t eocd = layout.fileSize - static_cast<uint64_t>(layout.trailingLength) - 22;
   line(out, "archive:", std::to_string(layout.archiveLength) + " bytes, " +

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr const char* kVersion = "qlxwrap 1.0";
+constexpr const char* kVersion = "qlxwrap " QLX_VERSION;
 
 int report(int code, const std::string& message) {
   std::fprintf(stderr, "qlxwrap: %s\n", message.c_str());

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <set>
 
+#include "tools/qlxwrap/config_check.h"
+
 namespace qlx::wrap {
 namespace {
 
@@ -121,7 +123,7 @@ bool parseZip(const Bytes& d, ZipView& view, std::string& error) {
     entry.centralSize = recordSize;
     entry.localOffset = local;
     if (local + kLocalSize > cdOffset || get32(&d[local]) != kLocalSig) {
-      error = "zip entry '" + entry.name + "' has no local header where the directory says";
+      error = "zip entry '" + printable(entry.name) + "' has no local header where the directory says";
       return false;
     }
     const uint8_t* l = &d[local];
@@ -132,7 +134,7 @@ bool parseZip(const Bytes& d, ZipView& view, std::string& error) {
       span += (at + 4 <= cdOffset && get32(&d[at]) == kDescriptorSig) ? 16 : 12;
     }
     if (local + span > cdOffset) {
-      error = "zip entry '" + entry.name + "' runs into the central directory";
+      error = "zip entry '" + printable(entry.name) + "' runs into the central directory";
       return false;
     }
     entry.localSize = span;
