@@ -144,8 +144,9 @@ SUPPORT_JAR = BUILD_HOST / "java" / "qlx-support.jar"
 # Tests reach the test VM and Temurin 25 only through the helpers below
 # (require_avian, avian_dir, qlxtest.AVIAN, require_jdk25, jdk25_home,
 # qlxtest.JDK25): each skips with the reason when the runtime is missing
-# (under CI=true it fails instead). tests/test_runtime_lookup.py fails when
-# a test spells their locations itself.
+# (under CI=true it fails instead); have_avian lets a test do part of its
+# work without the VM. tests/test_runtime_lookup.py fails when a test
+# spells their locations itself.
 AVIAN_PATCH = ROOT / "tools" / "avian" / "avian.patch"
 
 
@@ -216,6 +217,14 @@ def require_avian(current_patch=False):
         _missing(NO_AVIAN)
     if current_patch and not AVIAN_CURRENT:
         _missing(STALE_AVIAN)
+
+
+def have_avian():
+    """Whether the test VM is there, for a test that does part of its work
+    without it (under CI=true its absence fails the test instead)."""
+    if AVIAN_FOUND is None and os.environ.get("CI") == "true":
+        _missing(NO_AVIAN)
+    return AVIAN_FOUND is not None
 
 
 def avian_dir(current_patch=False):

@@ -50,6 +50,7 @@ def findings(text):
     ('dll = qlxtest.AVIAN / "jvm.dll"', False),
     ("home = qlxtest.jdk25_home()", False),
     ('jar = qlxtest.avian_app_jar("hello", out)', False),
+    ("if not qlxtest.have_avian():", False),
     ('pytest.fail(f"{what} is missing: {path}")', False),
     ('pytest.fail(f"stand-in jvm.dll is missing: {double}")', False),  # a build output
     ("x = 1  # ../shared/avian is found by qlxtest", False),
@@ -65,7 +66,7 @@ def test_no_test_reaches_a_runtime_without_the_helpers():
             continue
         for number, what in findings(source.read_text(encoding="utf-8")):
             found.append(f"{source.relative_to(TESTS)}:{number}: {what}")
-    assert not found, ("use qlxtest.require_avian/avian_dir/AVIAN or require_jdk25/jdk25_home/"
+    assert not found, ("use qlxtest.require_avian/avian_dir/AVIAN/have_avian or require_jdk25/jdk25_home/"
                        "JDK25 instead:\n" + "\n".join(found))
 
 
