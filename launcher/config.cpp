@@ -19,31 +19,38 @@ bool belongsTo(std::string_view line, std::string_view key) {
   return !(std::isalnum(next) || next == '_');
 }
 
+// The text a lookup reads: up to its first NUL.
+std::string_view lookupText(std::string_view text) { return text.substr(0, text.find('\0')); }
+
+// The line at `pos` without its leading spaces; moves `pos` past its end
+// (CR, LF, CR LF or LF CR).
+std::string_view readConfigLine(std::string_view text, size_t& pos) {
+  const size_t end = text.size();
+  size_t lineEnd = pos;
+  while (lineEnd < end && text[lineEnd] != '\r' && text[lineEnd] != '\n') ++lineEnd;
+  std::string_view line = text.substr(pos, lineEnd - pos);
+  pos = lineEnd;
+  if (pos < end) {
+    const char first = text[pos++];
+    if (pos < end && (text[pos] == '\r' || text[pos] == '\n') && text[pos] != first) ++pos;
+  }
+  size_t i = 0;
+  while (i < line.size() && line[i] == ' ') ++i;
+  return line.substr(i);
+}
+
 // Calls onValue(index, value) for every line that belongs to keys[index];
 // stops early when onValue returns false.
 template <typename OnValue>
 void scanKeys(const LauncherContext& context, std::initializer_list<std::string_view> keys,
               bool embeddedOnly, OnValue onValue) {
-  std::string_view text(context.configText);
-  size_t pos = embeddedOnly ? context.externalLength : 0;
-  if (pos > text.size()) pos = text.size();
-  const size_t nul = text.find('\0', pos);
-  const size_t end = nul == std::string_view::npos ? text.size() : nul;
+  size_t start = embeddedOnly ? context.externalLength : 0;
+  if (start > context.configText.size()) start = context.configText.size();
+  const std::string_view text = lookupText(std::string_view(context.configText).substr(start));
 
-  while (pos < end) {
-    size_t lineEnd = pos;
-    while (lineEnd < end && text[lineEnd] != '\r' && text[lineEnd] != '\n') ++lineEnd;
-    std::string_view line = text.substr(pos, lineEnd - pos);
-    // One line end: CR, LF, CR LF or LF CR.
-    pos = lineEnd;
-    if (pos < end) {
-      const char first = text[pos++];
-      if (pos < end && (text[pos] == '\r' || text[pos] == '\n') && text[pos] != first) ++pos;
-    }
-
-    size_t i = 0;
-    while (i < line.size() && line[i] == ' ') ++i;
-    line.remove_prefix(i);
+  size_t pos = 0;
+  while (pos < text.size()) {
+    std::string_view line = readConfigLine(text, pos);
     size_t index = 0;
     std::string_view key;
     for (std::string_view candidate : keys) {
@@ -68,7 +75,30 @@ std::string prepare(std::string_view value, bool toNarrow) {
   return toNarrow ? utf8ToNarrow(value) : std::string(value);
 }
 
+// The next line that an external file could contribute: not empty, and not
+// of a key that only the embedded block sets. Empty at the end.
+std::string_view nextContributingLine(std::string_view text, size_t& pos) {
+  while (pos < text.size()) {
+    const std::string_view line = readConfigLine(text, pos);
+    if (!line.empty() && !belongsTo(line, "mainclass") && !belongsTo(line, "disableexternal"))
+      return line;
+  }
+  return {};
+}
+
 }  // namespace
+
+bool sameConfiguration(std::string_view a, std::string_view b) {
+  a = lookupText(a);
+  b = lookupText(b);
+  size_t posA = 0, posB = 0;
+  for (;;) {
+    const std::string_view lineA = nextContributingLine(a, posA);
+    const std::string_view lineB = nextContributingLine(b, posB);
+    if (lineA != lineB) return false;
+    if (lineA.empty()) return true;
+  }
+}
 
 std::string lookupValue(const LauncherContext& context, std::string_view key, bool embeddedOnly,
                         bool toNarrow) {

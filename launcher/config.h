@@ -29,6 +29,11 @@ using KeyedValueHandler = std::function<void(size_t index, const std::string& va
 void lookupValuesOfKeys(const LauncherContext& context, std::initializer_list<std::string_view> keys,
                         const KeyedValueHandler& handler, bool embeddedOnly, bool toNarrow);
 
+// Both texts say the same to the lookups that an external file takes part
+// in: the same lines in the same order, leaving out empty lines, leading
+// spaces, line-end styles and the keys only the embedded block sets.
+bool sameConfiguration(std::string_view a, std::string_view b);
+
 // Accessors of the one-valued keys (scope and preparation as the key table
 // gives them). The expanded ones go through expandValue(value, false).
 std::string appidValue(const LauncherContext& context);

@@ -93,7 +93,13 @@ std::string expandAt(const LauncherContext& context, Os& os, std::string_view te
     const std::string name(text.substr(nameBegin, nameEnd - nameBegin));
     std::optional<std::string> value = resolveName(context, os, name, nesting);
     if (!value) {
-      out.append(text.substr(intro, end - intro));
+      const std::string_view reference = text.substr(intro, end - intro);
+      out.append(reference);
+      // A closed reference is meant as one; a bare $NAME is as often plain
+      // text (Outer$Inner, a price), so only the closed forms are reported.
+      if (introducer == '%' || nameBegin > intro + 1)
+        os.warn("Warning: " + std::string(reference) +
+                " in the configuration is not set; it stays as written.");
     } else if (utf8 && hasHighByte(*value)) {
       out.append(narrowToUtf8(*value));
     } else {

@@ -88,6 +88,10 @@ void loadConfiguration(LauncherContext& context) {
     }
   }
 
+  std::string embeddedText;
+  appendConfigurationText(embeddedText, reinterpret_cast<const uint8_t*>(embedded.data()),
+                          embedded.size());
+
   context.configText.clear();
   std::string candidates[4];
   externalConfigCandidates(context.applicationPath, candidates);
@@ -97,18 +101,21 @@ void loadConfiguration(LauncherContext& context) {
     appendConfigurationText(context.configText, reinterpret_cast<const uint8_t*>(content.data()),
                             content.size());
     context.externalPath = candidate;
+    // The source the program was generated from, left beside it, says
+    // nothing new: applied again, every line of many values would count twice.
+    context.externalRepeatsEmbedded = sameConfiguration(context.configText, embeddedText);
+    if (context.externalRepeatsEmbedded) context.configText.clear();
     break;
   }
   if (!context.configText.empty()) context.configText.append("\r\n");
   context.externalLength = context.configText.size();
-
-  appendConfigurationText(context.configText, reinterpret_cast<const uint8_t*>(embedded.data()),
-                          embedded.size());
+  context.configText.append(embeddedText);
 
   if (equalsIgnoreCase(lookupValue(context, "disableexternal", true, true), "true")) {
     context.configText.erase(0, context.externalLength);
     context.externalLength = 0;
     context.externalPath.clear();
+    context.externalRepeatsEmbedded = false;
   }
 }
 

@@ -14,6 +14,7 @@ struct LauncherContext {
   std::string configText;        // UTF-8; external part first, then the embedded block
   size_t externalLength = 0;     // bytes of configText that came from the external file
   std::string externalPath;      // the external file read, empty when none
+  bool externalRepeatsEmbedded = false;  // it held the embedded text: not applied
   std::string applicationPath;   // full path of the executable
   bool applicationPathFaithful = true;  // false: the ANSI code page cannot spell it
   std::string applicationHome;   // its directory with the trailing separator

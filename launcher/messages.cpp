@@ -13,6 +13,7 @@
 #include "launcher/config.h"
 #include "launcher/expand.h"
 #include "launcher/process_state.h"
+#include "launcher/trace.h"
 
 namespace qlx {
 namespace {
@@ -141,6 +142,16 @@ void printMessage(const std::string& text) {
   writeLine(text, stderr);
   if (!processState().sameDestination) writeLine(text, stdout);
   if (startOutputRedirected()) writeStartOutput(text + "\n");
+}
+
+void printWarningOnce(const std::string& text) {
+  // Values are expanded again on later lookups; the user needs each once.
+  static StringList warned;
+  for (const std::string& seen : warned)
+    if (seen == text) return;
+  warned.push_back(text);
+  if (tracing()) trace(text.c_str());
+  writeLine(text, stderr);
 }
 
 void printResult(const std::string& text) {

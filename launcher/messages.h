@@ -109,6 +109,10 @@ std::string stringTableText(int id);
 // also to the output the process was started with when stdout was redirected.
 void printMessage(const std::string& text);
 
+// A warning about the configuration: "%s\n" to standard error and a trace
+// line, once per distinct text in the process.
+void printWarningOnce(const std::string& text);
+
 // A command's result (install, help, the service commands): standard output,
 // and also the output the process was started with when standard output
 // now goes elsewhere, so a `stdout` log does not swallow it.

@@ -89,6 +89,9 @@ class Os {
 
   // A whole small file (a Java home's `release`). False when it cannot be read.
   virtual bool readFile(const std::string& path, std::string& out) = 0;
+
+  // One line for the user about the configuration (standard error, once).
+  virtual void warn(const std::string& line) { (void)line; }
 };
 
 // The real operating system (process-wide, never null).

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "launcher/launcher_context.h"
+#include "launcher/messages.h"
 #include "launcher/os.h"
 #include "launcher/text.h"
 
@@ -87,6 +88,8 @@ class PosixOs : public Os {
   bool readFile(const std::string& path, std::string& out) override {
     return readConfigFile(path, out);
   }
+
+  void warn(const std::string& line) override { printWarningOnce(line); }
 };
 
 }  // namespace

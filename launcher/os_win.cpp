@@ -8,6 +8,7 @@
 
 #include "launcher/handle_win.h"
 #include "launcher/launcher_context.h"
+#include "launcher/messages.h"
 #include "launcher/text.h"
 
 namespace qlx {
@@ -138,6 +139,8 @@ class WindowsOs final : public Os {
   bool readFile(const std::string& path, std::string& out) override {
     return readConfigFile(path, out);
   }
+
+  void warn(const std::string& line) override { printWarningOnce(line); }
 };
 
 WindowsOs gSystemOs;

@@ -21,7 +21,8 @@ void traceConfiguration(const LauncherContext& context) {
   trace("payload archive ", decimal(static_cast<uint64_t>(p.archiveLength), archive), " bytes");
   trace("configuration: embedded block, ",
         context.externalPath.empty() ? "no external file" : "external file ",
-        context.externalPath.c_str());
+        context.externalPath.c_str(),
+        context.externalRepeatsEmbedded ? " (the embedded text again: not applied)" : "");
 }
 
 void traceWorkingDirectory(const LauncherContext& context) {

@@ -3,8 +3,9 @@
 // The launcher keeps three kinds of text: UTF-8 (the configuration), narrow
 // text in the user's ANSI code page (everything handed to the operating
 // system), and UTF-16 (Java strings, UTF-16 configuration files). The narrow
-// conversions go through the C runtime (mbstowcs/wcstombs), so they follow the
-// locale that start-up selects with setlocale(LC_ALL, "").
+// conversions follow the ANSI code page on Windows (the system's own
+// conversions) and the locale that start-up selects with setlocale(LC_ALL, "")
+// on Linux (narrow_text_win.cpp, narrow_text_posix.cpp).
 #pragma once
 
 #include <cstdint>
@@ -28,8 +29,8 @@ std::string utf16ToUtf8(const char16_t* units, size_t count);
 // a missing continuation byte yields '?' and decoding resumes there.
 std::u16string decodeUtf8Lenient(std::string_view utf8);
 
-// Narrow (ANSI code page) <-> UTF-16 through the C runtime. Characters the
-// code page cannot represent become '?'.
+// Narrow (ANSI code page) <-> UTF-16. Characters the code page cannot
+// represent become '?'.
 std::u16string narrowToUtf16(std::string_view narrow);
 std::string utf16ToNarrow(std::u16string_view units);
 

@@ -43,6 +43,7 @@ def pytest_terminal_summary(terminalreporter):
     for report in terminalreporter.stats.get("skipped", []):
         reason = report.longrepr[2] if isinstance(report.longrepr, tuple) else str(report.longrepr)
         for missing, how in ((qlxtest.NO_AVIAN, qlxtest.HOW_AVIAN),
+                             (qlxtest.STALE_AVIAN, qlxtest.HOW_AVIAN),
                              (qlxtest.NO_JDK25, qlxtest.HOW_JDK25),
                              (qlxtest.NO_MAVEN, qlxtest.HOW_BUILD_TOOLS),
                              (qlxtest.NO_GRADLE, qlxtest.HOW_BUILD_TOOLS)):

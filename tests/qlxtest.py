@@ -50,8 +50,6 @@ def start_wine_session(*required):
     from a run whose output a test reads to its end they would hold the pipes
     open until the run times out, so they are started here with no pipes."""
     import pytest
-    if any(Path(path) == AVIAN / "jvm.dll" for path, _ in required):
-        require_avian()
     for path, what in required:
         if not Path(path).exists():
             pytest.fail(f"{what} is missing: {path} (build the host and Windows trees first)")
@@ -136,46 +134,129 @@ JAVA = JDK / "bin" / "java"
 LIBJVM = JDK / "lib" / "server" / "libjvm.so"
 SUPPORT_JAR = BUILD_HOST / "java" / "qlx-support.jar"
 
-# The real Java VM for Windows (Avian): a folder holding jvm.dll and
-# classpath.jar. QLX_AVIAN names it; without it, ../shared/avian beside the
-# checkout, then the project's own build (tools/build-avian.sh).
+# The real Java VM for Windows (Avian), the test VM: a folder holding
+# jvm.dll and classpath.jar, and the digest of the avian.patch it was built
+# from (patch.sha256, which tools/build-avian.sh writes, or a copy of the
+# patch itself). QLX_AVIAN names the one folder to use; without it,
+# ../shared/avian beside the checkout and build/avian are looked at, and one
+# built from the current tools/avian/avian.patch is preferred.
+#
+# Tests reach the test VM and Temurin 25 only through the helpers below
+# (require_avian, avian_dir, qlxtest.AVIAN, require_jdk25, jdk25_home,
+# qlxtest.JDK25): each skips with the reason when the runtime is missing
+# (under CI=true it fails instead); have_avian lets a test do part of its
+# work without the VM. tests/test_runtime_lookup.py fails when a test
+# spells their locations itself.
+AVIAN_PATCH = ROOT / "tools" / "avian" / "avian.patch"
+
+
 def _avian_candidates():
     if os.environ.get("QLX_AVIAN"):
         return [Path(os.environ["QLX_AVIAN"])]
     return [ROOT.parent / "shared" / "avian", ROOT / "build" / "avian"]
 
 
-AVIAN_FOUND = next((d for d in _avian_candidates()
-                    if (d / "jvm.dll").is_file() and (d / "classpath.jar").is_file()), None)
-AVIAN = AVIAN_FOUND or _avian_candidates()[0]
+def _sha256(path):
+    import hashlib
+    return hashlib.sha256(Path(path).read_bytes()).hexdigest()
+
+
+def patch_digest_of(folder):
+    """The digest of the patch a test VM was built from, or None if unknown."""
+    folder = Path(folder)
+    if (folder / "patch.sha256").is_file():
+        words = (folder / "patch.sha256").read_text().split()
+        return words[0].lower() if words else None
+    if (folder / "avian.patch").is_file():
+        return _sha256(folder / "avian.patch")
+    return None
+
+
+def find_avian():
+    """(folder, current): the test VM the tests use and whether it was built
+    from the current patch; (None, False) when there is none."""
+    found = [d for d in _avian_candidates()
+             if (d / "jvm.dll").is_file() and (d / "classpath.jar").is_file()]
+    if not found:
+        return None, False
+    wanted = _sha256(AVIAN_PATCH) if AVIAN_PATCH.is_file() else None
+    for d in found:
+        if wanted is not None and patch_digest_of(d) == wanted:
+            return d, True
+    return found[0], False
+
+
+AVIAN_FOUND, AVIAN_CURRENT = find_avian()
 NO_AVIAN = ("no Windows test VM (Avian jvm.dll and classpath.jar) in "
             + " or ".join(str(d) for d in _avian_candidates()))
+STALE_AVIAN = (f"the Windows test VM in {AVIAN_FOUND} was built from another "
+               "tools/avian/avian.patch")
 HOW_AVIAN = "run tools/build-avian.sh or set QLX_AVIAN to a folder holding jvm.dll and classpath.jar"
 
 # The newest Java runtime the Linux suites prove the launcher on.
-JDK25 = Path(os.environ.get("QLX_JDK25_HOME", "/usr/lib/jvm/temurin-25-jdk-amd64"))
-NO_JDK25 = f"no Temurin 25 at {JDK25}"
+_JDK25 = Path(os.environ.get("QLX_JDK25_HOME", "/usr/lib/jvm/temurin-25-jdk-amd64"))
+NO_JDK25 = f"no Temurin 25 at {_JDK25}"
 HOW_JDK25 = "install Temurin 25 there or set QLX_JDK25_HOME to a JDK 25 home"
 
 
 def _missing(reason):
-    """Skips with `reason`; under CI a missing test runtime is a failure."""
+    """Skips with `reason`; under CI a missing test runtime is a failure.
+    Module level is allowed: a test file that reads a runtime's path while
+    it is imported is skipped as a whole."""
     import pytest
     if os.environ.get("CI") == "true":
         pytest.fail(reason + " (CI=true: every test runtime must be present)", pytrace=False)
-    pytest.skip(reason)
+    pytest.skip(reason, allow_module_level=True)
 
 
-def require_avian():
+def require_avian(current_patch=False):
     """Skips the calling test (or, from a session fixture, its suite) when no
-    Windows test VM is found."""
+    Windows test VM is found; with `current_patch`, also when the one found
+    was built from another avian.patch (the test checks what the patch fixes)."""
     if AVIAN_FOUND is None:
         _missing(NO_AVIAN)
+    if current_patch and not AVIAN_CURRENT:
+        _missing(STALE_AVIAN)
+
+
+def have_avian():
+    """Whether the test VM is there, for a test that does part of its work
+    without it (under CI=true its absence fails the test instead)."""
+    if AVIAN_FOUND is None and os.environ.get("CI") == "true":
+        _missing(NO_AVIAN)
+    return AVIAN_FOUND is not None
+
+
+def avian_dir(current_patch=False):
+    """The test VM's folder (skips as require_avian does)."""
+    require_avian(current_patch)
+    return AVIAN_FOUND
 
 
 def require_jdk25():
-    if not (JDK25 / "lib" / "server" / "libjvm.so").is_file():
+    if not (_JDK25 / "lib" / "server" / "libjvm.so").is_file():
         _missing(NO_JDK25)
+
+
+def jdk25_home():
+    """Temurin 25's home (skips as require_jdk25 does)."""
+    require_jdk25()
+    return _JDK25
+
+
+def __getattr__(name):
+    """qlxtest.AVIAN, qlxtest.AVIAN_SUITE_FILES and qlxtest.JDK25 skip when
+    their runtime is missing, so no test can read the path and go on without it."""
+    if name == "AVIAN":
+        return avian_dir()
+    if name == "AVIAN_SUITE_FILES":
+        # What every suite that runs real Java under Wine needs built.
+        return ((STUB_WIN, "Windows launcher stub"), (QLXWRAP, "qlxwrap"),
+                (SUPPORT_JAR, "qlx-support.jar"),
+                (avian_dir() / "jvm.dll", "Windows test VM (Avian jvm.dll)"))
+    if name == "JDK25":
+        return jdk25_home()
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 # The build tools the plugins are proven with: Debian's Maven (offline, with
@@ -198,17 +279,10 @@ def require_gradle():
         _missing(NO_GRADLE)
 
 
-# What every suite that runs real Java under Wine needs built.
-AVIAN_SUITE_FILES = ((STUB_WIN, "Windows launcher stub"), (QLXWRAP, "qlxwrap"),
-                     (SUPPORT_JAR, "qlx-support.jar"),
-                     (AVIAN / "jvm.dll", "Windows test VM (Avian jvm.dll)"))
-
-
 def avian_app_jar(app, out):
     """tests/apps/<app> compiled against Avian's class library and the support classes."""
-    require_avian()
     return compile_java(ROOT / "tests" / "apps" / app, out, classpath=SUPPORT_JAR,
-                        bootclasspath=AVIAN / "classpath.jar")
+                        bootclasspath=avian_dir() / "classpath.jar")
 
 
 def wait_for(predicate, timeout=30.0, step=0.2):
@@ -223,8 +297,7 @@ def wait_for(predicate, timeout=30.0, step=0.2):
 
 def avian_config():
     """Configuration lines that run a wrapped program on the Avian VM."""
-    require_avian()
-    dll = wine_path(AVIAN / "jvm.dll")
+    dll = wine_path(avian_dir() / "jvm.dll")
     return (f"jvmdll {dll}\njre_order c\noption -Davian.bootstrap={dll}\n"
             "option -Djava.version=1.8.0_avian\n")
 
@@ -235,3 +308,15 @@ def compile_windows_helper(source, out_dir, libs=()):
     subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-o", str(exe), str(source),
                     *(f"-l{lib}" for lib in libs)], check=True)
     return exe
+
+
+if __name__ == "__main__":
+    # For the shell scripts, so they choose the test VM by the same rule:
+    # "python3 tests/qlxtest.py test-vm [--current]" prints its folder, or
+    # the reason there is none (exit 1).
+    import sys
+    if sys.argv[1:2] != ["test-vm"]:
+        sys.exit("usage: qlxtest.py test-vm [--current]")
+    if AVIAN_FOUND is None or ("--current" in sys.argv and not AVIAN_CURRENT):
+        sys.exit(NO_AVIAN if AVIAN_FOUND is None else STALE_AVIAN)
+    print(AVIAN_FOUND)

@@ -3,26 +3,27 @@
 # tools/avian/LICENSE.txt) for Windows x86-64, from the upstream source at a
 # pinned commit with tools/avian/avian.patch (bulk array and long string
 # serialisation, JDK field order, a compressed class library, archives with
-# data in front of them). Writes build/avian/jvm.dll and
+# data in front of them, Java's bytes unchanged on the standard handles,
+# options in the ANSI code page). Writes build/avian/jvm.dll and
 # build/avian/classpath.jar, where the tests look for them.
 #
 # The source archive is taken from $QLX_AVIAN_SOURCE, from ../shared/avian/
-# beside the checkout, or fetched from GitHub by its commit.
+# beside the checkout, or fetched from GitHub by its commit. Beside the VM
+# goes patch.sha256, the digest of the patch it was built from: the tests
+# prefer a VM of the current patch, and tests of what the patch fixes skip
+# on any other.
 #
-# --if-missing: do nothing when the tests already find a test VM ($QLX_AVIAN,
-# ../shared/avian, build/avian), as CI does before running the tests.
+# --if-missing: do nothing when the tests already find a test VM built from
+# the current patch ($QLX_AVIAN, ../shared/avian, build/avian; the rule is
+# tests/qlxtest.py's), as CI does before running the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 if [ "${1:-}" = "--if-missing" ]; then
-  if [ -n "${QLX_AVIAN:-}" ]; then candidates=("$QLX_AVIAN"); else
-    candidates=("$root/../shared/avian" "$root/build/avian"); fi
-  for d in "${candidates[@]}"; do
-    if [ -f "$d/jvm.dll" ] && [ -f "$d/classpath.jar" ]; then
-      echo "build-avian: the test VM is in $d"
-      exit 0
-    fi
-  done
+  if found=$(python3 "$root/tests/qlxtest.py" test-vm --current 2>/dev/null); then
+    echo "build-avian: the test VM of the current patch is in $found"
+    exit 0
+  fi
 fi
 commit=0871979b298add320ca63f65060acb7532c8a0dd
 short=${commit:0:8}
@@ -51,6 +52,7 @@ if [ -z "$archive" ]; then
   fi
 fi
 
+patch_digest=$(sha256sum "$root/tools/avian/avian.patch" | cut -d' ' -f1)
 rm -rf "$work/src"
 mkdir -p "$work/src"
 tar xzf "$archive" -C "$work/src" --strip-components=1 || fail "cannot unpack $archive"
@@ -73,7 +75,11 @@ echo "build-avian: building (about a minute on two cores)"
    build/windows-x86_64/jvm.dll build/windows-x86_64/classpath.jar) || fail "make failed"
 
 mkdir -p "$out"
+# The digest goes last, so a VM that is only half copied is never taken
+# for one of the current patch.
+rm -f "$out/patch.sha256"
 cp "$work/src/build/windows-x86_64/jvm.dll" "$work/src/build/windows-x86_64/classpath.jar" "$out/"
 cp "$root/tools/avian/LICENSE.txt" "$out/"
 chmod u+w "$out/LICENSE.txt"
-echo "build-avian: $out/jvm.dll and $out/classpath.jar"
+echo "$patch_digest  avian.patch" > "$out/patch.sha256"
+echo "build-avian: $out/jvm.dll and $out/classpath.jar (patch $patch_digest)"

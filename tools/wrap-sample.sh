@@ -59,16 +59,9 @@ echo "exit code: $rc"
 # One server for the runs below (the test VM's README asks for it).
 wineserver -p 2>/dev/null || true
 
-# The Windows test VM: the same search as the tests (tests/qlxtest.py).
-avian=
-if [ -n "${QLX_AVIAN:-}" ]; then
-  candidates=("$QLX_AVIAN")
-else
-  candidates=("$root/../shared/avian" "$root/build/avian")
-fi
-for d in "${candidates[@]}"; do
-  if [ -f "$d/jvm.dll" ] && [ -f "$d/classpath.jar" ]; then avian=$(cd "$d" && pwd); break; fi
-done
+# The Windows test VM, chosen by the tests' own rule (tests/qlxtest.py).
+avian=$(python3 "$root/tests/qlxtest.py" test-vm 2>/dev/null) || avian=
+[ -n "$avian" ] && avian=$(cd "$avian" && pwd)
 double=${QLX_BUILD_WIN:-$root/build/win}/tests/jvmdouble/jvm.dll
 mkdir -p "$work/win"
 cp "$work/hello.exe" "$work/win/hello.exe"

@@ -189,6 +189,10 @@ int runVm(LauncherContext& context, VmHost& host, Os& os, const StringList& firs
   if (!minimum.empty() || !maximum.empty()) {
     if (!getJavaVersion(env, version)) return kMsgNoVmVersion;
     const std::vector<int> actual = parseVersion(version);
+    // A VM that leaves java.version unset (or without a number) cannot be
+    // held to a limit: letting it run would pass a check that never happened.
+    if (actual.empty() && (!parseVersion(minimum).empty() || !parseVersion(maximum).empty()))
+      return kMsgNoVmVersion;
     if (versionTooLow(actual, parseVersion(minimum))) return kMsgVersionTooLow;
     if (versionTooHigh(actual, parseVersion(maximum))) return kMsgVersionTooHigh;
   }

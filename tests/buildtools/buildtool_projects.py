@@ -25,7 +25,7 @@ def build_repository(folder, part):
 
 def avian_lines():
     """Configuration lines that run the Windows program on the test VM, or none without one."""
-    if qlxtest.AVIAN_FOUND is None:
+    if not qlxtest.have_avian():
         return []
     return [line for line in qlxtest.avian_config().splitlines() if line]
 
@@ -45,7 +45,7 @@ def check_programs(exe, linux, args=("a", "b")):
     assert run.returncode == 0, run.stdout + run.stderr
     out = run.stdout.decode()
     assert expected_line(args) in out and "vm OpenJDK" in out, out
-    if qlxtest.AVIAN_FOUND is None:
+    if not qlxtest.have_avian():
         return "no Windows test VM"
     qlxtest.start_wine_session()
     win = qlxtest.run_wine(exe, "/test", *args, cwd=Path(exe).parent, timeout=120)

@@ -22,7 +22,8 @@ def run(*args, cwd=None):
 
 @pytest.fixture(scope="module")
 def jar(tmp_path_factory):
-    return qlxtest.make_jar(tmp_path_factory.mktemp("jar") / "app.jar")
+    return qlxtest.make_jar(tmp_path_factory.mktemp("jar") / "app.jar", {
+        "META-INF/MANIFEST.MF": b"Manifest-Version: 1.0\r\n\r\n", "a/B.class": b"stand-in"})
 
 
 @pytest.fixture()
@@ -46,6 +47,13 @@ def stub(tmp_path):
      ["qlxwrap: warning: configuration line 2: unknown key 'optoin' is ignored "
       "(nearest known key: 'option')",
       "qlxwrap: warning: configuration line 4: minjre is set again: only line 3 counts"]),
+    # One option line is one VM option as written: the VM would get the quotes.
+    ('mainclass a.B\noption "-Dheart.title=/opt/My Heart"\noptions "-Dx=a b"\n', 0, True,
+     ["qlxwrap: warning: configuration line 2: option '\"-Dheart.title=/opt/My Heart\"' "
+      "reaches the VM as written, quotes included"]),
+    ("mainclass a.Gone\n", 0, True,
+     ["qlxwrap: warning: configuration: mainclass a.Gone is in neither the JAR nor a merged "
+      "archive (no a/Gone.class)"]),
 ])
 def test_configuration_is_checked_before_anything_is_written(tmp_path, stub, jar, config, code,
                                                              written, stderr):
@@ -83,6 +91,58 @@ def test_check_reads_an_external_file_as_the_launcher_will(tmp_path):
     assert lines[1].startswith(f"qlxwrap: {bad}: warning: line 2: unknown key 'optoin'")
     assert run("--check", tmp_path / "none.cfg").returncode == 2
     assert run("--check", good, "--stub", good).returncode == 1
+
+
+def test_strict_makes_every_warning_an_error_and_writes_nothing(tmp_path, stub, jar):
+    warnings = {
+        "unknown key": ("mainclass a.B\noptoin -Xmx64m\n", "app.cfg"),
+        "quoted option": ('mainclass a.B\noption -Dx="a b"\n', "app.cfg"),
+        "class not in the archive": ("mainclass a.Gone\n", "app.cfg"),
+        # The source where the output reads its external file: out.cfg beside out.
+        "beside the output": ("mainclass a.B\n", "out.cfg"),
+    }
+    for name, (config, cfg_name) in warnings.items():
+        where = tmp_path / name.replace(" ", "-")
+        where.mkdir()
+        cfg, out = where / cfg_name, where / "out"
+        cfg.write_text(config)
+        relaxed = run("--stub", stub, "--jar", jar, "--config", cfg, "-o", out)
+        assert relaxed.returncode == 0 and out.exists(), (name, relaxed.stderr)
+        assert relaxed.stderr.decode().startswith("qlxwrap: warning: "), name
+        out.unlink()
+        strict = run("--stub", stub, "--jar", jar, "--config", cfg, "-o", out, "--strict")
+        lines = strict.stderr.decode().splitlines()
+        assert strict.returncode == 1, (name, lines)
+        assert len(lines) == 1 and lines[0].startswith("qlxwrap: error (--strict): "), (name, lines)
+        assert sorted(p.name for p in where.iterdir()) == [cfg_name], name
+    external = tmp_path / "external.cfg"
+    external.write_text("option -Xmx64m\noptoin -Da\n")
+    assert run("--check", external).returncode == 0
+    checked = run("--check", external, "--strict")
+    assert checked.returncode == 1
+    assert b"error (--strict): line 2: unknown key 'optoin'" in checked.stderr
+    both = run("--stub", stub, "--jar", jar, "-o", tmp_path / "x", "--strict",
+               "--allow-config-errors")
+    assert both.returncode == 1 and not (tmp_path / "x").exists()
+
+
+def test_main_class_from_the_manifest(tmp_path, stub):
+    # Written the way the JDK's jar tool writes it: deflated, lines wrapped at 72 bytes.
+    name = "com.example.application.with.a.rather.long.package.name.Main"
+    manifest = f"Manifest-Version: 1.0\r\nMain-Class: {name}\r\n\r\n".encode()
+    wrapped = manifest[:72] + b"\r\n " + manifest[72:]
+    jar = qlxtest.make_jar(tmp_path / "app.jar", {"META-INF/MANIFEST.MF": wrapped,
+                                                   name.replace(".", "/") + ".class": b"x"})
+    cfg, out = tmp_path / "app.cfg", tmp_path / "out"
+    cfg.write_text("option -Xmx64m\n")
+    result = run("--stub", stub, "--jar", jar, "--config", cfg, "-o", out)
+    assert result.returncode == 0, result.stderr
+    assert result.stderr.decode().splitlines() == [
+        f"qlxwrap: note: no mainclass in the configuration: {name}, the Main-Class of the JAR's "
+        "manifest, is used"]
+    assert b"\xef\xbb\xbfmainclass " + name.encode() + b"\r\noption -Xmx64m\r\n\0" in out.read_bytes()
+    # Still a note under --strict: it is what the author asked for by leaving mainclass out.
+    assert run("--stub", stub, "--jar", jar, "--config", cfg, "-o", out, "--strict").returncode == 0
 
 
 def ico(entries, body):

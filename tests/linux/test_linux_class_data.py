@@ -16,13 +16,13 @@ import pytest
 import qlxtest
 
 JDK17 = Path("/usr/lib/jvm/java-17-openjdk-amd64")
-JDK25 = Path("/usr/lib/jvm/temurin-25-jdk-amd64")
-RUNTIMES = [
-    pytest.param(JDK17, id="jdk17"),
-    pytest.param(JDK25, id="jdk25", marks=pytest.mark.skipif(
-        not (JDK25 / "lib" / "server" / "libjvm.so").exists(),
-        reason="Temurin 25 is not installed at /usr/lib/jvm/temurin-25-jdk-amd64")),
-]
+RUNTIMES = [pytest.param("17", id="jdk17"), pytest.param("25", id="jdk25")]
+
+
+@pytest.fixture
+def home(request):
+    """The runtime of the test's parameter (Temurin 25 through qlxtest, which skips without it)."""
+    return JDK17 if request.param == "17" else qlxtest.jdk25_home()
 MAGIC = bytes.fromhex("a8ab0bf0")
 
 
@@ -59,7 +59,7 @@ def start(app, *args, cache):
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
 
-@pytest.mark.parametrize("home", RUNTIMES)
+@pytest.mark.parametrize("home", RUNTIMES, indirect=True)
 def test_second_run_maps_the_classes_with_the_same_output(wrap_probe, tmp_path, home):
     cache = tmp_path / "cache"
     loads = tmp_path / "loads.txt"
@@ -202,7 +202,7 @@ def test_two_first_runs_at_once_leave_one_archive(wrap_probe, tmp_path):
     assert "classdata hit" in trace and r.stdout == outputs[0][0]
 
 
-@pytest.mark.parametrize("home", RUNTIMES)
+@pytest.mark.parametrize("home", RUNTIMES, indirect=True)
 def test_a_cache_that_cannot_be_written_changes_nothing(wrap_probe, tmp_path, home):
     blocker = tmp_path / "a-file"
     blocker.write_text("not a folder")

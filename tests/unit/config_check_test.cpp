@@ -61,6 +61,14 @@ TEST(ConfigCheckTest, FindingsNameTheLineAndWhatIsWrong) {
       {"mainclass a.B\noptoin -Xmx64m\n# a comment\n; another\n", E,
        {"W2 unknown key 'optoin' is ignored (nearest known key: 'option')"}},
       {"mainclass a.B\r\n  Singleinstanse true\r\n", E, {"W2 unknown key 'Singleinstanse'"}},
+      // One option line is one VM option as written: quotes reach the VM.
+      {"mainclass a.B\noption \"-Dheart.title=/opt/My Heart\"\noption -Dx=\"a b\"\n"
+       "options \"-Dy=a b\"\noption -Dz=a b\n",
+       E,
+       {"W2 option '\"-Dheart.title=/opt/My Heart\"' reaches the VM as written, quotes "
+        "included: each option line is one VM option taken as it stands, blanks too; write "
+        "option -Dheart.title=/opt/My Heart",
+        "W3 option '-Dx=\"a b\"' reaches the VM as written"}},
       // Keys of many values may repeat; one-valued keys warn from the second line.
       {"mainclass a.B\noption -Da\noption -Db\noptions -Dc -Dd\nmainclass c.D\n", E,
        {"W5 mainclass is set again: only line 1 counts"}},
@@ -90,6 +98,28 @@ TEST(ConfigCheckTest, KeyTableHasEachKeyOnceAndEveryFormIsWorded) {
     names.push_back(k.name);
     EXPECT_EQ(k.form != nullptr, k.valid != nullptr) << k.name;
   }
+}
+
+TEST(ConfigCheckTest, EveryFindingHasOneTextAndAName) {
+  std::vector<std::string> names;
+  for (int i = 0; i <= static_cast<int>(Finding::ConfigBesideOutput); ++i) {
+    const FindingText& t = findingText(static_cast<Finding>(i));
+    EXPECT_EQ(static_cast<int>(t.id), i);
+    for (const std::string& seen : names) EXPECT_NE(seen, t.name);
+    names.push_back(t.name);
+  }
+  EXPECT_EQ(findingMessage(Finding::SetAgain, {"minjre", "3"}),
+            "minjre is set again: only line 3 counts");
+}
+
+TEST(ConfigCheckTest, FirstValueReadsLikeTheLauncher) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"MainClass = a.B\nmainclass c.D\n", "a.B"},
+      {"  mainclass\r\nmainclass c.D", ""},
+      {"mainclasses x\n# mainclass y\nmainclass=z ", "z "},
+      {"option -Dx\n", ""},
+  };
+  for (const auto& [text, value] : cases) EXPECT_EQ(firstValue(text, "mainclass"), value) << text;
 }
 
 TEST(ConfigCheckTest, PrintableEscapesWhatATerminalWouldActOn) {

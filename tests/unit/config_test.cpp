@@ -98,6 +98,25 @@ TEST(ConfigTest, ExternalPartOverridesAndPrecedes) {
   EXPECT_EQ(embeddedOptions, (std::vector<std::string>{"-Xms1m", "-Dq=1"}));
 }
 
+TEST(ConfigTest, AnExternalFileThatRepeatsTheEmbeddedTextIsRecognised) {
+  // The embedded block as the generator writes it: CR LF lines.
+  const std::string embedded = "mainclass a.B\r\noption -Xmx64m\r\nargv one\r\n";
+  const std::pair<std::string, bool> cases[] = {
+      {"mainclass a.B\noption -Xmx64m\nargv one\n", true},      // the source file, LF lines
+      {"option -Xmx64m\n\n  argv one", true},                  // mainclass is never read there
+      {"disableexternal false\noption -Xmx64m\r\rargv one\r", true},
+      {"option -Xmx64m\nargv one\nargv two\n", false},          // one more line
+      {"argv one\noption -Xmx64m\n", false},                    // another order
+      {"option -Xmx64m \nargv one\n", false},                   // a trailing blank is a value
+      {"", false},
+  };
+  for (const auto& [external, same] : cases) {
+    EXPECT_EQ(sameConfiguration(external, embedded), same) << external;
+    EXPECT_EQ(sameConfiguration(embedded, external), same) << external;
+  }
+  EXPECT_TRUE(sameConfiguration("", "mainclass a.B\r\n"));
+}
+
 TEST(ConfigTest, ExternalLengthBeyondTheTextIsSafe) {
   LauncherContext ctx = contextWith("", "appid x");
   ctx.externalLength = 1000;

@@ -34,6 +34,29 @@ class ExpandTest : public ::testing::Test {
   FakeOs os;
 };
 
+TEST_F(ExpandTest, AClosedReferenceToNothingIsReported) {
+  os.withRegistry(RegistryRoot::LocalMachine, "SOFTWARE\\V", "Set", 1, std::string("x\0", 2));
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"-Dopts=%JAVA_OPTS%", {"%JAVA_OPTS%"}},
+      {"%{NO_SUCH}%;${NOT_SET}", {"%{NO_SUCH}%", "${NOT_SET}"}},
+      {"${HKLM\\SOFTWARE\\V\\Gone}", {"${HKLM\\SOFTWARE\\V\\Gone}"}},
+      // Resolved, escaped, defaulted or not a reference: nothing to say.
+      {"%PATH% %% $$ 100% ${X|fallback} ${HKLM\\SOFTWARE\\V\\Set}", {}},
+      // A bare $NAME is as often plain text (a class name with '$' in it).
+      {"com.example.Outer$Inner a$b", {}},
+  };
+  for (const auto& [text, references] : cases) {
+    os.warnings.clear();
+    const std::string out = expand(text);
+    ASSERT_EQ(os.warnings.size(), references.size()) << text;
+    for (size_t i = 0; i < references.size(); ++i) {
+      EXPECT_EQ(os.warnings[i], "Warning: " + references[i] +
+                                    " in the configuration is not set; it stays as written.");
+      EXPECT_NE(out.find(references[i]), std::string::npos) << text;  // still as written
+    }
+  }
+}
+
 TEST_F(ExpandTest, ReferenceFormsAndEscapes) {
   struct Case {
     std::string in;

@@ -33,6 +33,7 @@ class FakeOs : public Os {
   std::vector<RegistryEntry> registry;
   std::vector<std::pair<std::string, std::string>> contents;  // path, file text
   std::vector<std::string> setEnvCalls;
+  std::vector<std::string> warnings;  // lines given to warn(), in order
   int registryReads = 0;
 
   FakeOs& withEnv(const std::string& name, const std::string& value) {
@@ -77,6 +78,8 @@ class FakeOs : public Os {
     }
     if (eq + 1 < assignment.size()) env.emplace_back(name, assignment.substr(eq + 1));
   }
+
+  void warn(const std::string& line) override { warnings.push_back(line); }
 
   bool isReadable(const std::string& path) override { return exists(path); }
 

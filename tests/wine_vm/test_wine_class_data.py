@@ -85,8 +85,6 @@ def test_archive_options_cache_and_move(make_app, tmp_path, local_app_data, prog
 
 @pytest.fixture(scope="module")
 def avian_jar(tmp_path_factory):
-    if not (qlxtest.AVIAN / "jvm.dll").exists():
-        pytest.fail(f"Avian jvm.dll is missing: {qlxtest.AVIAN}")
     return qlxtest.avian_app_jar("hello", tmp_path_factory.mktemp("avian") / "hello.jar")
 
 

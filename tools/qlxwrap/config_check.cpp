@@ -179,8 +179,54 @@ size_t editDistance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
-void add(std::vector<ConfigFinding>& out, bool error, int line, std::string message) {
-  out.push_back(ConfigFinding{error, line, std::move(message)});
+void add(std::vector<ConfigFinding>& out, int line, Finding id,
+         std::initializer_list<std::string> values = {}) {
+  out.push_back(ConfigFinding{id, findingText(id).severity == Severity::Error, line,
+                              findingMessage(id, values)});
+}
+
+// One option line is one VM option, exactly as written: quotes do not group
+// and are not removed, so a quoted line is a mistake in every VM's eyes.
+std::string withoutQuotes(const std::string& value) {
+  std::string out;
+  for (char c : value)
+    if (c != '"') out += c;
+  return out;
+}
+
+// A configuration line split the way the launcher's lookup splits it.
+struct KeyLine {
+  std::string word;   // empty: the line belongs to no key
+  std::string value;
+};
+
+KeyLine splitLine(const std::string& line) {
+  KeyLine out;
+  size_t i = line.find_first_not_of(' ');
+  if (i == std::string::npos) return out;
+  size_t k = i;
+  while (k < line.size() && isWordChar(line[k])) ++k;
+  // Lines that start with anything else (# or ; comments) belong to no key.
+  if (k == i) return out;
+  out.word = line.substr(i, k - i);
+  size_t v = line.find_first_not_of(' ', k);
+  if (v != std::string::npos && line[v] == '=') v = line.find_first_not_of(' ', v + 1);
+  out.value = v == std::string::npos ? std::string() : line.substr(v);
+  return out;
+}
+
+// Calls onLine(number, line) for every line, numbered from 1.
+template <typename OnLine>
+void forEachLine(const std::string& text, OnLine onLine) {
+  size_t pos = 0;
+  int number = 0;
+  while (pos < text.size()) {
+    size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(pos, end - pos);
+    pos = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
+    if (!onLine(++number, line)) return;
+  }
 }
 
 }  // namespace
@@ -198,61 +244,54 @@ std::string nearestKey(const std::string& word) {
   return best->name;
 }
 
+std::string firstValue(const std::string& text, const std::string& key) {
+  std::string value;
+  forEachLine(text, [&](int, const std::string& line) {
+    const KeyLine split = splitLine(line);
+    if (split.word.empty() || lowered(split.word) != lowered(key)) return true;
+    value = split.value;
+    return false;
+  });
+  return value;
+}
+
 std::vector<ConfigFinding> checkConfig(const std::string& text, ConfigRole role) {
   std::vector<ConfigFinding> out;
   std::vector<std::pair<const ConfigKey*, int>> seen;  // one-valued keys: first line
   bool mainClassSet = false;
-  size_t pos = 0;
-  int number = 0;
-  while (pos < text.size()) {
-    size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(pos, end - pos);
-    pos = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
-    ++number;
-
-    size_t i = line.find_first_not_of(' ');
-    if (i == std::string::npos) continue;
-    size_t k = i;
-    while (k < line.size() && isWordChar(line[k])) ++k;
-    // Lines that start with anything else (# or ; comments) belong to no key.
-    if (k == i) continue;
-    const std::string word = line.substr(i, k - i);
-    size_t v = line.find_first_not_of(' ', k);
-    if (v != std::string::npos && line[v] == '=') v = line.find_first_not_of(' ', v + 1);
-    const std::string value = v == std::string::npos ? std::string() : line.substr(v);
+  forEachLine(text, [&](int number, const std::string& line) {
+    const KeyLine split = splitLine(line);
+    if (split.word.empty()) return true;
+    const std::string& word = split.word;
+    const std::string& value = split.value;
 
     const ConfigKey* key = findKey(word);
     if (key == nullptr) {
-      add(out, false, number,
-          "unknown key '" + printable(word) + "' is ignored (nearest known key: '" +
-              nearestKey(word) + "')");
-      continue;
+      add(out, number, Finding::UnknownKey, {printable(word), nearestKey(word)});
+      return true;
     }
+    const std::string name = key->name;
     if (role == ConfigRole::External && key->embeddedOnly) {
-      add(out, false, number,
-          std::string(key->name) + " is only read from the embedded configuration: this line is ignored");
-      continue;
+      add(out, number, Finding::EmbeddedOnlyKey, {name});
+      return true;
     }
     if (!key->manyValues) {
       auto first = std::find_if(seen.begin(), seen.end(),
                                 [&](const auto& s) { return s.first == key; });
       if (first != seen.end()) {
-        add(out, false, number,
-            std::string(key->name) + " is set again: only line " + std::to_string(first->second) +
-                " counts");
-        continue;
+        add(out, number, Finding::SetAgain, {name, std::to_string(first->second)});
+        return true;
       }
       seen.emplace_back(key, number);
     }
-    if (key->valid != nullptr && !value.empty() && !key->valid(value)) {
-      add(out, true, number,
-          std::string(key->name) + " '" + printable(value) + "' cannot be read: expected " + key->form);
-    }
-    if (std::string(key->name) == "mainclass" && !value.empty()) mainClassSet = true;
-  }
-  if (role == ConfigRole::Embedded && !mainClassSet)
-    add(out, true, 0, "no mainclass: the configuration must name the application's main class");
+    if (key->valid != nullptr && !value.empty() && !key->valid(value))
+      add(out, number, Finding::UnreadableValue, {name, printable(value), key->form});
+    if (name == "option" && value.find('"') != std::string::npos)
+      add(out, number, Finding::QuotedOption, {printable(value), printable(withoutQuotes(value))});
+    if (name == "mainclass" && !value.empty()) mainClassSet = true;
+    return true;
+  });
+  if (role == ConfigRole::Embedded && !mainClassSet) add(out, 0, Finding::NoMainClass);
   return out;
 }
 

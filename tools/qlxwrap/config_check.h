@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/qlxwrap/finding_texts.h"
+
 namespace qlx::wrap {
 
 // One configuration key as the launcher reads it. `form` says in words
@@ -30,6 +32,7 @@ enum class ConfigRole {
 };
 
 struct ConfigFinding {
+  Finding id = Finding::UnknownKey;
   bool error = false;  // an error stops the generator; a warning does not
   int line = 0;        // 1-based; 0 for the text as a whole
   std::string message;
@@ -38,6 +41,10 @@ struct ConfigFinding {
 // Checks configuration text (UTF-8, any line ends). Findings come in line
 // order, whole-text findings last.
 std::vector<ConfigFinding> checkConfig(const std::string& text, ConfigRole role);
+
+// The value of the first line of `key`, as the launcher's lookup reads it
+// (empty when no line has the key).
+std::string firstValue(const std::string& text, const std::string& key);
 
 // A finding as one line: "line 3: ..." (no line number for the whole text).
 std::string findingText(const ConfigFinding& finding);

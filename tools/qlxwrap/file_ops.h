@@ -14,6 +14,8 @@ std::vector<std::string> commandLineUtf8(int argc, char** argv);
 
 bool readWholeFile(const std::string& path, Bytes& out, std::string& error);
 bool fileExists(const std::string& path);
+// Both paths name one existing file, whatever links or spellings lead there.
+bool sameFile(const std::string& a, const std::string& b);
 
 // Writes `data` into a new temporary file in the directory of `path` and
 // renames it over `path`, so no reader ever sees a half-written program.

@@ -20,6 +20,12 @@ bool fileExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat x, y;
+  return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+         x.st_ino == y.st_ino;
+}
+
 bool readWholeFile(const std::string& path, Bytes& out, std::string& error) {
   out.clear();
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "launcher/handle_win.h"
 #include "tools/qlxwrap/file_ops.h"
 
 namespace qlx::wrap {
@@ -53,6 +54,20 @@ std::vector<std::string> commandLineUtf8(int argc, char** argv) {
 bool fileExists(const std::string& path) {
   DWORD attr = GetFileAttributesW(wide(path).c_str());
   return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION info[2];
+  const std::string* paths[2] = {&a, &b};
+  for (int i = 0; i < 2; ++i) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    ScopedKernelHandle file(CreateFileW(wide(*paths[i]).c_str(), 0, share, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file || !GetFileInformationByHandle(file.get(), &info[i])) return false;
+  }
+  return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+         info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
+         info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
 bool readWholeFile(const std::string& path, Bytes& out, std::string& error) {

@@ -27,7 +27,7 @@ bool readInput(const std::string& path, const char* what, qlx::wrap::Bytes& out,
 
 // An external configuration file, checked the way the launcher will read
 // it: beside a program, after nothing was embedded from it.
-int checkExternal(const std::string& path) {
+int checkExternal(const std::string& path, bool strict) {
   using namespace qlx::wrap;
   Bytes file, block;
   std::string error;
@@ -39,11 +39,44 @@ int checkExternal(const std::string& path) {
   for (const ConfigFinding& f : checkConfig(text, ConfigRole::External)) {
     (f.error ? errors : warnings)++;
     std::fprintf(stderr, "qlxwrap: %s: %s: %s\n", printable(path).c_str(),
-                 f.error ? "error" : "warning", findingText(f).c_str());
+                 f.error ? "error" : strict ? "error (--strict)" : "warning",
+                 findingText(f).c_str());
   }
   std::printf("%s: %d error%s, %d warning%s\n", printable(path).c_str(), errors,
               errors == 1 ? "" : "s", warnings, warnings == 1 ? "" : "s");
-  return errors == 0 ? kOk : kUsage;
+  return errors == 0 && !(strict && warnings > 0) ? kOk : kUsage;
+}
+
+// The output's external configuration file names, in the order the
+// launcher tries them (<exe>.cfg, <exe>.config, <name>.cfg, <name>.config).
+std::vector<std::string> externalConfigNames(const std::string& output) {
+  const size_t sep = output.find_last_of("/\\");
+  const size_t dot = output.find_last_of('.');
+  std::vector<std::string> names = {output + ".cfg", output + ".config"};
+  if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) {
+    names.push_back(output.substr(0, dot) + ".cfg");
+    names.push_back(output.substr(0, dot) + ".config");
+  }
+  return names;
+}
+
+// A configuration source kept where the program reads its external file is
+// read twice: once embedded, and again beside it at every start.
+void checkConfigLocation(const std::string& config, const std::string& output,
+                         std::vector<std::string>& warnings) {
+  if (config.empty()) return;
+  const size_t sep = output.find_last_of("/\\");
+  const std::string outputName = sep == std::string::npos ? output : output.substr(sep + 1);
+  // Compared as files, not as texts: relative paths, links and the case of
+  // a Windows name all lead to the same file.
+  for (const std::string& candidate : externalConfigNames(output)) {
+    if (qlx::wrap::sameFile(config, candidate)) {
+      warnings.push_back(qlx::wrap::findingMessage(qlx::wrap::Finding::ConfigBesideOutput,
+                                                   {qlx::wrap::printable(config),
+                                                    qlx::wrap::printable(outputName)}));
+      return;
+    }
+  }
 }
 
 // qlx-support.jar beside qlxwrap (dist/), in the build tree's java/, or in
@@ -80,7 +113,7 @@ int main(int argc, char** argv) {
     return kOk;
   }
 
-  if (!options.check.empty()) return checkExternal(options.check);
+  if (!options.check.empty()) return checkExternal(options.check, options.strict);
 
   if (!options.inspect.empty()) {
     Bytes file;
@@ -125,7 +158,12 @@ int main(int argc, char** argv) {
 
   WrapResult result;
   if (!buildWrapped(input, result, failure)) return report(failure.code, failure.message);
+  checkConfigLocation(options.config, options.output, result.warnings);
   for (const std::string& note : result.notes) std::fprintf(stderr, "qlxwrap: %s\n", note.c_str());
+  for (const std::string& warning : result.warnings)
+    std::fprintf(stderr, "qlxwrap: %s: %s\n", options.strict ? "error (--strict)" : "warning",
+                 warning.c_str());
+  if (options.strict && !result.warnings.empty()) return kUsage;
   std::string error;
   if (!writeFileAtomically(options.output, result.output, options.stub, error))
     return report(kUnwritable, "cannot write '" + options.output + "': " + error);

@@ -9,7 +9,7 @@ const char* usageText() {
   return
       "Usage: qlxwrap --stub FILE --jar FILE [--config FILE] --output FILE [options]\n"
       "       qlxwrap --inspect FILE\n"
-      "       qlxwrap --check FILE\n"
+      "       qlxwrap --check FILE [--strict]\n"
       "\n"
       "Appends a Java application to a copy of the qlx launcher stub, making one\n"
       "program file. The payload after the stub is: configuration block (UTF-8 mark,\n"
@@ -62,6 +62,8 @@ const char* usageText() {
       "  --check FILE          check a configuration file that is to lie beside a\n"
       "                        program (unknown keys, values the launcher cannot\n"
       "                        read); exit 0 when it has no errors, 1 when it has\n"
+      "  --strict              treat every warning as an error: exit 1 and write\n"
+      "                        nothing (also with --check), for build pipelines\n"
       "  --allow-config-errors write the program even when the configuration has\n"
       "                        errors (no mainclass, unreadable values), to test how\n"
       "                        the launcher treats them; they are shown as notes\n"
@@ -71,7 +73,12 @@ const char* usageText() {
       "The configuration is checked before anything is written: no mainclass, or a\n"
       "value the launcher cannot read for a key with a fixed form (minjre, maxjre,\n"
       "jre_order, singleinstance, wildcard, mainargv, ...), is an error; an unknown\n"
-      "key is a warning naming the nearest known key.\n"
+      "key is a warning naming the nearest known key, and so is an option line with\n"
+      "quotes (the VM gets them as written). Without a mainclass line the Main-Class\n"
+      "of the JAR's manifest is used (a note says so); the main class must be in the\n"
+      "JAR or a merged archive, or a warning says so. A --config file that lies\n"
+      "where the output reads its external configuration (app.cfg beside app.exe)\n"
+      "is a warning too.\n"
       "\n"
       "Option values may also be given as --name=value. The service options only\n"
       "apply to Windows stubs; for a Linux stub they are ignored with a note, as are\n"
@@ -79,7 +86,8 @@ const char* usageText() {
       "\n"
       "Exit codes:\n"
       "  0  the program was written\n"
-      "  1  bad or missing option, or a configuration text with errors\n"
+      "  1  bad or missing option, or a configuration text with errors (with\n"
+      "     --strict: with warnings)\n"
       "  2  an input file is missing or unreadable\n"
       "  3  the JAR or a merged archive is not a usable zip archive\n"
       "  4  the stub has no archive length slot, has two, or is already wrapped\n"
@@ -141,6 +149,11 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, Failure& f) 
       o.allowConfigErrors = true;
       continue;
     }
+    if (arg == "--strict") {
+      if (inlineValue) return usage("--strict takes no value");
+      o.strict = true;
+      continue;
+    }
     if (arg == "--support") {
       if (inlineValue) return usage("--support takes no value");
       o.support = true;
@@ -200,9 +213,12 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, Failure& f) 
     return true;
   }
   if (!o.check.empty()) {
-    if (args.size() > 2) return usage("--check takes one file and no other option");
+    if (args.size() > (o.strict ? 3u : 2u))
+      return usage("--check takes one file and no other option but --strict");
     return true;
   }
+  if (o.strict && o.allowConfigErrors)
+    return usage("--strict and --allow-config-errors cannot be used together");
   if (!o.executionLevel.empty() && o.executionLevel != "asInvoker" &&
       o.executionLevel != "requireAdministrator" && o.executionLevel != "highestAvailable")
     return usage("--execution-level must be asInvoker, requireAdministrator or highestAvailable");

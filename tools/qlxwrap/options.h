@@ -22,6 +22,7 @@ struct Options {
   std::string inspect;         // --inspect FILE: report instead of wrapping
   std::string check;           // --check FILE: check an external configuration file
   bool allowConfigErrors = false;
+  bool strict = false;         // warnings stop the generator as errors do
 };
 
 // Parses the arguments after the program name ("--name value" or

@@ -20,6 +20,7 @@
 #include "service/install_settings.h"
 #include "tools/qlxwrap/config_block.h"
 #include "tools/qlxwrap/config_check.h"
+#include "tools/qlxwrap/main_class.h"
 #include "tools/qlxwrap/pe_image.h"
 #include "tools/qlxwrap/pe_strings.h"
 #include "tools/qlxwrap/zip_archive.h"
@@ -176,6 +177,38 @@ bool buildArchive(const WrapInput& in, Bytes& archive, Failure& f) {
   return true;
 }
 
+bool isClassNameText(const std::string& name) {
+  std::u16string ignored;
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7F) return false;
+  return utf8ToUtf16(name, ignored);
+}
+
+// The main class the configuration names, else the manifest's, which then
+// goes into the block as its first line: the first mainclass line counts,
+// even an empty one. Either is looked for in the archive.
+// Returns the line to put in front of the configuration, or empty.
+std::string settleMainClass(const Bytes& archive, const std::string& text, WrapResult& result) {
+  ZipView view;
+  std::string error;
+  if (!parseZip(archive, view, error)) return {};
+  std::string mainClass = firstValue(text, "mainclass");
+  std::string line;
+  if (mainClass.empty()) {
+    mainClass = manifestMainClass(archive, view);
+    // Without one the configuration check reports the missing mainclass.
+    if (mainClass.empty() || !isClassNameText(mainClass)) return {};
+    line = "mainclass " + mainClass + "\r\n";
+    result.notes.push_back("note: " + findingMessage(Finding::MainClassFromManifest, {mainClass}));
+  }
+  if (!archiveHoldsClass(view, mainClass))
+    result.warnings.push_back("configuration: " +
+                              findingMessage(Finding::MainClassNotInArchive,
+                                             {printable(mainClass),
+                                              printable(classEntryName(mainClass))}));
+  return line;
+}
+
 }  // namespace
 
 bool buildWrapped(const WrapInput& in, WrapResult& result, Failure& f) {
@@ -199,11 +232,18 @@ bool buildWrapped(const WrapInput& in, WrapResult& result, Failure& f) {
   // After the inputs' own faults, so each of those keeps its exit code.
   // The block is mark + text + NUL.
   const std::string text(block.begin() + 3, block.end() - 1);
+  const std::string mainClassLine = settleMainClass(archive, text, result);
+  block.insert(block.begin() + 3, mainClassLine.begin(), mainClassLine.end());
   for (const ConfigFinding& finding : checkConfig(text, ConfigRole::Embedded)) {
+    // Line numbers name the author's lines, so the check reads the text as given.
+    if (finding.id == Finding::NoMainClass && !mainClassLine.empty()) continue;
     const std::string where =
         std::string(finding.line > 0 ? "configuration " : "configuration: ") + findingText(finding);
     if (finding.error && !in.allowConfigErrors) return fail(f, kUsage, where);
-    result.notes.push_back((finding.error ? "error (allowed): " : "warning: ") + where);
+    if (finding.error)
+      result.notes.push_back("error (allowed): " + where);
+    else
+      result.warnings.push_back(where);
   }
 
   uint64_t total = out.size() + block.size() + 4 + kDigestSize + archive.size();

@@ -73,7 +73,8 @@ struct WrapInput {
 
 struct WrapResult {
   Bytes output;
-  std::vector<std::string> notes;  // informational lines for stderr
+  std::vector<std::string> notes;     // informational lines for stderr
+  std::vector<std::string> warnings;  // mistakes that did not stop the generator
 };
 
 // Builds the wrapped program. On failure returns false with `failure` set.

@@ -3,6 +3,8 @@
 // the local headers it points at. Entry data is never decompressed.
 #include "tools/qlxwrap/zip_archive.h"
 
+#include "tools/qlxwrap/inflate.h"
+
 #include <algorithm>
 #include <cstring>
 #include <set>
@@ -136,6 +138,10 @@ bool parseZip(const Bytes& d, ZipView& view, std::string& error) {
       return false;
     }
     entry.localSize = span;
+    entry.method = get16(c + 10);
+    entry.dataOffset = local + kLocalSize + get16(l + 26) + get16(l + 28);
+    entry.compressedSize = csize;
+    entry.size = usize;
     view.entries.push_back(std::move(entry));
     pos += recordSize;
   }
@@ -144,6 +150,30 @@ bool parseZip(const Bytes& d, ZipView& view, std::string& error) {
     return false;
   }
   return true;
+}
+
+const ZipEntry* findEntry(const ZipView& view, const std::string& name) {
+  for (const ZipEntry& e : view.entries)
+    if (e.name == name) return &e;
+  return nullptr;
+}
+
+bool readEntry(const Bytes& data, const ZipEntry& entry, size_t limit, std::string& out,
+               std::string& error) {
+  // parseZip has checked that the data lies inside the file.
+  const uint8_t* p = data.data() + entry.dataOffset;
+  if (entry.method == 0) {
+    if (entry.compressedSize > limit) {
+      error = "entry is larger than expected";
+      return false;
+    }
+    out.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(entry.compressedSize));
+    return true;
+  }
+  if (entry.method == 8)
+    return inflateRaw(p, static_cast<size_t>(entry.compressedSize), limit, out, error);
+  error = "compression method " + std::to_string(entry.method) + " is not supported";
+  return false;
 }
 
 Bytes withoutComment(const Bytes& data, const ZipView& view) {

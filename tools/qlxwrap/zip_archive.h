@@ -15,6 +15,10 @@ struct ZipEntry {
   uint64_t centralSize = 0;    // record length including name, extra, comment
   uint64_t localOffset = 0;    // of its local header
   uint64_t localSize = 0;      // local header, data and data descriptor
+  uint16_t method = 0;         // 0 stored, 8 deflated
+  uint64_t dataOffset = 0;     // of its (compressed) data
+  uint64_t compressedSize = 0;
+  uint64_t size = 0;           // uncompressed
 };
 
 struct ZipView {
@@ -39,6 +43,14 @@ struct ZipSource {
   const ZipView* view;
   bool merged;  // false for the application's own archive
 };
+
+// The entry called `name`, or null.
+const ZipEntry* findEntry(const ZipView& view, const std::string& name);
+
+// The uncompressed data of a stored or deflated entry of at most `limit`
+// bytes. False with `error` set for other methods and damaged data.
+bool readEntry(const Bytes& data, const ZipEntry& entry, size_t limit, std::string& out,
+               std::string& error);
 
 // One archive with every entry of the first source and, in order, the
 // entries of later sources whose names are not taken yet. Entries are
