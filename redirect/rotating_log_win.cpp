@@ -61,16 +61,18 @@ std::string lockName(const std::string& path) {
   return name + ".qlx.mutex";
 }
 
-bool ownedBy(HANDLE object, const UserSid& user) {
+// An object that existed under our name: ours only when no other
+// (unprivileged) user can have made it.
+bool madeByTrustedOwner(HANDLE object, const UserSid& user) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
                       nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  const bool same = owner != nullptr && EqualSid(owner, const_cast<BYTE*>(user.bytes.data()));
+  const bool trusted = isTrustedOwner(owner, user);
   LocalFree(descriptor);
-  return same;
+  return trusted;
 }
 
 class WinLogFiles : public LogFileSystem {
@@ -200,7 +202,7 @@ class WinLogFiles : public LogFileSystem {
     mutex_.reset(security.ok() ? CreateMutexA(security.attributes(), FALSE, name.c_str()) : nullptr);
     if (!mutex_) {
       mutexProblem_ = "the rotation lock cannot be had: " + systemErrorText(GetLastError());
-    } else if (GetLastError() == ERROR_ALREADY_EXISTS && !ownedBy(mutex_.get(), user)) {
+    } else if (GetLastError() == ERROR_ALREADY_EXISTS && !madeByTrustedOwner(mutex_.get(), user)) {
       mutex_.reset();
       mutexProblem_ = "the rotation lock's name is taken by another user";
     }
