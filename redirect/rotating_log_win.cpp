@@ -198,7 +198,7 @@ class WinLogFiles : public LogFileSystem {
     }
     UserOnlySecurity security(user);
     const std::string name = "Local\\qlx." + user.text + "." + lockName(path_);
-    if (tracing()) trace("rotation lock ", name.c_str());
+    if (tracing()) trace("rotation lock of ", path_.c_str(), ": ", name.c_str());
     mutex_.reset(security.ok() ? CreateMutexA(security.attributes(), FALSE, name.c_str()) : nullptr);
     if (!mutex_) {
       mutexProblem_ = "the rotation lock cannot be had: " + systemErrorText(GetLastError());

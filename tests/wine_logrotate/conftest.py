@@ -38,4 +38,5 @@ def holdopen(tmp_path_factory):
 
 @pytest.fixture(scope="session")
 def holdmutex(tmp_path_factory):
-    return qlxtest.compile_windows_helper(HERE / "holdmutex.c", tmp_path_factory.mktemp("mutex"))
+    return qlxtest.compile_windows_helper(HERE / "holdmutex.c", tmp_path_factory.mktemp("mutex"),
+                                          libs=("advapi32",))

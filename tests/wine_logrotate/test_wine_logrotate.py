@@ -151,7 +151,7 @@ def current_lock_name(app, tmp_path):
     result = subprocess.run(app.command("x", 1), cwd=app.dir, capture_output=True, timeout=300,
                             env=qlxtest.wine_env({"_BROVANE_TRACE_": qlxtest.wine_path(trace)}))
     assert result.returncode == 0
-    names = re.findall(r"rotation lock (\S+)", trace.read_text(errors="replace"))
+    names = re.findall(r"rotation lock of app\.log: (\S+)", trace.read_text(errors="replace"))
     assert names and names[0].startswith("Local\\qlx.S-1-5-"), names
     return names[0]
 
