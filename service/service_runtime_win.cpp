@@ -163,8 +163,8 @@ void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
     state.vmHost->addOption("exit", reinterpret_cast<void*>(&serviceExitHook));
   }
 
-  // A service whose log cannot be opened does not start (the event log
-  // says which log): the manager, and /start, see it fail.
+  // A service whose log cannot be opened does not start (one line has
+  // said which log and why): the manager, and /start, see it fail.
   const int result = state.logNotOpened != 0
                          ? state.logNotOpened
                          : launchApplication(
