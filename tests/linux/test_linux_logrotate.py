@@ -252,7 +252,7 @@ def test_a_log_that_another_user_planted_is_refused(make_flood, flood, shared_di
                                                     rotation, planted, problem):
     other = second_user()
     app = make_flood("stdout app.log\n" + rotation, where=shared_dir)
-    plant = (f"echo theirs > app.log && chmod 666 app.log" if planted == "file"
+    plant = ("echo theirs > app.log && chmod 666 app.log" if planted == "file"
              else f"ln -s {root_only_file} app.log")
     assert run_as(other, ["/bin/sh", "-c", plant], cwd=shared_dir).returncode == 0
     result = run_flood(app, flood, "a", 300)

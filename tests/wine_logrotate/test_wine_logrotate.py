@@ -4,7 +4,7 @@ every line once and in order across the files, retention, two instances
 sharing one log, a log held open by another program at rotation time, and
 the plain log untouched without the keys. Then what must not hang or aim
 it: a process holding a lock under the old predictable name or the lock
-itself, a log file of another user, and a log that cannot be opened."""
+itself, and a log file of another user."""
 import os
 import re
 import shutil
@@ -201,22 +201,3 @@ def test_a_log_file_of_another_user_is_refused(make_flood, config):
     assert console[0] == "Standard output cannot be written to app.log: it belongs to another user."
     assert len([line for line in console if line.startswith("a ")]) == 300
     assert app.log.read_bytes() == b"theirs\n"
-
-
-@pytest.mark.parametrize("rotation", ["", "\nlogrotate 1M"])
-@pytest.mark.parametrize("target, said", [
-    ("logs\\deep\\app.log", None),  # the missing folders are made
-    ("Q:\\nowhere\\app.log", "Standard output cannot be written to Q:\\nowhere\\app.log: "),
-])
-def test_a_log_that_cannot_be_opened_is_said_on_the_console(make_flood, rotation, target, said):
-    app = make_flood("stdout " + target + rotation)
-    result = app.run("a", 200)
-    assert result.returncode == 0
-    console = result.stdout.decode(errors="replace")
-    if said is None:
-        assert console == ""
-        assert numbers([app.dir / "logs" / "deep" / "app.log"], "a") == expected(200)
-    else:
-        first, rest = console.split("\r\n", 1)
-        assert first.startswith(said) and said not in rest
-        assert len(re.findall(r"^a \d+ ", rest, re.M)) == 200
