@@ -14,7 +14,8 @@ import java.io.FileOutputStream;
  * (milliseconds the shutdown hook takes), svc.stopDelay and svc.pauseDelay
  * (milliseconds onStop and onPause take), svc.throw (main ends with an
  * uncaught exception after it has started), svc.heartbeat (a line
- * "heartbeat N" on standard error every 50 ms until the process ends).
+ * "heartbeat N" on standard error every that many milliseconds, 0: without
+ * a pause, until the process ends).
  */
 public class ServiceApp implements ServiceStatusHandler {
     static void record(String line) {
@@ -92,16 +93,15 @@ public class ServiceApp implements ServiceStatusHandler {
         if (flag("svc.handler")) {
             ServiceStatusManager.setServiceStatusHandler(new ServiceApp());
         }
-        if (flag("svc.heartbeat")) {
+        if (System.getProperty("svc.heartbeat") != null) {
             Thread beat = new Thread() {
                 public void run() {
                     for (int n = 0;; n++) {
                         System.err.println("heartbeat " + n);
-                        pause("svc.heartbeatPause");
+                        pause("svc.heartbeat");
                     }
                 }
             };
-            System.setProperty("svc.heartbeatPause", "50");
             beat.setDaemon(true);
             beat.start();
         }
