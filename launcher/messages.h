@@ -27,6 +27,7 @@ enum MessageId : int {
   kMsgVersionTooHigh = 12,
   kMsgAlreadyRunning = 13,
   kMsgNoPayload = 14,  // launcher file carries no usable payload
+  kMsgLogNotOpened = 15,  // a stdout/stderr log cannot be opened
   kMsgServiceName = 256,
   kMsgServiceDisplayName = 257,
   kMsgServiceDescription = 258,

@@ -19,6 +19,7 @@ struct ProcessState {
   InstanceChannel* instanceChannel = nullptr;  // attached by the instances subsystem
   ReceiverBridge* receiverBridge = nullptr;
   bool sameDestination = false;  // stdout and stderr go to the same file: print failures once
+  int logNotOpened = 0;          // the message id when a log could not be opened
   int argc = 0;                  // command line after the program name, for the service runtime
   char** argv = nullptr;
   std::atomic<ServiceBridge*> serviceBridge{nullptr};  // the service status bridge

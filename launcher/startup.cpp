@@ -80,6 +80,19 @@ void applyWorkingDirectory(LauncherContext& context) {
 // way into a rotated log must reach it first.
 void JNICALL finishLogsAtVmExit(jint) { finishRotatedLogs(); }
 
+// A log that cannot be opened is said once where it will be seen; a
+// service then does not start (the service runtime reads the flag).
+void noteLogNotOpened(bool standardOutput, const std::string& path, const std::string& problem,
+                      const std::string& fallback) {
+  if (problem.empty()) return;
+  processState().logNotOpened = kMsgLogNotOpened;
+  const std::string line = fillPlaceholders(
+      messageText(kMsgLogNotOpened),
+      {standardOutput ? "Standard output" : "Standard error", path, problem});
+  if (tracing()) trace(line.c_str());
+  sayLogNotOpened(standardOutput, line, path == fallback ? std::string() : fallback);
+}
+
 // Steps 10 to 12: standard error always goes somewhere, by default into a
 // log beside the program; standard output only when configured.
 void applyRedirection(const LauncherContext& context, VmHost& vmHost) {
@@ -88,11 +101,14 @@ void applyRedirection(const LauncherContext& context, VmHost& vmHost) {
       logRotateValue(context), logKeepValue(context), logMaxAgeValue(context), rotationProblem);
   setLogRotation(rotation);
   if (rotation.enabled()) vmHost.addOption("exit", reinterpret_cast<void*>(&finishLogsAtVmExit));
+  const std::string besideProgram = context.applicationPath + ".stderr.log";
   std::string errorTarget = stderrValue(context);
-  if (errorTarget.empty()) errorTarget = context.applicationPath + ".stderr.log";
-  redirectStderr(errorTarget);
+  if (errorTarget.empty()) errorTarget = besideProgram;
+  noteLogNotOpened(false, errorTarget, redirectStderr(errorTarget), besideProgram);
   std::string outputTarget = stdoutValue(context);
-  if (!outputTarget.empty()) redirectStdout(outputTarget);
+  if (!outputTarget.empty()) {
+    noteLogNotOpened(true, outputTarget, redirectStdout(outputTarget), besideProgram);
+  }
   processState().sameDestination = !outputTarget.empty() && outputTarget == errorTarget;
   traceRedirection(errorTarget, outputTarget);
   // Into the log, where whoever reads it will look for why it is not rotated.

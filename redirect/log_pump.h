@@ -17,10 +17,10 @@ namespace qlx {
 
 class LogPump {
  public:
-  // Null when the log file cannot be opened (the caller then leaves the
-  // stream as it was, as for any target that cannot be opened).
+  // Null when the log file cannot be opened, with why not in `problem`
+  // (the caller then leaves the stream as it was).
   static std::unique_ptr<LogPump> start(const std::string& path, const RotationPolicy& policy,
-                                        RotatingLog::Warn warn);
+                                        RotatingLog::Warn warn, std::string& problem);
   ~LogPump();
   LogPump(const LogPump&) = delete;
   LogPump& operator=(const LogPump&) = delete;
@@ -31,9 +31,14 @@ class LogPump {
   // standard handles point once the pump has finished.
   intptr_t currentFile() const;
   // Writes everything the pipe holds into the file, then stops the thread;
-  // no rotation happens from here on. Safe to call more than once and from
-  // any thread, also while the process is ending.
-  void finish();
+  // no rotation happens from here on. Takes at most about `boundMs` even
+  // when the thread is stuck or writers keep writing. Safe to call more
+  // than once and from any thread, also while the process is ending. The
+  // caller has pointed its own standard handles at currentFile() first.
+  // On Linux, writers that outlive the process (children that inherited
+  // the standard descriptors) keep a reader: their lines go on into the
+  // file, unrotated, until the last of them ends.
+  void finish(uint32_t boundMs);
 
   struct State;
 

@@ -17,9 +17,24 @@ void setLogRotation(const RotationPolicy& policy);
 // standard handles at the files themselves. For the moment the process is
 // ending without returning from main (the VM's exit hook); safe to repeat.
 void finishRotatedLogs();
+// The same within about `boundMs`, for a process about to be ended at once
+// (a service stop past its bound): what the logs' pipes hold reaches the
+// files, and a line written to the standard handles afterwards goes
+// straight into them. Touches no lock of the runtime library.
+void drainRotatedLogs(uint32_t boundMs);
 
-void redirectStdout(const std::string& target);
-void redirectStderr(const std::string& target);
+// Each returns why the target's log file cannot be opened (the stream then
+// stays as it was), or empty: opened, a pipe target, or a text an earlier
+// call has tried already.
+std::string redirectStdout(const std::string& target);
+std::string redirectStderr(const std::string& target);
+
+// Says `line` (a log of standard output, or of standard error, cannot be
+// opened) where it will be seen: on the stream that stayed where it was
+// (the console); when that goes nowhere (a service), on standard error as
+// redirected (the error log); and with nowhere at all in the system's
+// event log (Windows) and appended to `fallback` (empty: none).
+void sayLogNotOpened(bool standardOutput, const std::string& line, const std::string& fallback);
 
 // Writes one byte to an operating-system handle (RedirOutputStream.write);
 // the result is not examined.

@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "redirect/log_open.h"
 #include "redirect/log_pump.h"
 
 extern char** environ;
@@ -31,7 +32,11 @@ struct Target {
   int fd = -1;          // -1 when opening failed
   bool isPipe = false;
   std::unique_ptr<LogPump> pump;  // rotated file targets: fd is the pump's pipe
+  std::string problem;  // why the file could not be opened
 };
+
+// How long the last drain of a rotated log may take at the process's end.
+constexpr uint32_t kFinalDrainMs = 5000;
 
 // A process started with a standard descriptor closed gets that number back
 // from the next open(); a target there would be overwritten by the dup2()
@@ -41,11 +46,6 @@ int aboveStandard(int fd) {
   int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
   close(fd);
   return moved;
-}
-
-int openFileTarget(const std::string& path) {
-  // O_CLOEXEC: only the copies on 1 and 2 are meant to reach child processes.
-  return aboveStandard(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
 }
 
 // Starts the command with the read end of a new pipe as its standard input
@@ -99,21 +99,24 @@ class Redirector {
 
   void setRotation(const RotationPolicy& policy) { rotation_ = policy; }
 
-  void redirect(int streamFd, FILE* stream, const std::string& text) {
+  std::string redirect(int streamFd, FILE* stream, const std::string& text) {
+    const size_t known = targets_.size();
     Target& target = findOrOpen(text);
     Saved& saved = streamFd == 1 ? stdout_ : stderr_;
-    if (target.fd < 0 || saved.redirected) return;
+    if (target.fd < 0) return targets_.size() > known ? target.problem : std::string();
+    if (saved.redirected) return std::string();
     saved.target = &target;
     std::fflush(stream);
     saved.fd = fcntl(streamFd, F_DUPFD_CLOEXEC, 3);  // -1 when the stream was closed
     if (dup2(target.fd, streamFd) < 0) {
       if (saved.fd >= 0) close(saved.fd);
       saved.fd = -1;
-      return;
+      return std::string();
     }
     saved.redirected = true;
     // Files get every write at once; a pipe keeps the runtime's buffering.
     if (!target.isPipe) std::setvbuf(stream, nullptr, _IONBF, 0);
+    return std::string();
   }
 
   // Flushes what the runtime still buffers into the targets, puts the
@@ -133,9 +136,11 @@ class Redirector {
   // descriptors are pointed at the files themselves, so nothing written
   // from here on can fill a pipe that nobody drains any more, and then the
   // pipes are emptied.
-  void finishPumps() {
-    std::fflush(stdout);
-    std::fflush(stderr);
+  void finishPumps(uint32_t boundMs = kFinalDrainMs, bool flushRuntime = true) {
+    if (flushRuntime) {
+      std::fflush(stdout);
+      std::fflush(stderr);
+    }
     for (auto& target : targets_) {
       if (!target->pump) continue;
       for (int streamFd : {1, 2}) {
@@ -144,7 +149,7 @@ class Redirector {
           dup2(static_cast<int>(target->pump->currentFile()), streamFd);
         }
       }
-      target->pump->finish();
+      target->pump->finish(boundMs);
     }
   }
 
@@ -168,15 +173,21 @@ class Redirector {
       target->fd = openPipeTarget(text.substr(1));
     } else if (rotation_.enabled()) {
       Target* self = target.get();
-      target->pump = LogPump::start(text, rotation_, [this, self](const std::string& line) {
-        if (stderr_.target == self) return false;  // it goes into this very log
-        ssize_t ignored = write(2, line.data(), line.size());
-        (void)ignored;
-        return true;
-      });
+      target->pump = LogPump::start(
+          text, rotation_,
+          [this, self](const std::string& line) {
+            if (stderr_.target == self) return false;  // it goes into this very log
+            ssize_t ignored = write(2, line.data(), line.size());
+            (void)ignored;
+            return true;
+          },
+          target->problem);
       if (target->pump) target->fd = static_cast<int>(target->pump->writeEnd());
     } else {
-      target->fd = openFileTarget(text);
+      // Close-on-exec: only the copies on 1 and 2 are meant to reach children.
+      OpenedLog opened = openLogForAppend(text, FinalLink::FollowOwn);
+      target->fd = static_cast<int>(opened.handle);
+      target->problem = opened.problem;
     }
     targets_.push_back(std::move(target));
     return *targets_.back();
@@ -212,9 +223,30 @@ void setLogRotation(const RotationPolicy& policy) { redirector().setRotation(pol
 
 void finishRotatedLogs() { redirector().finishPumps(); }
 
-void redirectStdout(const std::string& target) { redirector().redirect(1, stdout, target); }
+void drainRotatedLogs(uint32_t boundMs) { redirector().finishPumps(boundMs, false); }
 
-void redirectStderr(const std::string& target) { redirector().redirect(2, stderr, target); }
+std::string redirectStdout(const std::string& target) {
+  return redirector().redirect(1, stdout, target);
+}
+
+std::string redirectStderr(const std::string& target) {
+  return redirector().redirect(2, stderr, target);
+}
+
+void sayLogNotOpened(bool standardOutput, const std::string& line, const std::string& fallback) {
+  const std::string text = line + "\n";
+  int fd = -1;
+  for (int candidate : {standardOutput ? 1 : 2, 2}) {
+    if (fd < 0 && fcntl(candidate, F_GETFD) != -1) fd = candidate;
+  }
+  if (fd < 0 && !fallback.empty()) {
+    fd = static_cast<int>(openLogForAppend(fallback, FinalLink::FollowOwn).handle);
+  }
+  if (fd < 0) return;
+  ssize_t ignored = write(fd, text.data(), text.size());
+  (void)ignored;
+  if (fd > 2) close(fd);
+}
 
 void writeHandleByte(intptr_t handle, uint8_t byte) {
   // Anything that cannot be a descriptor is ignored, like a bad handle.

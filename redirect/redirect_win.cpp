@@ -19,7 +19,10 @@
 #include <memory>
 #include <vector>
 
+#include "eventlog/event_log.h"
 #include "launcher/handle_win.h"
+#include "launcher/text.h"
+#include "redirect/log_open.h"
 #include "redirect/log_pump.h"
 
 namespace qlx {
@@ -32,7 +35,14 @@ struct RedirectTarget {
   bool pipe = false;
   // A rotated file: `handle` is the pump's pipe, owned by the pump.
   std::unique_ptr<LogPump> pump;
+  std::string problem;  // why the file could not be opened
 };
+
+// How long the last drain of a rotated log may take at the process's end.
+constexpr uint32_t kFinalDrainMs = 5000;
+
+// The id of the event that says a log cannot be opened: the message's own.
+constexpr uint32_t kLogNotOpenedEvent = 15;
 
 HANDLE duplicateOf(HANDLE handle, BOOL inheritable) {
   HANDLE copy = nullptr;
@@ -41,15 +51,6 @@ HANDLE duplicateOf(HANDLE handle, BOOL inheritable) {
     return INVALID_HANDLE_VALUE;
   }
   return copy;
-}
-
-// Append-only access, not a write handle moved to the end once: every
-// write through it (ours, the VM's, a child's) lands at the end the file has
-// at that moment, so instances sharing one log never overwrite each other.
-HANDLE openFileTarget(const std::string& path) {
-  return CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                     FILE_ATTRIBUTE_ARCHIVE, nullptr);
 }
 
 // Starts `commandLine` with the read end of a new pipe as its standard
@@ -105,7 +106,7 @@ class StreamRedirector {
       : output_{STD_OUTPUT_HANDLE, stdout, 1}, error_{STD_ERROR_HANDLE, stderr, 2} {}
 
   ~StreamRedirector() {
-    finishPumps();
+    finishPumps(kFinalDrainMs, true);
     for (StandardStream* s : {&output_, &error_}) {
       if (s->redirected) SetStdHandle(s->id, s->saved);
     }
@@ -115,22 +116,26 @@ class StreamRedirector {
   }
 
   void setRotation(const RotationPolicy& policy) { rotation_ = policy; }
-  void redirectStdout(const std::string& text) { redirect(output_, text); }
-  void redirectStderr(const std::string& text) { redirect(error_, text); }
+  std::string redirectStdout(const std::string& text) { return redirect(output_, text); }
+  std::string redirectStderr(const std::string& text) { return redirect(error_, text); }
 
   // The last output of rotated logs reaches their files: both layers of
   // the standard streams are pointed at the files themselves, so nothing
   // written from here on can fill a pipe that nobody drains any more, and
-  // then the pipes are emptied.
-  void finishPumps() {
-    fflush(stdout);
-    fflush(stderr);
+  // then the pipes are emptied. Without `runtimeToo` only the standard
+  // handles move: the runtime's locks may be held by a thread that hangs.
+  void finishPumps(uint32_t boundMs, bool runtimeToo) {
+    if (runtimeToo) {
+      fflush(stdout);
+      fflush(stderr);
+    }
     for (auto& target : targets_) {
       if (!target->pump) continue;
       HANDLE file = reinterpret_cast<HANDLE>(target->pump->currentFile());
       for (StandardStream* s : {&output_, &error_}) {
         if (!s->redirected || s->target != target.get()) continue;
         SetStdHandle(s->id, file);
+        if (!runtimeToo) continue;
         HANDLE runtimeCopy = duplicateOf(file, FALSE);
         if (runtimeCopy == INVALID_HANDLE_VALUE) continue;
         int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(runtimeCopy),
@@ -142,7 +147,7 @@ class StreamRedirector {
         _dup2(descriptor, s->descriptor);
         _close(descriptor);
       }
-      target->pump->finish();
+      target->pump->finish(boundMs);
     }
   }
 
@@ -158,35 +163,44 @@ class StreamRedirector {
       target->handle = openPipeTarget(text.substr(1));
     } else if (rotation_.enabled()) {
       RedirectTarget* self = target.get();
-      target->pump = LogPump::start(text, rotation_, [this, self](const std::string& line) {
-        if (error_.target == self) return false;  // it goes into this very log
-        DWORD written = 0;
-        WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()),
-                  &written, nullptr);
-        return true;
-      });
+      target->pump = LogPump::start(
+          text, rotation_,
+          [this, self](const std::string& line) {
+            if (error_.target == self) return false;  // it goes into this very log
+            DWORD written = 0;
+            WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(),
+                      static_cast<DWORD>(line.size()), &written, nullptr);
+            return true;
+          },
+          target->problem);
       if (target->pump) target->handle = reinterpret_cast<HANDLE>(target->pump->writeEnd());
     } else {
-      target->handle = openFileTarget(text);
+      OpenedLog opened = openLogForAppend(text, FinalLink::FollowOwn);
+      target->handle = reinterpret_cast<HANDLE>(opened.handle);
+      target->problem = opened.problem;
     }
     targets_.push_back(std::move(target));
     return *targets_.back();
   }
 
-  void redirect(StandardStream& s, const std::string& text) {
+  std::string redirect(StandardStream& s, const std::string& text) {
+    const size_t known = targets_.size();
     RedirectTarget& target = findOrOpenTarget(text);
     s.current = target.handle;
-    if (target.handle == INVALID_HANDLE_VALUE || s.redirected) return;
+    if (target.handle == INVALID_HANDLE_VALUE) {
+      return targets_.size() > known ? target.problem : std::string();
+    }
+    if (s.redirected) return std::string();
 
     // Give the runtime its own descriptor on the target first; if that is
     // impossible the stream stays as it was, both layers alike.
     HANDLE runtimeCopy = duplicateOf(target.handle, FALSE);
-    if (runtimeCopy == INVALID_HANDLE_VALUE) return;
+    if (runtimeCopy == INVALID_HANDLE_VALUE) return std::string();
     int descriptor =
         _open_osfhandle(reinterpret_cast<intptr_t>(runtimeCopy), _O_WRONLY | _O_APPEND | _O_TEXT);
     if (descriptor < 0) {
       CloseHandle(runtimeCopy);
-      return;
+      return std::string();
     }
 
     // Rebinding the descriptor closes the handle the runtime had for it,
@@ -212,6 +226,7 @@ class StreamRedirector {
       // Files get every write at once; a pipe's reader is better served in blocks.
       setvbuf(s.stream, nullptr, target.pipe ? _IOFBF : _IONBF, BUFSIZ);
     }
+    return std::string();
   }
 
   std::vector<std::unique_ptr<RedirectTarget>> targets_;
@@ -230,11 +245,39 @@ StreamRedirector& redirector() { return gRedirector; }
 
 void setLogRotation(const RotationPolicy& policy) { redirector().setRotation(policy); }
 
-void finishRotatedLogs() { redirector().finishPumps(); }
+void finishRotatedLogs() { redirector().finishPumps(kFinalDrainMs, true); }
 
-void redirectStdout(const std::string& target) { redirector().redirectStdout(target); }
+void drainRotatedLogs(uint32_t boundMs) { redirector().finishPumps(boundMs, false); }
 
-void redirectStderr(const std::string& target) { redirector().redirectStderr(target); }
+std::string redirectStdout(const std::string& target) {
+  return redirector().redirectStdout(target);
+}
+
+std::string redirectStderr(const std::string& target) {
+  return redirector().redirectStderr(target);
+}
+
+void sayLogNotOpened(bool standardOutput, const std::string& line, const std::string& fallback) {
+  const std::string text = line + "\r\n";
+  DWORD written = 0;
+  for (DWORD id : {standardOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, STD_ERROR_HANDLE}) {
+    HANDLE stream = GetStdHandle(id);
+    if (ScopedKernelHandle::isValid(stream)) {
+      WriteFile(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+      return;
+    }
+  }
+  // No console and no error log: a service. Its administrator looks in the
+  // event log, and beside the program.
+  if (intptr_t source = registerEventSource(nullptr, nullptr)) {
+    reportEvent(source, EVENTLOG_ERROR_TYPE, 0, kLogNotOpenedEvent, {narrowToUtf16(line)}, {});
+    deregisterEventSource(source);
+  }
+  if (fallback.empty()) return;
+  ScopedKernelHandle file(
+      reinterpret_cast<HANDLE>(openLogForAppend(fallback, FinalLink::FollowOwn).handle));
+  if (file) WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
 
 void writeHandleByte(intptr_t handle, uint8_t byte) {
   if (handle == 0) return;

@@ -1,16 +1,21 @@
 // Windows side of rotated logs: the file operations of RotatingLog, a named
-// mutex per log path as the rotation lock, and the pipe with its draining
-// thread.
+// mutex per log path as the rotation lock (in the session's namespace, its
+// name carrying the user's SID, and only that user may open it), and the
+// pipe with its draining thread.
 //
 // The pipe's reading end is overlapped so that the thread waits without
 // holding the lock that finish() takes: every byte is read and written
 // under that lock, and finish() can take over a read that has completed but
 // not yet been written, in order.
+#include <aclapi.h>
 #include <process.h>
 
 #include <ctime>
 
 #include "launcher/handle_win.h"
+#include "launcher/trace.h"
+#include "launcher/user_security_win.h"
+#include "redirect/log_open.h"
 #include "redirect/log_pump.h"
 
 namespace qlx {
@@ -24,22 +29,13 @@ constexpr DWORD kPartialLineWaitMs = 500;
 constexpr DWORD kSmallRead = 16 * 1024;
 constexpr DWORD kGatherMs = 2;
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// A rotation takes milliseconds; a holder that keeps the lock this long is stuck.
+constexpr DWORD kLockWaitMs = 2000;
+// Appends wait less for it, and after a wait in vain go on without it for a while.
+constexpr DWORD kWriteLockWaitMs = 500;
+constexpr ULONGLONG kWriteLockPauseMs = 10000;
 
-std::string systemErrorText(DWORD error) {
-  char* text = nullptr;
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string result = length != 0 && text != nullptr ? std::string(text, length) : std::string();
-  if (text != nullptr) LocalFree(text);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
-                             result.back() == ' ' || result.back() == '.')) {
-    result.pop_back();
-  }
-  if (result.empty()) result = "error " + std::to_string(error);
-  return result;
-}
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 int64_t unixSeconds(const FILETIME& time) {
   ULARGE_INTEGER value;
@@ -65,42 +61,57 @@ std::string lockName(const std::string& path) {
   return name + ".qlx.mutex";
 }
 
+// An object that existed under our name: ours only when no other
+// (unprivileged) user can have made it.
+bool madeByTrustedOwner(HANDLE object, const UserSid& user) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool trusted = isTrustedOwner(owner, user);
+  LocalFree(descriptor);
+  return trusted;
+}
+
 class WinLogFiles : public LogFileSystem {
  public:
   explicit WinLogFiles(std::string path) : path_(std::move(path)) {}
 
   HANDLE handle() const { return file_.get(); }
 
-  bool open() override {
-    // Append-only, like a plain target, so that other instances' writes
-    // and ours never overwrite each other.
-    HANDLE handle = CreateFileA(path_.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    file_.reset(handle);
-    return true;
+  std::string open() override {
+    OpenedLog opened = openLogForAppend(path_, FinalLink::Refuse);
+    if (opened.handle == -1) return opened.problem;
+    file_.reset(reinterpret_cast<HANDLE>(opened.handle));
+    return std::string();
   }
 
-  bool write(const char* data, size_t length) override {
+  size_t write(const char* data, size_t length) override {
     // Wine appends through a seek to the end and a write, which two
     // processes can interleave so that one overwrites the other; the
     // rotation lock makes each append whole. Writes come in whole pipe
     // reads under load, so this costs little.
-    const bool locked = lock();
-    bool ok = true;
-    while (length > 0) {
+    const bool locked = writeLock();
+    size_t total = 0;
+    while (total < length) {
       DWORD written = 0;
-      DWORD chunk = length > 0x10000000 ? 0x10000000 : static_cast<DWORD>(length);
-      if (!WriteFile(file_.get(), data, chunk, &written, nullptr) || written == 0) {
-        ok = false;
+      const size_t left = length - total;
+      const DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
+      if (!WriteFile(file_.get(), data + total, chunk, &written, nullptr) || written == 0) {
+        error_ = written == 0 && GetLastError() == 0 ? ERROR_DISK_FULL : GetLastError();
         break;
       }
-      data += written;
-      length -= written;
+      total += written;
     }
-    if (locked) unlock();
-    return ok;
+    if (locked) ReleaseMutex(mutex_.get());
+    return total;
   }
+
+  std::string lastError() override { return systemErrorText(error_); }
+
+  bool takeBack(size_t) override { return false; }  // an append-only handle cannot cut
 
   uint64_t size() override {
     LARGE_INTEGER size;
@@ -117,19 +128,19 @@ class WinLogFiles : public LogFileSystem {
     BY_HANDLE_FILE_INFORMATION held, named;
     if (!GetFileInformationByHandle(file_.get(), &held)) return false;
     ScopedKernelHandle other(CreateFileA(path_.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                         OPEN_EXISTING, 0, nullptr));
+                                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!other || !GetFileInformationByHandle(other.get(), &named)) return true;
     return held.dwVolumeSerialNumber != named.dwVolumeSerialNumber ||
            held.nFileIndexHigh != named.nFileIndexHigh || held.nFileIndexLow != named.nFileIndexLow;
   }
 
-  bool lock() override {
-    if (!mutex_) mutex_.reset(CreateMutexA(nullptr, FALSE, lockName(path_).c_str()));
-    if (!mutex_) return false;
+  std::string lock() override {
+    if (!mutexReady()) return mutexProblem_;
     // An owner that died mid-rotation leaves the mutex abandoned; the files
     // are consistent after each single step, so going on is safe.
-    DWORD result = WaitForSingleObject(mutex_.get(), INFINITE);
-    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    const DWORD result = WaitForSingleObject(mutex_.get(), kLockWaitMs);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return std::string();
+    return "another process held the rotation lock for 2 s";
   }
 
   void unlock() override { ReleaseMutex(mutex_.get()); }
@@ -138,8 +149,8 @@ class WinLogFiles : public LogFileSystem {
     // Opening for deletion fails while another program holds the file
     // without allowing it to be renamed; finding that out first leaves the
     // rotated files untouched.
-    ScopedKernelHandle probe(
-        CreateFileA(path_.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    ScopedKernelHandle probe(CreateFileA(path_.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (probe) return std::string();
     DWORD error = GetLastError();
     if (error == ERROR_SHARING_VIOLATION) return "another program has it open";
@@ -172,25 +183,46 @@ class WinLogFiles : public LogFileSystem {
 
   int64_t wallClock() override { return static_cast<int64_t>(std::time(nullptr)); }
   int64_t monotonicMs() override { return static_cast<int64_t>(GetTickCount64()); }
+  void pauseMs(int ms) override { Sleep(static_cast<DWORD>(ms)); }
+  const char* lineEnd() override { return "\r\n"; }
 
  private:
+  // Made once. An object under the name that another user made (before
+  // us, to hold it) is not ours to wait for: rotation then stays off.
+  bool mutexReady() {
+    if (mutex_ || !mutexProblem_.empty()) return static_cast<bool>(mutex_);
+    UserSid user;
+    if (!currentUserSid(user)) {
+      mutexProblem_ = "the rotation lock cannot be made: " + systemErrorText(GetLastError());
+      return false;
+    }
+    UserOnlySecurity security(user);
+    const std::string name = "Local\\qlx." + user.text + "." + lockName(path_);
+    if (tracing()) trace("rotation lock of ", path_.c_str(), ": ", name.c_str());
+    mutex_.reset(security.ok() ? CreateMutexA(security.attributes(), FALSE, name.c_str()) : nullptr);
+    if (!mutex_) {
+      mutexProblem_ = "the rotation lock cannot be had: " + systemErrorText(GetLastError());
+    } else if (GetLastError() == ERROR_ALREADY_EXISTS && !madeByTrustedOwner(mutex_.get(), user)) {
+      mutex_.reset();
+      mutexProblem_ = "the rotation lock's name is taken by another user";
+    }
+    return static_cast<bool>(mutex_);
+  }
+
+  bool writeLock() {
+    if (GetTickCount64() < writeLockPausedUntil_ || !mutexReady()) return false;
+    const DWORD result = WaitForSingleObject(mutex_.get(), kWriteLockWaitMs);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return true;
+    writeLockPausedUntil_ = GetTickCount64() + kWriteLockPauseMs;
+    return false;
+  }
+
   std::string path_;
   ScopedKernelHandle file_;
   ScopedKernelHandle mutex_;
-};
-
-// Takes the lock for its scope.
-class CriticalSectionLock {
- public:
-  explicit CriticalSectionLock(CRITICAL_SECTION& section) : section_(section) {
-    EnterCriticalSection(&section_);
-  }
-  ~CriticalSectionLock() { LeaveCriticalSection(&section_); }
-  CriticalSectionLock(const CriticalSectionLock&) = delete;
-  CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
-
- private:
-  CRITICAL_SECTION& section_;
+  std::string mutexProblem_;
+  ULONGLONG writeLockPausedUntil_ = 0;
+  DWORD error_ = 0;
 };
 
 }  // namespace
@@ -277,9 +309,10 @@ struct LogPump::State {
 };
 
 std::unique_ptr<LogPump> LogPump::start(const std::string& path, const RotationPolicy& policy,
-                                        RotatingLog::Warn warn) {
+                                        RotatingLog::Warn warn, std::string& problem) {
   std::unique_ptr<State> state(new State(path, policy, std::move(warn)));
-  if (!state->log.start()) return nullptr;
+  problem = state->log.start();
+  if (!problem.empty()) return nullptr;
 
   static LONG counter = 0;
   const std::string name = "\\\\.\\pipe\\qlx-log-" + std::to_string(GetCurrentProcessId()) + "-" +
@@ -287,14 +320,22 @@ std::unique_ptr<LogPump> LogPump::start(const std::string& path, const RotationP
   state->readEnd.reset(CreateNamedPipeA(
       name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 1 << 20, 0, nullptr));
-  if (!state->readEnd) return nullptr;
+  if (!state->readEnd) {
+    problem = systemErrorText(GetLastError());
+    return nullptr;
+  }
   state->writeEnd.reset(
       CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   state->readDone.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   state->stopped.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  if (!state->writeEnd || !state->readDone || !state->stopped) return nullptr;
-  uintptr_t thread = _beginthreadex(nullptr, 0, &State::threadMain, state.get(), 0, nullptr);
-  if (thread == 0) return nullptr;
+  uintptr_t thread = 0;
+  if (state->writeEnd && state->readDone && state->stopped) {
+    thread = _beginthreadex(nullptr, 0, &State::threadMain, state.get(), 0, nullptr);
+  }
+  if (thread == 0) {
+    problem = systemErrorText(GetLastError());
+    return nullptr;
+  }
   state->thread.reset(reinterpret_cast<HANDLE>(thread));
   return std::unique_ptr<LogPump>(new LogPump(std::move(state)));
 }
@@ -302,7 +343,7 @@ std::unique_ptr<LogPump> LogPump::start(const std::string& path, const RotationP
 LogPump::LogPump(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
 LogPump::~LogPump() {
-  finish();
+  finish(2000);
   // The thread leaves as soon as it sees the stop; should it not (the
   // process is being torn down around it), its state must outlive it.
   if (WaitForSingleObject(state_->thread.get(), 2000) != WAIT_OBJECT_0) {
@@ -323,28 +364,36 @@ intptr_t LogPump::currentFile() const {
   return reinterpret_cast<intptr_t>(state_->files.handle());
 }
 
-void LogPump::finish() {
+void LogPump::finish(uint32_t boundMs) {
   State& s = *state_;
-  CriticalSectionLock lock(s.guard);
-  if (s.finished) return;
-  s.log.freeze();
-  // A read that has completed holds the oldest bytes; one still waiting
-  // means the pipe was empty, so everything written before this call has
-  // been taken. Otherwise (the thread was between two reads) read on until
-  // the pipe is empty.
-  if (s.readPending) s.takeCompletedRead();
-  while (!s.readPending && !s.broken) {
-    DWORD available = 0;
-    if (!PeekNamedPipe(s.readEnd.get(), nullptr, 0, nullptr, &available, nullptr) ||
-        available == 0 || !s.issueRead()) {
-      break;
-    }
-    WaitForSingleObject(s.readDone.get(), 1000);
-    s.takeCompletedRead();
+  // A thread stuck inside a write holds the guard: then the bound passes
+  // and the pipe's contents stay where they are.
+  const ULONGLONG deadline = GetTickCount64() + boundMs;
+  while (!TryEnterCriticalSection(&s.guard)) {
+    if (GetTickCount64() >= deadline) return;
+    Sleep(1);
   }
-  s.log.flushPartial();
-  s.finished = true;
-  SetEvent(s.stopped.get());
+  if (!s.finished) {
+    s.log.freeze();
+    // A read that has completed holds the oldest bytes; one still waiting
+    // means the pipe was empty, so everything written before this call has
+    // been taken. Otherwise (the thread was between two reads) read on
+    // until the pipe is empty or the bound has passed.
+    if (s.readPending) s.takeCompletedRead();
+    while (!s.readPending && !s.broken && GetTickCount64() < deadline) {
+      DWORD available = 0;
+      if (!PeekNamedPipe(s.readEnd.get(), nullptr, 0, nullptr, &available, nullptr) ||
+          available == 0 || !s.issueRead()) {
+        break;
+      }
+      WaitForSingleObject(s.readDone.get(), 1000);
+      s.takeCompletedRead();
+    }
+    s.log.flushPartial();
+    s.finished = true;
+    SetEvent(s.stopped.get());
+  }
+  LeaveCriticalSection(&s.guard);
 }
 
 }  // namespace qlx

@@ -14,6 +14,7 @@
 #include "launcher/handle_win.h"
 #include "launcher/process_state.h"
 #include "launcher/win32.h"
+#include "redirect/redirect.h"
 #include "service/service_bridge.h"
 #include "service/service_command_line.h"
 #include "service/stop_timeout.h"
@@ -58,6 +59,9 @@ void __cdecl stopThread(void*) { serviceBridge().runStop(runningJavaVm, endAppli
 // The line goes straight to the error log's handle: no lock of the runtime
 // library, which a thread of the hung application might hold, is needed.
 [[noreturn]] void endOverrunningStop(uint32_t seconds) {
+  // The application's last output, still on its way into a rotated log,
+  // goes into the file first, and the line after it.
+  drainRotatedLogs(2000);
   const std::string line = stopOverrunLine(seconds);
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
@@ -159,8 +163,13 @@ void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
     state.vmHost->addOption("exit", reinterpret_cast<void*>(&serviceExitHook));
   }
 
-  const int result = launchApplication(
-      first, [] { markRunAsService(processState().vmHost->env()); }, second);
+  // A service whose log cannot be opened does not start (one line has
+  // said which log and why): the manager, and /start, see it fail.
+  const int result = state.logNotOpened != 0
+                         ? state.logNotOpened
+                         : launchApplication(
+                               first, [] { markRunAsService(processState().vmHost->env()); },
+                               second);
   // A launch that failed never ran: the manager sees it stop while
   // starting, which is what /start reports as a failed start.
   if (result == 0) bridge.reportRunningIfSilent();

@@ -17,7 +17,7 @@ work="$root/$build/run"
 mkdir -p "$work"
 status=0
 for target in fuzz_config fuzz_expand fuzz_arguments fuzz_switches fuzz_payload fuzz_messages \
-              fuzz_chunks fuzz_logrotate fuzz_inspect fuzz_inflate; do
+              fuzz_chunks fuzz_logrotate fuzz_rotating_log fuzz_inspect fuzz_inflate; do
   mkdir -p "$work/corpus-$target"
   echo "== $target (${seconds}s)"
   if ! (cd "$work" && UBSAN_OPTIONS=print_stacktrace=1 "$bin/$target" -max_total_time="$seconds" \

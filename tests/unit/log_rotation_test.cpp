@@ -3,6 +3,7 @@
 // other processes and failing renames are under the test's control.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -216,7 +217,9 @@ TEST(LogRotationNames, RotationWaitsForALineEnd) {
 }
 
 // Files in memory. Each file has an identity, so that a process holding one
-// open can tell that the name now belongs to another ("inode").
+// open can tell that the name now belongs to another ("inode"). The disk
+// takes `capacity` more bytes (a full disk writes what fits, as a real
+// one does), and the lock can be made to fail.
 class MemoryFiles : public LogFileSystem {
  public:
   struct File {
@@ -228,18 +231,28 @@ class MemoryFiles : public LogFileSystem {
   explicit MemoryFiles(std::map<std::string, File>& disk, std::string path = "/l/app.log")
       : disk_(disk), path_(std::move(path)) {}
 
-  bool open() override {
-    if (failCreate) return false;
+  std::string open() override {
+    if (failCreate) return "it is a symbolic link";
     auto it = disk_.find(path_);
     if (it == disk_.end()) it = disk_.emplace(path_, File{"", clock, ++lastId()}).first;
     held_ = it->second.id;
-    return true;
+    return "";
   }
-  bool write(const char* data, size_t length) override {
+  size_t write(const char* data, size_t length) override {
     File* f = heldFile();
-    if (f == nullptr) return false;  // removed from under us: lost, as on a real disk
-    f->data.append(data, length);
+    if (f == nullptr) return length;  // removed from under us: gone, as on a real disk
+    const size_t n = length < capacity ? length : capacity;
+    capacity -= n;
+    f->data.append(data, n);
     f->modified = clock;
+    return n;
+  }
+  std::string lastError() override { return "No space left on device"; }
+  bool takeBack(size_t bytes) override {
+    File* f = heldFile();
+    if (!canTakeBack || f == nullptr || bytes > f->data.size()) return false;
+    f->data.resize(f->data.size() - bytes);
+    capacity += bytes;
     return true;
   }
   uint64_t size() override { return heldFile() ? heldFile()->data.size() : 0; }
@@ -248,7 +261,10 @@ class MemoryFiles : public LogFileSystem {
     auto it = disk_.find(path_);
     return it == disk_.end() || it->second.id != held_;
   }
-  bool lock() override { return true; }
+  std::string lock() override {
+    ++lockCalls;
+    return lockProblem;
+  }
   void unlock() override {}
   std::string movable() override { return heldElsewhere ? "another program has it open" : ""; }
   bool exists(const std::string& path) override { return disk_.count(path) != 0; }
@@ -269,10 +285,22 @@ class MemoryFiles : public LogFileSystem {
   }
   int64_t wallClock() override { return clock; }
   int64_t monotonicMs() override { return clock * 1000; }
+  void pauseMs(int) override {}
+  const char* lineEnd() override { return "\n"; }
+
+  // A new file under the log's name, as another process's rotation makes.
+  void replaceOnDisk(const std::string& movedTo) {
+    disk_[movedTo] = disk_[path_];
+    disk_[path_] = File{"", clock, ++lastId()};
+  }
 
   int64_t clock = 1765152000;  // 2025-12-08 00:00 UTC
   bool heldElsewhere = false;
   bool failCreate = false;
+  size_t capacity = SIZE_MAX;
+  bool canTakeBack = false;
+  std::string lockProblem;
+  int lockCalls = 0;
 
  private:
   File* heldFile() {
@@ -306,7 +334,7 @@ TEST(RotatingLogTest, RotatesBySizeBetweenLinesOnly) {
   policy.maxBytes = 100;
   policy.keep = 3;
   RotatingLog log(files, "/l/app.log", policy, nullptr);
-  ASSERT_TRUE(log.start());
+  ASSERT_EQ(log.start(), "");
   const std::string all = lines(0, 60);
   for (size_t at = 0; at < all.size(); at += 37) log.write(all.data() + at, std::min<size_t>(37, all.size() - at));
 
@@ -334,8 +362,8 @@ TEST(RotatingLogTest, HoldsTheStartOfALineUntilItsEnd) {
   policy.maxBytes = 1 << 30;
   RotatingLog a(mine, "/l/app.log", policy, nullptr);
   RotatingLog b(theirs, "/l/app.log", policy, nullptr);
-  ASSERT_TRUE(a.start());
-  ASSERT_TRUE(b.start());
+  ASSERT_EQ(a.start(), "");
+  ASSERT_EQ(b.start(), "");
   a.write("a1\na2 sta", 9);
   b.write("b1\nb2 ", 6);
   a.write("rt", 2);
@@ -353,11 +381,33 @@ TEST(RotatingLogTest, HoldsTheStartOfALineUntilItsEnd) {
   EXPECT_EQ(disk["/l/app.log"].data.size(), 26u + huge.size());
 }
 
-// A file held open elsewhere: one warning, output goes on into the same
-// file, and the next try after a pause succeeds. The warning goes into the
-// log itself when standard error is this log.
+// A rotation that cannot happen: one warning, output goes on into the same
+// file, and a later try succeeds: a second later for a file held open
+// elsewhere, much later for a lock that stayed taken (each try waits for
+// it). The warning goes into the log itself when standard error is this log.
 TEST(RotatingLogTest, BlockedRotationWarnsOnceAndRetries) {
-  for (bool warnElsewhere : {true, false}) {
+  struct Case {
+    bool heldElsewhere;
+    const char* lockProblem;
+    bool warnElsewhere;
+    int64_t quietSeconds;  // still no second try this much later
+    int64_t retrySeconds;  // tried again by then
+    const char* warning;
+  };
+  const Case cases[] = {
+      {true, "", true, 0, 2,
+       "Cannot rotate /l/app.log: another program has it open; output goes on into it.\n"},
+      {true, "", false, 0, 2,
+       "Cannot rotate /l/app.log: another program has it open; output goes on into it.\n"},
+      {false, "another process held the rotation lock for 2 s", true, 5, 31,
+       "Cannot rotate /l/app.log: another process held the rotation lock for 2 s; output goes on "
+       "into it.\n"},
+      {false, "its lock file /l/app.log.lock belongs to another user", false, 5, 31,
+       "Cannot rotate /l/app.log: its lock file /l/app.log.lock belongs to another user; output "
+       "goes on into it.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.warning);
     std::map<std::string, MemoryFiles::File> disk;
     MemoryFiles files(disk);
     RotationPolicy policy;
@@ -365,26 +415,177 @@ TEST(RotatingLogTest, BlockedRotationWarnsOnceAndRetries) {
     std::vector<std::string> warnings;
     RotatingLog log(files, "/l/app.log", policy, [&](const std::string& line) {
       warnings.push_back(line);
-      return warnElsewhere;
+      return c.warnElsewhere;
     });
-    ASSERT_TRUE(log.start());
-    files.heldElsewhere = true;
+    ASSERT_EQ(log.start(), "");
+    files.heldElsewhere = c.heldElsewhere;
+    files.lockProblem = c.lockProblem;
     const std::string first = lines(0, 20);
     log.write(first.data(), first.size());
     log.write(first.data(), first.size());
-    ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_EQ(warnings[0], "Cannot rotate /l/app.log: another program has it open; output goes on "
-                           "into it.\n");
+    ASSERT_EQ(warnings, std::vector<std::string>{c.warning});
     EXPECT_EQ(disk.size(), 1u);
-    const std::string& current = disk["/l/app.log"].data;
-    EXPECT_EQ(current, warnElsewhere ? first + first : first + warnings[0] + first);
+    EXPECT_EQ(disk["/l/app.log"].data, c.warnElsewhere ? first + first : first + c.warning + first);
 
+    const int tries = files.lockCalls;
+    files.clock += c.quietSeconds;
+    log.write(first.data(), first.size());
+    EXPECT_EQ(files.lockCalls, tries);
     files.heldElsewhere = false;
-    files.clock += 2;
+    files.lockProblem.clear();
+    files.clock += c.retrySeconds;
     const std::string later = lines(20, 21);
     log.write(later.data(), later.size());
     EXPECT_EQ(disk["/l/app.log"].data, later);
     EXPECT_EQ(disk.count("/l/app.log.1"), 1u);
+    EXPECT_EQ(warnings.size(), 1u);
+  }
+}
+
+// What now stands under the log's name after another process moved the
+// file is refused (a planted link): output goes on into the moved file,
+// and one line says so.
+TEST(RotatingLogTest, ARefusedNewFileIsNotFollowed) {
+  std::map<std::string, MemoryFiles::File> disk;
+  MemoryFiles files(disk);
+  RotationPolicy policy;
+  policy.maxBytes = 1 << 20;
+  std::vector<std::string> warnings;
+  RotatingLog log(files, "/l/app.log", policy, [&](const std::string& line) {
+    warnings.push_back(line);
+    return true;
+  });
+  ASSERT_EQ(log.start(), "");
+  log.write("before\n", 7);
+  files.replaceOnDisk("/l/moved");
+  files.failCreate = true;
+  files.clock += 1;
+  log.write("after\n", 6);
+  log.write("later\n", 6);
+  EXPECT_EQ(disk["/l/moved"].data, "before\nafter\nlater\n");
+  EXPECT_EQ(disk["/l/app.log"].data, "");
+  EXPECT_EQ(warnings, std::vector<std::string>{
+                          "Cannot follow /l/app.log into its new file: it is a symbolic link; "
+                          "output goes on into the file it was moved to.\n"});
+}
+
+// Output without line feeds (progress rewritten with carriage returns, or
+// none at all, or lines longer than the slack) still rotates: a file past
+// its size by more than the slack is cut at the last carriage return, else
+// at the slack, and every byte is kept in order.
+TEST(RotatingLogTest, OutputWithoutLineFeedsIsCutPastTheSlack) {
+  struct Case {
+    const char* name;
+    std::string unit;  // repeated
+    char lastByte;     // of every full file; 0: any
+  };
+  const Case cases[] = {
+      {"progress", "\rcopied 0042 of 9999 files", '\r'},
+      {"no line ends", "abcdefghij", 0},
+      {"very long lines", std::string(150 * 1024, 'L') + "\n", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::map<std::string, MemoryFiles::File> disk;
+    MemoryFiles files(disk);
+    RotationPolicy policy;
+    policy.maxBytes = 1000;
+    policy.keep = 1000;
+    RotatingLog log(files, "/l/app.log", policy, nullptr);
+    ASSERT_EQ(log.start(), "");
+    std::string all;
+    while (all.size() < 600 * 1024) all += c.unit;
+    for (size_t at = 0; at < all.size(); at += 4000) {
+      log.write(all.data() + at, std::min<size_t>(4000, all.size() - at));
+    }
+    log.flushPartial();
+    std::string joined;
+    size_t rotated = 0;
+    for (int n = 1000; n >= 0; --n) {
+      const std::string name = n == 0 ? "/l/app.log" : numberedName("/l/app.log", n);
+      if (!disk.count(name)) continue;
+      const std::string& data = disk[name].data;
+      EXPECT_LE(data.size(), 1000 + RotatingLog::kSlack) << name;
+      if (n != 0) {
+        ++rotated;
+        if (c.lastByte != 0) EXPECT_EQ(data.back(), c.lastByte) << name;
+      }
+      joined += data;
+    }
+    EXPECT_GE(rotated, 600u * 1024 / (1000 + RotatingLog::kSlack));
+    EXPECT_TRUE(joined == all);
+  }
+}
+
+// A disk that takes no more: what fits goes in as whole lines (the start
+// of a line whose end did not fit is taken back where the file allows it,
+// else ended by a line end before anything else), one line says so, and
+// once the disk takes output again the file says how much is missing
+// there, and whole lines follow.
+TEST(RotatingLogTest, AFullDiskLosesWholeLinesAndSaysHowMany) {
+  struct Case {
+    size_t capacity;
+    bool canTakeBack;
+  };
+  const Case cases[] = {{1003, true}, {1003, false}, {0, false}, {997, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.capacity) + (c.canTakeBack ? " take back" : ""));
+    std::map<std::string, MemoryFiles::File> disk;
+    MemoryFiles files(disk);
+    RotationPolicy policy;
+    policy.maxBytes = 1 << 30;
+    std::vector<std::string> warnings;
+    RotatingLog log(files, "/l/app.log", policy, [&](const std::string& line) {
+      warnings.push_back(line);
+      return true;
+    });
+    ASSERT_EQ(log.start(), "");
+    files.capacity = c.capacity;
+    files.canTakeBack = c.canTakeBack;
+    const std::string full = lines(0, 300);
+    for (size_t at = 0; at < full.size(); at += 500) {
+      log.write(full.data() + at, std::min<size_t>(500, full.size() - at));
+    }
+    EXPECT_EQ(warnings, std::vector<std::string>{
+                            "Cannot write to /l/app.log: No space left on device; output is lost "
+                            "until it can be written again.\n"});
+    files.capacity = SIZE_MAX;
+    files.clock += 2;
+    const std::string after = lines(300, 310);
+    log.write(after.data(), after.size());
+
+    // Whole lines, one report, then the later lines; a line's start that
+    // stayed is followed by the report and nothing else.
+    const std::string& data = disk["/l/app.log"].data;
+    std::vector<std::string> got;
+    for (size_t at = 0; at < data.size();) {
+      const size_t end = data.find('\n', at);
+      ASSERT_NE(end, std::string::npos);
+      got.push_back(data.substr(at, end - at));
+      at = end + 1;
+    }
+    size_t report = 0;
+    while (report < got.size() && got[report].rfind("Output could not", 0) != 0) ++report;
+    ASSERT_LT(report, got.size());
+    std::string kept;
+    for (size_t i = 0; i < report; ++i) kept += got[i] + "\n";
+    std::string fragment;
+    if (full.compare(0, kept.size(), kept) != 0) {  // the last one is a line's start
+      fragment = got[report - 1];
+      kept.resize(kept.size() - fragment.size() - 1);
+      EXPECT_FALSE(c.canTakeBack);
+    }
+    ASSERT_EQ(full.compare(0, kept.size(), kept), 0);
+    EXPECT_LE(kept.size() + fragment.size(), c.capacity);
+    const std::string missing = full.substr(kept.size());
+    EXPECT_EQ(got[report], "Output could not be written to /l/app.log (No space left on device): " +
+                               std::to_string(missing.size() - fragment.size()) + " bytes in " +
+                               std::to_string(std::count(missing.begin(), missing.end(), '\n')) +
+                               " lines are missing here.");
+    std::string rest;
+    for (size_t i = report + 1; i < got.size(); ++i) rest += got[i] + "\n";
+    EXPECT_EQ(rest, after);
+    EXPECT_EQ(warnings.size(), 1u);
   }
 }
 
@@ -397,8 +598,8 @@ TEST(RotatingLogTest, FollowsARotationByAnotherProcess) {
   policy.maxBytes = 1000;
   RotatingLog a(mine, "/l/app.log", policy, nullptr);
   RotatingLog b(theirs, "/l/app.log", policy, nullptr);
-  ASSERT_TRUE(a.start());
-  ASSERT_TRUE(b.start());
+  ASSERT_EQ(a.start(), "");
+  ASSERT_EQ(b.start(), "");
   a.write("a1\n", 3);
   const std::string big = lines(0, 150);
   b.write(big.data(), big.size());
@@ -433,7 +634,7 @@ TEST(RotatingLogTest, DailyAndAtStart) {
     policy.daily = c.daily;
     policy.atStart = c.atStart;
     RotatingLog log(files, "/l/app.log", policy, nullptr);
-    ASSERT_TRUE(log.start());
+    ASSERT_EQ(log.start(), "");
     std::vector<std::string> rotated;
     for (auto& entry : disk) {
       if (entry.first != "/l/app.log") rotated.push_back(entry.first);

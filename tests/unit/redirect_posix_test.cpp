@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "redirect/log_open.h"
 #include "redirect/redirect.h"
 
 namespace qlx {
@@ -112,17 +113,90 @@ TEST_F(RedirectTest, NamesThatDifferInCaseAreTwoTargets) {
   EXPECT_EQ(read(upper), "e\n");
 }
 
-TEST_F(RedirectTest, UnopenableTargetLeavesTheStreamAlone) {
-  std::string fallback = path("fallback.log");
-  EXPECT_EQ(inChild([&] {
-              int fd = open(fallback.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-              dup2(fd, 1);
-              close(fd);
-              redirectStdout(dir_ + "/missing/dir/out.log");
-              printf("still here\n");
-            }),
-            0);
-  EXPECT_EQ(read(fallback), "still here\n");
+// What a log path can turn out to be: a missing folder is made; anything
+// that still cannot be opened, or must not be, leaves the stream where it
+// was and says why. Links and files of another user need root to make.
+TEST_F(RedirectTest, LogPathsThatAreRefusedLeaveTheStreamAlone) {
+  const bool root = geteuid() == 0;
+  { std::ofstream(path("plain")) << ""; }
+  { std::ofstream(path("target")) << ""; }
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(symlink(path("target").c_str(), path("own-link").c_str()), 0);
+  ASSERT_EQ(symlink(path("target").c_str(), path("their-link").c_str()), 0);
+  { std::ofstream(path("theirs")) << ""; }
+  if (root) {
+    ASSERT_EQ(lchown(path("their-link").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chown(path("theirs").c_str(), 65534, 65534), 0);
+  }
+  struct Case {
+    const char* name;
+    const char* written;  // the file that receives the output; empty: none
+    const char* problem;
+    bool needsRoot;
+  };
+  const Case cases[] = {
+      {"missing/folders/out.log", "missing/folders/out.log", "", false},
+      {"plain/out.log", "", "Not a directory", false},
+      {"fifo", "", "it is a pipe that nothing reads", false},
+      {"own-link", "target", "", false},
+      {"their-link", "", "it is a symbolic link that belongs to another user", true},
+      {"theirs", "", "it belongs to another user", true},
+  };
+  for (const Case& c : cases) {
+    if (c.needsRoot && !root) continue;
+    SCOPED_TRACE(c.name);
+    const std::string fallback = path("console.log"), said = path("said.txt");
+    std::remove(fallback.c_str());
+    EXPECT_EQ(inChild([&] {
+                int fd = open(fallback.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+                dup2(fd, 1);
+                close(fd);
+                std::ofstream(said) << redirectStdout(path(c.name));
+                printf("output\n");
+              }),
+              0);
+    EXPECT_EQ(read(said), c.problem);
+    EXPECT_EQ(read(fallback), *c.written ? "" : "output\n");
+    if (*c.written) EXPECT_EQ(read(path(c.written)), "output\n");
+  }
+  // A rotated log's name is renamed and made again: no link is followed.
+  OpenedLog opened = openLogForAppend(path("own-link"), FinalLink::Refuse);
+  EXPECT_EQ(opened.handle, -1);
+  EXPECT_EQ(opened.problem, "it is a symbolic link");
+}
+
+// The line that says a log cannot be opened lands where the stream stayed,
+// else on standard error, else in the file beside the program.
+TEST_F(RedirectTest, ALogThatCannotBeOpenedIsSaidWhereItWillBeSeen) {
+  struct Case {
+    bool outputOpen, errorOpen, aboutOutput;
+    const char* where;
+  };
+  const Case cases[] = {
+      {true, true, true, "out"},   {true, true, false, "err"},  {false, true, true, "err"},
+      {false, false, true, "fallback"}, {true, false, false, "fallback"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    for (const char* name : {"out", "err", "fallback"}) std::remove(path(name).c_str());
+    EXPECT_EQ(inChild([&] {
+                for (int fd : {1, 2}) {
+                  if (!(fd == 1 ? c.outputOpen : c.errorOpen)) {
+                    close(fd);
+                    continue;
+                  }
+                  int file = open(path(fd == 1 ? "out" : "err").c_str(),
+                                  O_WRONLY | O_CREAT | O_APPEND, 0644);
+                  dup2(file, fd);
+                  close(file);
+                }
+                sayLogNotOpened(c.aboutOutput, "the line", path("fallback"));
+              }),
+              0);
+    for (const char* name : {"out", "err", "fallback"}) {
+      EXPECT_EQ(read(path(name)), std::string(name) == c.where ? "the line\n" : "") << name;
+    }
+  }
 }
 
 TEST_F(RedirectTest, ClosedStandardDescriptorsAreNotReusedForTargets) {

@@ -34,3 +34,9 @@ def flood(tmp_path_factory):
 @pytest.fixture(scope="session")
 def holdopen(tmp_path_factory):
     return qlxtest.compile_windows_helper(HERE / "holdopen.c", tmp_path_factory.mktemp("hold"))
+
+
+@pytest.fixture(scope="session")
+def holdmutex(tmp_path_factory):
+    return qlxtest.compile_windows_helper(HERE / "holdmutex.c", tmp_path_factory.mktemp("mutex"),
+                                          libs=("advapi32",))

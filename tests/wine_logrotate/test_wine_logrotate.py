@@ -2,9 +2,14 @@
 numbered lines from Java and from a native library through many rotations,
 every line once and in order across the files, retention, two instances
 sharing one log, a log held open by another program at rotation time, and
-the plain log untouched without the keys."""
+the plain log untouched without the keys. Then what must not hang or aim
+it: a process holding a lock under the old predictable name or the lock
+itself, and a log file of another user."""
+import os
+import re
 import shutil
 import subprocess
+import time
 
 import pytest
 
@@ -130,3 +135,69 @@ def test_the_last_lines_arrive_when_the_vm_ends_the_process(tmp_path, ending, co
                               env={"QLX_JVM_SCRIPT": script, "JAVA_HOME": "", "JRE_HOME": ""})
     assert (result.returncode, result.stdout) == (code, b"")
     assert (where / "out.log").read_bytes() == b"".join(b"line %d\n" % n for n in range(300))
+
+
+def old_lock_name(log):
+    """The rotation lock's name before it carried the user: anyone could make it."""
+    value = 1469598103934665603
+    for byte in qlxtest.wine_path(log).upper().replace("/", "\\").encode():
+        value = ((value ^ byte) * 1099511628211) & (2**64 - 1)
+    return f"log-{value:016x}.qlx.mutex"
+
+
+def current_lock_name(app, tmp_path):
+    """The lock's name as the start-up trace gives it."""
+    trace = tmp_path / "trace.txt"
+    result = subprocess.run(app.command("x", 1), cwd=app.dir, capture_output=True, timeout=300,
+                            env=qlxtest.wine_env({"_BROVANE_TRACE_": qlxtest.wine_path(trace)}))
+    assert result.returncode == 0
+    names = re.findall(r"rotation lock of app\.log: (\S+)", trace.read_text(errors="replace"))
+    assert names and names[0].startswith("Local\\qlx.S-1-5-"), names
+    return names[0]
+
+
+@pytest.mark.parametrize("which, rotates, warning", [
+    # Before, every write waited for it without a bound.
+    ("old", True, None),
+    ("current", False, "Cannot rotate app.log: another process held the rotation lock for 2 s; "
+                       "output goes on into it."),
+])
+def test_a_process_holding_a_lock_name_cannot_hang_the_program(make_flood, holdmutex, tmp_path,
+                                                              which, rotates, warning):
+    app = make_flood("stdout app.log\nlogrotate 16K\nlogkeep 100")
+    name = old_lock_name(app.log) if which == "old" else current_lock_name(app, tmp_path)
+    for old in app.dir.glob("app.log*"):
+        old.unlink()
+    ready, release = tmp_path / "ready", tmp_path / "release"
+    holder = subprocess.Popen(["wine", str(holdmutex), name, qlxtest.wine_path(ready),
+                               qlxtest.wine_path(release)], env=qlxtest.wine_env(),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        assert qlxtest.wait_for(ready.exists, 60)
+        began = time.monotonic()
+        result = app.run("a", 3000)
+        assert result.returncode == 0, app.errors()
+        assert time.monotonic() - began < 120
+    finally:
+        release.touch()
+        holder.wait(timeout=60)
+    files = rotated_in_order(app.log)
+    assert (len(files) > 3) == rotates
+    assert numbers(files, "a") == expected(3000)
+    warnings = [line for line in app.errors().splitlines() if line.startswith("Cannot")]
+    assert warnings == ([warning] if warning else [])
+
+
+@pytest.mark.parametrize("config", ["stdout app.log", "stdout app.log\nlogrotate 1M"])
+def test_a_log_file_of_another_user_is_refused(make_flood, config):
+    if os.geteuid() != 0:
+        pytest.skip("giving a file to another user needs root")
+    app = make_flood(config)
+    app.log.write_bytes(b"theirs\n")
+    os.chown(app.log, 65534, 65534)  # Wine shows another owner than the user
+    result = app.run("a", 300)
+    assert result.returncode == 0
+    console = result.stdout.decode(errors="replace").splitlines()
+    assert console[0] == "Standard output cannot be written to app.log: it belongs to another user."
+    assert len([line for line in console if line.startswith("a ")]) == 300
+    assert app.log.read_bytes() == b"theirs\n"

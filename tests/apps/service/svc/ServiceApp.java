@@ -13,7 +13,9 @@ import java.io.FileOutputStream;
  * System.exit with it), svc.return (main returns at once), svc.hookDelay
  * (milliseconds the shutdown hook takes), svc.stopDelay and svc.pauseDelay
  * (milliseconds onStop and onPause take), svc.throw (main ends with an
- * uncaught exception after it has started).
+ * uncaught exception after it has started), svc.heartbeat (a line
+ * "heartbeat N" on standard error every that many milliseconds, 0: without
+ * a pause, until the process ends).
  */
 public class ServiceApp implements ServiceStatusHandler {
     static void record(String line) {
@@ -90,6 +92,18 @@ public class ServiceApp implements ServiceStatusHandler {
         });
         if (flag("svc.handler")) {
             ServiceStatusManager.setServiceStatusHandler(new ServiceApp());
+        }
+        if (System.getProperty("svc.heartbeat") != null) {
+            Thread beat = new Thread() {
+                public void run() {
+                    for (int n = 0;; n++) {
+                        System.err.println("heartbeat " + n);
+                        pause("svc.heartbeat");
+                    }
+                }
+            };
+            beat.setDaemon(true);
+            beat.start();
         }
         String report = System.getProperty("svc.report", "");
         if (report.length() > 0) {
