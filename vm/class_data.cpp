@@ -273,12 +273,14 @@ void settleWritten(bool inExitHook) {
                                 : stampOf(run.written, written) && written.size > 0;
   if (!finished) {
     removeFile(run.written);
-    if (tracing()) trace("classdata nothing written", when);
+    if (tracing()) trace(archive ? "classdata no archive written" : "classdata no class list written", when);
     return;
   }
   makePrivate(run.written);
   bool moved = moveFile(run.written, run.target, false);
-  if (!moved && archive && !headWhole(run.target, archiveHeadValid)) {
+  // A damaged file in place, or one that is not the user's alone, is
+  // replaced; a whole one may be in use by another run and stays.
+  if (!moved && !(archive ? usable(run.target, archiveHeadValid) : filePrivate(run.target))) {
     moved = moveFile(run.written, run.target, true);
   }
   if (!moved) {
@@ -335,7 +337,9 @@ bool takeAssembledCache(ClassDataRun& run, uint32_t number) {
   const std::string cache = fileOf(run, CacheFile::Cache);
   makePrivate(output);
   if (!filePrivate(output) || !headWhole(output, cacheHeadValid)) return false;
-  if (!moveFile(output, cache, false) && !usable(cache, cacheHeadValid)) return false;
+  bool moved = moveFile(output, cache, false);
+  if (!moved && !usable(cache, cacheHeadValid)) moved = moveFile(output, cache, true);
+  if (!moved && !usable(cache, cacheHeadValid)) return false;
   if (tracing()) trace("classdata cache taken from ", output.c_str());
   removeStaleFiles(run, ArchiveKind::AotCache);
   return true;

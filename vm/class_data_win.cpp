@@ -117,8 +117,6 @@ class PrivateFolderSecurity {
   bool ok_ = false;
 };
 
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
-
 // Archives the VM wrote read-only, and an older one, must still be
 // replaceable and removable.
 void clearReadOnly(const std::string& path) {
