@@ -271,12 +271,12 @@ void settleWritten(bool inExitHook) {
   FileStamp written;
   const bool finished = archive ? headWhole(run.written, archiveHeadValid)
                                 : stampOf(run.written, written) && written.size > 0;
-  if (!finished) {
+  makePrivate(run.written);
+  if (!finished || !filePrivate(run.written)) {
     removeFile(run.written);
     if (tracing()) trace(archive ? "classdata no archive written" : "classdata no class list written", when);
     return;
   }
-  makePrivate(run.written);
   bool moved = moveFile(run.written, run.target, false);
   // A damaged file in place, or one that is not the user's alone, is
   // replaced; a whole one may be in use by another run and stays.
