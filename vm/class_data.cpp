@@ -42,10 +42,8 @@ struct ClassDataRun {
   bool settled = false;
   StringList assembly;  // the java launcher and its arguments
 };
-ClassDataRun& classDataRun() {
-  static ClassDataRun run;
-  return run;
-}
+ClassDataRun gRun;
+ClassDataRun& classDataRun() { return gRun; }
 
 bool startsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
@@ -345,54 +343,59 @@ bool takeAssembledCache(ClassDataRun& run, uint32_t number) {
   return true;
 }
 
+// What a step that adds options maps or writes, and says in the trace.
+struct StepOptions {
+  ClassDataStep step;
+  CacheFile file;    // the file the option names
+  CacheFile target;  // where a written file goes once finished (its own kind: nothing written)
+  const char* option;
+  const char* said;
+};
+const StepOptions kStepOptions[] = {
+    {ClassDataStep::UseCache, CacheFile::Cache, CacheFile::Cache, "-XX:AOTCache=",
+     "classdata cache hit "},
+    {ClassDataStep::UseArchive, CacheFile::Archive, CacheFile::Archive, "-XX:SharedArchiveFile=",
+     "classdata hit "},
+    {ClassDataStep::DumpArchive, CacheFile::ArchiveDump, CacheFile::Archive,
+     "-XX:ArchiveClassesAtExit=", "classdata miss, dump to "},
+    {ClassDataStep::RecordClassList, CacheFile::ClassListDump, CacheFile::ClassList,
+     "-XX:DumpLoadedClassList=", "classdata cache miss, class list to "},
+};
+
 void runPlan(ClassDataRun& run, const ClassDataPlan& plan, const KeyFacts& facts, VmHost& host,
              int feature) {
   if (plan.reason != nullptr && tracing()) trace("classdata ", plan.reason);
-  switch (plan.step) {
-    case ClassDataStep::None:
-      if (facts.refused) {
-        // Cleared again if this start fails without the options too.
-        run.clearRefusalOnFailure = true;
-        host.addAbortAction(&abortDuringCreation);
-        if (tracing()) trace("classdata delete ", run.refusal.c_str(), " to try again");
-      } else if (facts.deadStart != 0) {
-        // Said once: the start after this one tries again.
-        removeFile(fileOf(run, CacheFile::StartMarker, facts.deadStart));
-      }
-      return;
-    case ClassDataStep::AssembleCache:
-      beginAssembly(run);
-      return;
-    case ClassDataStep::TakeCache:
-      if (!takeAssembledCache(run, facts.assembled)) return;
-      [[fallthrough]];
-    case ClassDataStep::UseCache:
-      if (addOptions(run, host, feature, "-XX:AOTCache=" + fileOf(run, CacheFile::Cache)) &&
-          tracing()) {
-        trace("classdata cache hit ", fileOf(run, CacheFile::Cache).c_str());
-      }
-      return;
-    case ClassDataStep::UseArchive:
-      if (addOptions(run, host, feature,
-                     "-XX:SharedArchiveFile=" + fileOf(run, CacheFile::Archive)) &&
-          tracing()) {
-        trace("classdata hit ", fileOf(run, CacheFile::Archive).c_str());
-      }
-      return;
-    case ClassDataStep::DumpArchive:
-      run.written = fileOf(run, CacheFile::ArchiveDump, currentProcessId());
-      run.target = fileOf(run, CacheFile::Archive);
-      if (!addOptions(run, host, feature, "-XX:ArchiveClassesAtExit=" + run.written)) return;
-      if (tracing()) trace("classdata miss, dump to ", run.written.c_str());
+  ClassDataStep step = plan.step;
+  if (step == ClassDataStep::None) {
+    if (facts.refused) {
+      // Cleared again if this start fails without the options too.
+      run.clearRefusalOnFailure = true;
+      host.addAbortAction(&abortDuringCreation);
+      if (tracing()) trace("classdata delete ", run.refusal.c_str(), " to try again");
+    } else if (facts.deadStart != 0) {
+      // Said once: the start after this one tries again.
+      removeFile(fileOf(run, CacheFile::StartMarker, facts.deadStart));
+    }
+    return;
+  }
+  if (step == ClassDataStep::AssembleCache) {
+    beginAssembly(run);
+    return;
+  }
+  if (step == ClassDataStep::TakeCache) {
+    if (!takeAssembledCache(run, facts.assembled)) return;
+    step = ClassDataStep::UseCache;
+  }
+  for (const StepOptions& what : kStepOptions) {
+    if (what.step != step) continue;
+    const std::string file = fileOf(run, what.file, currentProcessId());
+    if (!addOptions(run, host, feature, what.option + file)) return;
+    if (tracing()) trace(what.said, file.c_str());
+    if (what.target != what.file) {
+      run.written = file;
+      run.target = fileOf(run, what.target);
       host.addVmEndAction(&settleWritten);
-      return;
-    case ClassDataStep::RecordClassList:
-      run.written = fileOf(run, CacheFile::ClassListDump, currentProcessId());
-      run.target = fileOf(run, CacheFile::ClassList);
-      if (!addOptions(run, host, feature, "-XX:DumpLoadedClassList=" + run.written)) return;
-      if (tracing()) trace("classdata cache miss, class list to ", run.written.c_str());
-      host.addVmEndAction(&settleWritten);
-      return;
+    }
   }
 }
 
@@ -415,10 +418,8 @@ void prepareClassData(const LauncherContext& context, VmHost& host, Os& os,
   // Without a payload there is no program whose classes could be kept.
   if (refusal == nullptr && context.payloadStatus != PayloadStatus::Ok) refusal = "no payload";
   if (refusal == nullptr) {
-    refusal = sharingManagedBy(host.options(),
-                               {environmentText(os, "JAVA_TOOL_OPTIONS"),
-                                environmentText(os, "_JAVA_OPTIONS")},
-                               os);
+    refusal = sharingManagedBy(host.options(), environmentText(os, "JAVA_TOOL_OPTIONS"),
+                               environmentText(os, "_JAVA_OPTIONS"), os);
   }
   if (refusal == nullptr) refusal = runtimeRefusal(os, library, version);
   if (refusal == nullptr) refusal = buildKey(context, host, os, library, version, key);

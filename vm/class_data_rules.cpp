@@ -108,15 +108,16 @@ bool mentionsClassSharing(const std::string& text) {
 }
 
 const char* sharingManagedBy(const std::vector<std::string>& options,
-                             const std::vector<std::string>& environmentTexts, Os& os) {
+                             const std::string& toolOptions, const std::string& javaOptions,
+                             Os& os) {
   StringList all;
   for (const std::string& option : options) {
     if (startsWith(option, "-D")) continue;  // a property's value is data
     if (mentionsClassSharing(option)) return "the application's options manage class sharing";
     all.push_back(option);
   }
-  for (const std::string& text : environmentTexts) {
-    for (const std::string& option : splitEnvironmentOptions(text)) {
+  for (const std::string* text : {&toolOptions, &javaOptions}) {
+    for (const std::string& option : splitEnvironmentOptions(*text)) {
       if (startsWith(option, "-D")) continue;
       if (mentionsClassSharing(option)) {
         return "the VM's options in the environment manage class sharing";

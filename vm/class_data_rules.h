@@ -34,7 +34,8 @@ bool mentionsClassSharing(const std::string& text);
 // through `os` and count as well (a file that cannot be read is a doubt,
 // and a doubt adds nothing).
 const char* sharingManagedBy(const std::vector<std::string>& options,
-                             const std::vector<std::string>& environmentTexts, Os& os);
+                             const std::string& toolOptions, const std::string& javaOptions,
+                             Os& os);
 
 // Which archive a runtime takes. The dynamic archive (13 and later) is
 // written by the run itself when it ends; from 24 on the runtime also maps

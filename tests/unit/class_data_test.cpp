@@ -89,7 +89,9 @@ TEST(SharingManagedBy, EveryPlaceTheVmReadsOptionsFrom) {
       .withContent("/cfg/chain", "-Xmx64m -XX:Flags=/cfg/flags")
       .withContent("/cfg/loop", "-XX:VMOptionsFile=/cfg/loop");
   for (const Case& c : cases) {
-    EXPECT_EQ(sharingManagedBy(c.options, c.environment, os) != nullptr, c.managed) << c.what;
+    EXPECT_EQ(sharingManagedBy(c.options, c.environment[0], c.environment[1], os) != nullptr,
+              c.managed)
+        << c.what;
   }
 }
 
