@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "fake_os.h"
-#include "launcher/arguments.h"
 #include "vm/folder_check_posix.h"
 
 namespace qlx {
@@ -95,19 +94,6 @@ TEST(SharingManagedBy, EveryPlaceTheVmReadsOptionsFrom) {
   }
 }
 
-TEST(SplitEnvironmentOptions, BlanksSeparateQuotesGroup) {
-  const std::pair<const char*, std::vector<std::string>> cases[] = {
-      {"", {}},
-      {"  -Xmx1g\t-Dx=1 \n", {"-Xmx1g", "-Dx=1"}},
-      {"\"-Dtitle=My App\" -Xss1m", {"-Dtitle=My App", "-Xss1m"}},
-      {"-Dq='a b'c", {"-Dq=a bc"}},
-      {"\"\"", {""}},
-  };
-  for (const auto& [text, expected] : cases) {
-    EXPECT_EQ(splitEnvironmentOptions(text), expected) << text;
-  }
-}
-
 TEST(AssemblyKeeps, WhatShapesTheCacheButNothingThatActsOutsideTheVm) {
   const std::pair<const char*, bool> cases[] = {
       {"-Xmx512m", true},
@@ -160,44 +146,29 @@ TEST(RuntimeRefusal, HotSpotThirteenAndLaterWithItsBaseArchive) {
   }
 }
 
-TEST(ArchiveHead, OnlyAFinishedDynamicArchive) {
+TEST(ArchiveHead, OnlyAFinishedArchiveOfItsKind) {
   struct Case {
     std::vector<uint8_t> head;
-    bool whole;
+    bool dynamic;
+    bool cache;
   } cases[] = {
-      // As JDK 17 and JDK 25 wrote them.
-      {{0xa8, 0xab, 0x0b, 0xf0, 0xbf, 0x84, 0x0f, 0x78, 0x0b, 0, 0, 0, 0, 0, 0, 0}, true},
-      {{0xa8, 0xab, 0x0b, 0xf0, 0xf3, 0xed, 0x5a, 0x17, 0x13, 0, 0, 0, 0xf0, 3, 0, 0}, true},
-      // A dump cut short: the head is written last.
-      {std::vector<uint8_t>(16, 0), false},
-      // The base (static) archive's magic.
-      {{0xa2, 0xab, 0x0b, 0xf0, 0, 0, 0, 0, 0x0b, 0, 0, 0, 0, 0, 0, 0}, false},
-      {{0xa8, 0xab, 0x0b, 0xf0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false},
-      {{0xa8, 0xab, 0x0b, 0xf0, 0, 0, 0, 0, 0x0b}, false},
-      {{}, false},
-  };
-  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-    EXPECT_EQ(archiveHeadValid(cases[i].head.data(), cases[i].head.size()), cases[i].whole) << i;
-  }
-}
-
-TEST(CacheHead, OnlyAFinishedStaticArchive) {
-  struct Case {
-    std::vector<uint8_t> head;
-    bool whole;
-  } cases[] = {
-      // As Temurin 25 wrote it.
-      {{0xa2, 0xab, 0x0b, 0xf0, 0xe3, 0xbb, 0x3f, 0x03, 0x13, 0, 0, 0, 0xd8, 3, 0, 0}, true},
+      // Dynamic archives as JDK 17 and JDK 25 wrote them, a cache as Temurin 25 did.
+      {{0xa8, 0xab, 0x0b, 0xf0, 0xbf, 0x84, 0x0f, 0x78, 0x0b, 0, 0, 0, 0, 0, 0, 0}, true, false},
+      {{0xa8, 0xab, 0x0b, 0xf0, 0xf3, 0xed, 0x5a, 0x17, 0x13, 0, 0, 0, 0xf0, 3, 0, 0}, true, false},
+      {{0xa2, 0xab, 0x0b, 0xf0, 0xe3, 0xbb, 0x3f, 0x03, 0x13, 0, 0, 0, 0xd8, 3, 0, 0}, false, true},
       // Cut short: the head is written last.
-      {std::vector<uint8_t>(16, 0), false},
-      // A dynamic archive, or a recorded configuration, is no cache.
-      {{0xa8, 0xab, 0x0b, 0xf0, 0xe3, 0xbb, 0x3f, 0x03, 0x13, 0, 0, 0, 0xd8, 3, 0, 0}, false},
-      {{0x7c, 0xa0, 0xfe, 0xca, 0x47, 0xa0, 0x11, 0x47, 0x13, 0, 0, 0, 0xd8, 3, 0, 0}, false},
-      {{0xa2, 0xab, 0x0b, 0xf0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false},
-      {{0xa2, 0xab, 0x0b, 0xf0}, false},
+      {std::vector<uint8_t>(16, 0), false, false},
+      // A recorded AOT configuration is neither.
+      {{0x7c, 0xa0, 0xfe, 0xca, 0x47, 0xa0, 0x11, 0x47, 0x13, 0, 0, 0, 0xd8, 3, 0, 0}, false, false},
+      {{0xa8, 0xab, 0x0b, 0xf0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false, false},
+      {{0xa2, 0xab, 0x0b, 0xf0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false, false},
+      {{0xa8, 0xab, 0x0b, 0xf0, 0, 0, 0, 0, 0x0b}, false, false},
+      {{}, false, false},
   };
   for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-    EXPECT_EQ(cacheHeadValid(cases[i].head.data(), cases[i].head.size()), cases[i].whole) << i;
+    const Case& c = cases[i];
+    EXPECT_EQ(archiveHeadValid(c.head.data(), c.head.size()), c.dynamic) << i;
+    EXPECT_EQ(cacheHeadValid(c.head.data(), c.head.size()), c.cache) << i;
   }
 }
 
@@ -406,18 +377,6 @@ TEST(PosixPathProblem, OwnerModeAndKindByRole) {
     info.st_nlink = c.links;
     EXPECT_EQ(posixPathProblem(info, kUser, c.role, c.groupPrivate) == nullptr, c.safe) << c.what;
   }
-}
-
-TEST(AssemblyCommandLine, EveryArgumentReadsBackOnWindows) {
-  // The assembly's command line on Windows is joined here and split by the
-  // java launcher with the same rules splitArguments follows.
-  const StringList arguments{"C:\\Program Files\\Java\\bin\\java.exe", "-Xshare:dump",
-                             "-XX:SharedClassListFile=C:\\Users\\A B\\c.classlist",
-                             "-Dx=\"quoted\"", "-Dtrail=C:\\dir\\", "", "-cp",
-                             "C:\\apps\\My App\\app.exe;C:\\lib\\a.jar"};
-  StringList back;
-  splitArguments(joinArguments(arguments), back);
-  EXPECT_EQ(back, arguments);
 }
 
 }  // namespace

@@ -4,8 +4,7 @@ says HotSpot 17: the options ahead of the application's, the archive in
 (System.exit) or after DestroyJavaVM, and used by the next run. In a home
 that says 25, with the stand-in java.exe beside it: the class list, the
 detached assembly with only the options it may have, and the cache the next
-run takes; without java.exe, or when the assembly keeps failing, the dynamic
-archive. A VM that aborts while it is created with the options stops the
+run takes; when the assembly keeps failing, the dynamic archive. A VM that aborts while it is created with the options stops the
 next start from adding them. What Wine shows of owners and DACLs: the
 folders the launcher makes are the user's alone, and one that everyone may
 write, or that another user owns, is refused. With Avian: nothing is added
@@ -209,18 +208,6 @@ def test_ahead_of_time_cache_assembled_detached_and_taken(make_app, tmp_path, lo
     assert sorted(p.name for p in cached.glob(base + "*")) == [base + ".aot"]
     third = app.run("/test", env=env, script=script)
     assert third.options[:3] == second.options[:3]
-
-
-def test_dynamic_archive_without_a_java_launcher(make_app, tmp_path, program_files):
-    dll = place_double(hotspot_home(tmp_path / "rt", "25.0.3"))
-    app = make_app(f"mainclass app.Main\njvmdll {win(dll)}\n")
-    trace, env = traced(tmp_path)
-    r = app.run("/test", env=env)
-    assert r.returncode == 0, r.explain()
-    text = trace.read_text()
-    program_files.append(tag_in(text))
-    assert f"classdata no java launcher beside the VM ({win(tmp_path / 'rt')}\\bin\\java.exe)" in text
-    assert r.options[:2] == LOG_25 and r.options[2].startswith("-XX:ArchiveClassesAtExit=")
 
 
 def test_dynamic_archive_once_the_assembly_failed_twice(make_app, tmp_path, local_app_data,
