@@ -43,7 +43,7 @@ struct ClassDataRun {
   StringList assembly;  // the java launcher and its arguments
 };
 ClassDataRun gRun;
-ClassDataRun& classDataRun() { return gRun; }
+ClassDataRun& classDataRun() { return gRun; }  // the one run of the process
 
 bool startsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
@@ -62,8 +62,7 @@ std::string payloadDigest(const LauncherContext& context) {
   const OwnFile file;
   const int64_t at = context.payload.digestOffset;
   uint8_t digest[kDigestSize];
-  if (!file.valid() || at < 0 ||
-      !file.readAt(static_cast<uint64_t>(at), digest, sizeof digest)) {
+  if (!file.valid() || at < 0 || !file.readAt(static_cast<uint64_t>(at), digest, sizeof digest)) {
     return {};
   }
   return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
@@ -95,7 +94,8 @@ const char* buildKey(const LauncherContext& context, const VmHost& host, Os& os,
   // An archive holds only what its base archive does not: a regenerated
   // base (java -Xshare:dump) makes every archive on top of it useless.
   const size_t cut = splitNarrowPath(library, isNarrowLeadByte).lastSeparator;
-  const std::string libraryFolder = cut == std::string::npos ? std::string() : library.substr(0, cut + 1);
+  const std::string libraryFolder =
+      cut == std::string::npos ? std::string() : library.substr(0, cut + 1);
   for (size_t i = 0; i < kBaseArchiveCount; ++i) {
     FileStamp base;
     stampOf(libraryFolder + kBaseArchiveNames[i], base);
@@ -150,7 +150,8 @@ bool usable(const std::string& path, bool (*valid)(const uint8_t*, size_t)) {
   return filePrivate(path) && headWhole(path, valid);
 }
 
-bool entryLive(const ClassDataRun& run, const CacheEntry& entry, const std::string& base) {
+// Whether a running process still writes the entry (`base` is its key's).
+bool entryLive(const CacheEntry& entry, const std::string& base) {
   switch (entry.kind) {
     case CacheFile::ArchiveDump:
     case CacheFile::ClassListDump:
@@ -160,7 +161,6 @@ bool entryLive(const ClassDataRun& run, const CacheEntry& entry, const std::stri
     case CacheFile::AssemblyLog:
       return assemblyRunning(cacheFileName(base, CacheFile::AssemblyLog, entry.number));
     default:
-      (void)run;
       return false;
   }
 }
@@ -174,7 +174,7 @@ void removeStaleFiles(const ClassDataRun& run, ArchiveKind placed) {
     if (found.isDirectory) continue;
     const CacheEntry entry = parseCacheFileName(found.name, run.tag);
     const std::string base = joinPath(run.folder, run.tag + "-" + entry.key);
-    if (removableAfterPlacing(entry, run.key, placed, entryLive(run, entry, base))) {
+    if (removableAfterPlacing(entry, run.key, placed, entryLive(entry, base))) {
       removeFile(joinPath(run.folder, found.name));
     }
   }
@@ -193,7 +193,7 @@ KeyFacts gatherFacts(const ClassDataRun& run) {
         facts.refused = true;
         break;
       case CacheFile::StartMarker:
-        if (!entryLive(run, entry, run.base)) facts.deadStart = entry.number;
+        if (!entryLive(entry, run.base)) facts.deadStart = entry.number;
         break;
       case CacheFile::Archive:
         facts.archiveUsable = usable(path, archiveHeadValid);
@@ -251,15 +251,16 @@ bool beginAssembly(ClassDataRun& run) {
   removeFile(fileOf(run, CacheFile::CacheDump, number));
   StringList hidden(std::begin(kAssemblyHiddenVariables), std::end(kAssemblyHiddenVariables));
   const bool started = startAssembly(run.assembly, log, hidden);
-  if (tracing()) trace("classdata cache assembly ", started ? "started, log " : "cannot start, log ",
-                       log.c_str());
+  if (tracing())
+    trace("classdata cache assembly ", started ? "started, log " : "cannot start, log ",
+          log.c_str());
   return started;
 }
 
 // The VM has finished what it wrote (the exit hook runs after it,
-// DestroyJavaVM returns after it). The first archive or class list in
-// place wins; a damaged archive is replaced; one that is whole may be in
-// use by another run and stays.
+// DestroyJavaVM returns after it): it goes into place, and a class list
+// then goes to the cache's assembly. Of two runs that finish at once the
+// first one's file stays.
 void settleWritten(bool inExitHook) {
   ClassDataRun& run = classDataRun();
   if (run.written.empty() || run.settled) return;
@@ -272,7 +273,9 @@ void settleWritten(bool inExitHook) {
   makePrivate(run.written);
   if (!finished || !filePrivate(run.written)) {
     removeFile(run.written);
-    if (tracing()) trace(archive ? "classdata no archive written" : "classdata no class list written", when);
+    if (tracing()) {
+      trace(archive ? "classdata no archive written" : "classdata no class list written", when);
+    }
     return;
   }
   bool moved = moveFile(run.written, run.target, false);
@@ -300,8 +303,9 @@ void creationEnded(bool created) {
   if (!run.marker.empty()) {
     if (!created) {
       createMarker(run.refusal);
-      if (tracing()) trace("classdata VM creation failed with the archive options; noted in ",
-                           run.refusal.c_str());
+      if (tracing())
+        trace("classdata VM creation failed with the archive options; noted in ",
+              run.refusal.c_str());
     }
     removeFile(run.marker);
     run.marker.clear();
@@ -352,10 +356,10 @@ struct StepOptions {
   const char* said;
 };
 const StepOptions kStepOptions[] = {
-    {ClassDataStep::UseCache, CacheFile::Cache, CacheFile::Cache, "-XX:AOTCache=",
-     "classdata cache hit "},
-    {ClassDataStep::UseArchive, CacheFile::Archive, CacheFile::Archive, "-XX:SharedArchiveFile=",
-     "classdata hit "},
+    {ClassDataStep::UseCache, CacheFile::Cache, CacheFile::Cache,
+     "-XX:AOTCache=", "classdata cache hit "},
+    {ClassDataStep::UseArchive, CacheFile::Archive, CacheFile::Archive,
+     "-XX:SharedArchiveFile=", "classdata hit "},
     {ClassDataStep::DumpArchive, CacheFile::ArchiveDump, CacheFile::Archive,
      "-XX:ArchiveClassesAtExit=", "classdata miss, dump to "},
     {ClassDataStep::RecordClassList, CacheFile::ClassListDump, CacheFile::ClassList,
@@ -438,8 +442,8 @@ void prepareClassData(const LauncherContext& context, VmHost& host, Os& os,
   const std::string java = joinPath(runtimeHomeOf(library), kJavaLauncher);
   if (kind == ArchiveKind::AotCache && !os.exists(java)) {
     kind = ArchiveKind::Dynamic;
-    if (tracing()) trace("classdata no java launcher beside the VM (", java.c_str(),
-                         "): dynamic archive");
+    if (tracing())
+      trace("classdata no java launcher beside the VM (", java.c_str(), "): dynamic archive");
   }
 
   ClassDataRun& run = classDataRun();

@@ -106,7 +106,8 @@ bool startAssembly(const StringList& arguments, const std::string& log,
   errno = 0;
   const int current = getpriority(PRIO_PROCESS, 0);
   if (errno == 0) {
-    setpriority(PRIO_PROCESS, static_cast<id_t>(pid), current + kNicer > 19 ? 19 : current + kNicer);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(pid),
+                current + kNicer > 19 ? 19 : current + kNicer);
   }
   pthread_t thread;
   pthread_attr_t threadAttributes;

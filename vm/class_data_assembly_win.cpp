@@ -3,12 +3,11 @@
 // normal priority, out of the program's job where the job lets it go. It
 // inherits one handle, its log, which it holds open without sharing write
 // access for as long as it runs.
-#include "launcher/handle_win.h"
-#include "launcher/win32.h"
-
 #include <vector>
 
 #include "launcher/arguments.h"
+#include "launcher/handle_win.h"
+#include "launcher/win32.h"
 #include "vm/class_data_platform.h"
 
 namespace qlx {

@@ -62,13 +62,13 @@ std::string programTag(const std::string& applicationPath) {
   if (dot != std::string::npos && dot > 0) stem.resize(dot);
   // A readable name where it is plain; the path's hash tells programs apart.
   for (char& c : stem) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       c == '_';
+    const bool plain =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
     if (!plain) c = '_';
   }
   if (stem.size() > 32) stem.resize(32);
-  const Digest digest = hashBytes(reinterpret_cast<const uint8_t*>(applicationPath.data()),
-                                  applicationPath.size());
+  const Digest digest =
+      hashBytes(reinterpret_cast<const uint8_t*>(applicationPath.data()), applicationPath.size());
   stem += '-';
   for (size_t i = 0; i < 4; ++i) {
     stem += kDigits[digest[i] >> 4];

@@ -115,7 +115,7 @@ const char* securePrivateFolders(const std::string& rootPath, const std::string&
   chain.push_back(folder);
   bool creating = false;
   for (const std::string& path : chain) {
-    const PathRole role = path.size() < root.size()   ? PathRole::Above
+    const PathRole role = path.size() < root.size()    ? PathRole::Above
                           : path.size() == root.size() ? PathRole::Root
                                                        : PathRole::Below;
     if (creating || access(path.c_str(), F_OK) != 0) {

@@ -7,8 +7,8 @@
 #include "launcher/digest.h"
 #include "launcher/trace.h"
 #include "vm/installed_runtimes.h"
-#include "vm/vm_host.h"
 #include "vm/version.h"
+#include "vm/vm_host.h"
 
 namespace qlx {
 
@@ -94,12 +94,20 @@ bool mentionsClassSharing(const std::string& text) {
   // -Xshare:*, the switch of sharing itself, the archives' own options
   // (base, dynamic, automatic, class lists, jcmd's dump) and the AOT
   // cache's (AOTCache, AOTCacheOutput, AOTMode, AOTConfiguration, ...).
-  static const char* const kWords[] = {
-      "-xshare",          "usesharedspaces",      "requiresharedspaces",
-      "sharedarchivefile", "archiveclassesatexit", "autocreatesharedarchive",
-      "sharedclasslistfile", "dumploadedclasslist", "dynamicdumpsharedspaces",
-      "recorddynamicdumpinfo", "aotcache",         "aotmode",
-      "aotconfiguration",  "aotclasslinking"};
+  static const char* const kWords[] = {"-xshare",
+                                       "usesharedspaces",
+                                       "requiresharedspaces",
+                                       "sharedarchivefile",
+                                       "archiveclassesatexit",
+                                       "autocreatesharedarchive",
+                                       "sharedclasslistfile",
+                                       "dumploadedclasslist",
+                                       "dynamicdumpsharedspaces",
+                                       "recorddynamicdumpinfo",
+                                       "aotcache",
+                                       "aotmode",
+                                       "aotconfiguration",
+                                       "aotclasslinking"};
   const std::string lower = asciiLower(text);
   for (const char* word : kWords) {
     if (lower.find(word) != std::string::npos) return true;
@@ -145,8 +153,8 @@ const char* runtimeRefusal(Os& os, const std::string& library, std::string& vers
   if (numbers.empty() || numbers[0] < kDynamicArchiveSince) return "runtime older than 13";
   // Without the base archive the VM shares nothing, and a dump would fail.
   const size_t cut = splitNarrowPath(library, isNarrowLeadByte).lastSeparator;
-  const std::string base =
-      (cut == std::string::npos ? std::string() : library.substr(0, cut + 1)) + kBaseArchiveNames[0];
+  const std::string base = (cut == std::string::npos ? std::string() : library.substr(0, cut + 1)) +
+                           kBaseArchiveNames[0];
   if (!os.exists(base)) return "no base archive beside the VM library";
   return nullptr;
 }
@@ -170,10 +178,12 @@ bool assemblyKeeps(const std::string& option) {
   if (!shapesArchive(option)) return false;
   // The class path goes as -cp; the rest acts outside the VM's classes.
   static const char* const kOutside[] = {
-      "-djava.class.path=", "-xlog", "-xloggc", "-verbose", "-agentlib", "-agentpath",
-      "-javaagent", "-xrun", "-xdebug", "-xx:+logvmoutput", "-xx:logfile",
-      "-xx:startflightrecording", "-xx:flightrecorder", "-xx:+heapdump", "-xx:heapdumppath",
-      "-xx:errorfile", "-xx:onerror", "-xx:onoutofmemoryerror"};
+      "-djava.class.path=", "-xlog",         "-xloggc",
+      "-verbose",           "-agentlib",     "-agentpath",
+      "-javaagent",         "-xrun",         "-xdebug",
+      "-xx:+logvmoutput",   "-xx:logfile",   "-xx:startflightrecording",
+      "-xx:flightrecorder", "-xx:+heapdump", "-xx:heapdumppath",
+      "-xx:errorfile",      "-xx:onerror",   "-xx:onoutofmemoryerror"};
   const std::string lower = asciiLower(option);
   for (const char* prefix : kOutside) {
     if (startsWith(lower, prefix)) return false;
@@ -238,8 +248,7 @@ KeyBuilder& KeyBuilder::add(const FileStamp& stamp) {
 
 std::string KeyBuilder::hex() const {
   static const char kDigits[] = "0123456789abcdef";
-  const Digest digest =
-      hashBytes(reinterpret_cast<const uint8_t*>(bytes_.data()), bytes_.size());
+  const Digest digest = hashBytes(reinterpret_cast<const uint8_t*>(bytes_.data()), bytes_.size());
   std::string out;
   for (const uint8_t byte : digest) {
     out += kDigits[byte >> 4];

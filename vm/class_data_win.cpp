@@ -3,13 +3,12 @@
 // folders created with a protected DACL for the user alone, owners and
 // DACLs read back through GetNamedSecurityInfoA, MoveFileExA with and
 // without replacing.
-#include "launcher/handle_win.h"
-#include "launcher/win32.h"
-
 #include <aclapi.h>
 
 #include <vector>
 
+#include "launcher/handle_win.h"
+#include "launcher/win32.h"
 #include "vm/class_data_platform.h"
 
 namespace qlx {
@@ -44,7 +43,8 @@ const std::vector<BYTE>& userSid() {
 bool trusted(PSID sid) {
   const std::vector<BYTE>& user = userSid();
   return (!user.empty() && EqualSid(sid, const_cast<BYTE*>(user.data()))) ||
-         IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+         IsWellKnownSid(sid, WinLocalSystemSid) ||
+         IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
          IsWellKnownSid(sid, WinCreatorOwnerSid) || IsWellKnownSid(sid, WinCreatorOwnerRightsSid);
 }
 
@@ -53,8 +53,8 @@ const char* securityProblem(const std::string& path) {
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT,
-                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                            nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                            &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
     return "its owner and rights cannot be read";
   }
   const char* problem = nullptr;
@@ -71,8 +71,8 @@ const char* securityProblem(const std::string& path) {
     }
     const ACE_HEADER* header = static_cast<const ACE_HEADER*>(ace);
     if ((header->AceFlags & INHERIT_ONLY_ACE) != 0) continue;
-    const bool plain =
-        header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+    const bool plain = header->AceType == ACCESS_ALLOWED_ACE_TYPE ||
+                       header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
     const bool withObject = header->AceType == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
                             header->AceType == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE;
     if (!plain && !withObject) continue;  // denials and audits take nothing away from the user

@@ -18,7 +18,6 @@ enum class PathRole {
 // for `user`, or null. `groupPrivate` says whether the file's group is the
 // user's own and has no other member (a user-private group, which may
 // share write rights without sharing them with anyone).
-const char* posixPathProblem(const struct stat& info, uid_t user, PathRole role,
-                             bool groupPrivate);
+const char* posixPathProblem(const struct stat& info, uid_t user, PathRole role, bool groupPrivate);
 
 }  // namespace qlx

@@ -159,7 +159,8 @@ TEST(ArchiveHead, OnlyAFinishedArchiveOfItsKind) {
       // Cut short: the head is written last.
       {std::vector<uint8_t>(16, 0), false, false},
       // A recorded AOT configuration is neither.
-      {{0x7c, 0xa0, 0xfe, 0xca, 0x47, 0xa0, 0x11, 0x47, 0x13, 0, 0, 0, 0xd8, 3, 0, 0}, false, false},
+      {{0x7c, 0xa0, 0xfe, 0xca, 0x47, 0xa0, 0x11, 0x47, 0x13, 0, 0, 0, 0xd8, 3, 0, 0}, false,
+       false},
       {{0xa8, 0xab, 0x0b, 0xf0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false, false},
       {{0xa2, 0xab, 0x0b, 0xf0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false, false},
       {{0xa8, 0xab, 0x0b, 0xf0, 0, 0, 0, 0, 0x0b}, false, false},
@@ -319,17 +320,20 @@ TEST(RemovableAfterPlacing, OlderKeysAndLeftoversButNothingLive) {
     bool live;
     bool removable;
   } cases[] = {
-      {F::Archive, &old, K::Dynamic, false, true},     {F::Cache, &old, K::AotCache, false, true},
-      {F::Refusal, &old, K::Dynamic, false, true},     {F::ClassList, &old, K::Dynamic, false, true},
-      {F::ArchiveDump, &old, K::Dynamic, true, false}, {F::AssemblyLog, &old, K::Dynamic, true, false},
-      {F::Archive, &key, K::Dynamic, false, false},    {F::Cache, &key, K::AotCache, false, false},
-      {F::Refusal, &key, K::Dynamic, false, false},    {F::ArchiveDump, &key, K::Dynamic, false, true},
+      {F::Archive, &old, K::Dynamic, false, true},   {F::Cache, &old, K::AotCache, false, true},
+      {F::Refusal, &old, K::Dynamic, false, true},   {F::ClassList, &old, K::Dynamic, false, true},
+      {F::ArchiveDump, &old, K::Dynamic, true, false},
+      {F::AssemblyLog, &old, K::Dynamic, true, false},
+      {F::Archive, &key, K::Dynamic, false, false},  {F::Cache, &key, K::AotCache, false, false},
+      {F::Refusal, &key, K::Dynamic, false, false},  {F::ArchiveDump, &key, K::Dynamic, false, true},
       {F::ClassListDump, &key, K::Dynamic, true, false},
-      {F::StartMarker, &key, K::AotCache, false, true}, {F::StartMarker, &key, K::Dynamic, true, false},
+      {F::StartMarker, &key, K::AotCache, false, true},
+      {F::StartMarker, &key, K::Dynamic, true, false},
       // The list and the assemblies' records count the tries until a cache is in place.
-      {F::ClassList, &key, K::Dynamic, false, false},  {F::AssemblyLog, &key, K::Dynamic, false, false},
-      {F::ClassList, &key, K::AotCache, false, true},  {F::AssemblyLog, &key, K::AotCache, false, true},
-      {F::CacheDump, &key, K::AotCache, false, true},  {F::CacheDump, &key, K::AotCache, true, false},
+      {F::ClassList, &key, K::Dynamic, false, false}, {F::ClassList, &key, K::AotCache, false, true},
+      {F::AssemblyLog, &key, K::Dynamic, false, false},
+      {F::AssemblyLog, &key, K::AotCache, false, true},
+      {F::CacheDump, &key, K::AotCache, false, true}, {F::CacheDump, &key, K::AotCache, true, false},
       {F::Unknown, &old, K::Dynamic, false, false},
   };
   for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
