@@ -212,7 +212,8 @@ def test_a_rebuilt_file_of_the_same_size_and_time_runs_its_new_code(tmp_path, ho
     config = f"mainclass Ver\njvmdll {libjvm(home)}\n"
     (tmp_path / "app").mkdir()
     (tmp_path / "stage").mkdir()
-    a = qlxtest.wrap(qlxtest.STUB_LINUX, build_version(tmp_path, "A"), config, tmp_path / "app" / "ver")
+    a = qlxtest.wrap(qlxtest.STUB_LINUX, build_version(tmp_path, "A"), config,
+                     tmp_path / "app" / "ver")
     b = qlxtest.wrap(qlxtest.STUB_LINUX, build_version(tmp_path, "B"), config,
                      tmp_path / "stage" / "ver")
     assert a.stat().st_size == b.stat().st_size

@@ -325,15 +325,18 @@ TEST(RemovableAfterPlacing, OlderKeysAndLeftoversButNothingLive) {
       {F::ArchiveDump, &old, K::Dynamic, true, false},
       {F::AssemblyLog, &old, K::Dynamic, true, false},
       {F::Archive, &key, K::Dynamic, false, false},  {F::Cache, &key, K::AotCache, false, false},
-      {F::Refusal, &key, K::Dynamic, false, false},  {F::ArchiveDump, &key, K::Dynamic, false, true},
+      {F::Refusal, &key, K::Dynamic, false, false},
+      {F::ArchiveDump, &key, K::Dynamic, false, true},
       {F::ClassListDump, &key, K::Dynamic, true, false},
       {F::StartMarker, &key, K::AotCache, false, true},
       {F::StartMarker, &key, K::Dynamic, true, false},
       // The list and the assemblies' records count the tries until a cache is in place.
-      {F::ClassList, &key, K::Dynamic, false, false}, {F::ClassList, &key, K::AotCache, false, true},
+      {F::ClassList, &key, K::Dynamic, false, false},
+      {F::ClassList, &key, K::AotCache, false, true},
       {F::AssemblyLog, &key, K::Dynamic, false, false},
       {F::AssemblyLog, &key, K::AotCache, false, true},
-      {F::CacheDump, &key, K::AotCache, false, true}, {F::CacheDump, &key, K::AotCache, true, false},
+      {F::CacheDump, &key, K::AotCache, false, true},
+      {F::CacheDump, &key, K::AotCache, true, false},
       {F::Unknown, &old, K::Dynamic, false, false},
   };
   for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
