@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "vm/class_data_platform.h"
@@ -98,11 +99,14 @@ bool startAssembly(const StringList& arguments, const std::string& log,
   const int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  close(fd);  // the assembly's streams keep the log and its lock
   if (rc != 0) {
-    unlink(log.c_str());
-    return false;
+    // The log stays as the record of a failed assembly.
+    const std::string why = "cannot start " + arguments[0] + ": " + std::strerror(rc) + "\n";
+    const ssize_t written = write(fd, why.data(), why.size());
+    (void)written;
   }
+  close(fd);  // the assembly's streams keep the log and its lock
+  if (rc != 0) return false;
   errno = 0;
   const int current = getpriority(PRIO_PROCESS, 0);
   if (errno == 0) {

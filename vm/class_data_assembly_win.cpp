@@ -84,8 +84,10 @@ bool startAssembly(const StringList& arguments, const std::string& log,
   }
   DeleteProcThreadAttributeList(list);
   if (!started) {
-    output.reset();
-    DeleteFileA(log.c_str());
+    // The log stays as the record of a failed assembly.
+    const std::string why = "cannot start " + arguments[0] + "\r\n";
+    DWORD written = 0;
+    WriteFile(output.get(), why.data(), static_cast<DWORD>(why.size()), &written, nullptr);
     return false;
   }
   CloseHandle(process.hThread);

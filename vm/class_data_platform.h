@@ -60,7 +60,9 @@ bool processRunning(uint32_t processId);
 // The cache's assembly: `arguments` (the java launcher first) run with
 // their output in `log`, which is created new and stays locked while the
 // process runs; detached from the console and the session, at low priority.
-// `removeFromEnvironment` lists variables the process must not see.
+// `removeFromEnvironment` lists variables the process must not see. When
+// the process cannot be started, the log says why and counts as a failed
+// assembly.
 bool startAssembly(const StringList& arguments, const std::string& log,
                    const StringList& removeFromEnvironment);
 // True while the assembly that writes into `log` runs.

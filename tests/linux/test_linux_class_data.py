@@ -391,8 +391,9 @@ def test_nothing_is_added_when_not_wanted(wrap_probe, tmp_path, config, env, rea
 def farm_jdk(real, dest, java=True):
     """A runtime home of links to `real`, with its own copy of the VM
     library and of the base archives (which a test may regenerate or spoil)
-    and, with java=True, of the java launcher (which then runs this home),
-    with java="fail" a launcher that fails, with java=False none."""
+    and, with java=True, of the java launcher (which then runs this home);
+    java="fail" is a launcher that fails, "noexec" one that cannot be run,
+    False none."""
     dest.mkdir()
     for entry in real.iterdir():
         if entry.name not in ("lib", "bin"):
@@ -405,9 +406,9 @@ def farm_jdk(real, dest, java=True):
     (dest / "lib" / "server").mkdir()
     for entry in (real / "lib" / "server").iterdir():
         shutil.copyfile(entry, dest / "lib" / "server" / entry.name)
-    if java == "fail":
+    if java in ("fail", "noexec"):
         (dest / "bin" / "java").write_text("#!/bin/sh\necho 'the assembly fails' >&2\nexit 1\n")
-        (dest / "bin" / "java").chmod(0o755)
+        (dest / "bin" / "java").chmod(0o755 if java == "fail" else 0o644)
     elif java:
         shutil.copy2(real / "bin" / "java", dest / "bin" / "java")
     return dest
@@ -476,6 +477,7 @@ def test_a_regenerated_base_archive_gets_a_new_archive(wrap_probe, tmp_path):
 @pytest.mark.parametrize("java, said", [
     (False, "classdata no java launcher beside the VM ({home}/bin/java): dynamic archive"),
     ("fail", "classdata the cache could not be assembled (see its log): dynamic archive"),
+    ("noexec", "classdata cache assembly cannot start, log"),
 ])
 def test_the_dynamic_archive_where_no_cache_can_be_made(wrap_probe, tmp_path, java, said):
     qlxtest.require_jdk25()
@@ -494,10 +496,11 @@ def test_the_dynamic_archive_where_no_cache_can_be_made(wrap_probe, tmp_path, ja
     assert said.format(home=farm) in "".join(seen)
     assert "classdata hit " + str(folder_of(cache)) in seen[-1]
     assert [n for n in in_place(cache)][0].endswith(".jsa")
-    if java == "fail":
+    if java:
         logs = [n for n in cache_files(cache) if n.endswith(".log")]
         assert len(logs) == 2
-        assert "the assembly fails" in (folder_of(cache) / logs[0]).read_text()
+        why = "the assembly fails" if java == "fail" else "cannot start"
+        assert why in (folder_of(cache) / logs[0]).read_text()
 
 
 @pytest.fixture(scope="session")
