@@ -3,7 +3,7 @@
 // normal priority, out of the program's job where the job lets it go. It
 // inherits one handle, its log, which it holds open without sharing write
 // access for as long as it runs.
-#include <vector>
+#include <string>
 
 #include "launcher/arguments.h"
 #include "launcher/handle_win.h"
@@ -26,16 +26,16 @@ bool hidden(const char* entry, const StringList& names) {
 }
 
 // The process's environment block without `names`.
-std::vector<char> environmentWithout(const StringList& names) {
-  std::vector<char> block;
+std::string environmentWithout(const StringList& names) {
+  std::string block;
   char* strings = GetEnvironmentStringsA();
   for (const char* entry = strings; entry != nullptr && *entry != '\0';
        entry += lstrlenA(entry) + 1) {
-    if (!hidden(entry, names)) block.insert(block.end(), entry, entry + lstrlenA(entry) + 1);
+    if (!hidden(entry, names)) block.append(entry, lstrlenA(entry) + 1);
   }
   if (strings != nullptr) FreeEnvironmentStringsA(strings);
-  block.push_back('\0');
-  if (block.size() == 1) block.push_back('\0');
+  // A block ends with an empty entry; an empty block is two zeros.
+  block.append(block.empty() ? 2 : 1, '\0');
   return block;
 }
 
@@ -51,8 +51,8 @@ bool startAssembly(const StringList& arguments, const std::string& log,
 
   SIZE_T size = 0;
   InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-  std::vector<BYTE> listBuffer(size);
-  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBuffer.data());
+  std::string listBuffer(size, '\0');
+  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(&listBuffer[0]);
   HANDLE inherited = output.get();
   if (size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size)) return false;
   // Only the log: the program's own inheritable handles (a log pipe, say)
@@ -67,7 +67,7 @@ bool startAssembly(const StringList& arguments, const std::string& log,
   startup.lpAttributeList = list;
 
   std::string commandLine = joinArguments(arguments);
-  std::vector<char> environment = environmentWithout(removeFromEnvironment);
+  std::string environment = environmentWithout(removeFromEnvironment);
   const DWORD flags = EXTENDED_STARTUPINFO_PRESENT | DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP |
                       BELOW_NORMAL_PRIORITY_CLASS;
   PROCESS_INFORMATION process{};
@@ -77,7 +77,7 @@ bool startAssembly(const StringList& arguments, const std::string& log,
     // the job where the job allows, and stays in it where it does not.
     for (const DWORD extra : {static_cast<DWORD>(CREATE_BREAKAWAY_FROM_JOB), DWORD{0}}) {
       started = CreateProcessA(arguments[0].c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                               flags | extra, environment.data(), nullptr, &startup.StartupInfo,
+                               flags | extra, &environment[0], nullptr, &startup.StartupInfo,
                                &process) != 0;
       if (started) break;
     }

@@ -19,30 +19,32 @@ namespace {
 constexpr DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE |
                                WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
-// The SID of this process's user, read once.
-const std::vector<BYTE>& userSid() {
-  static std::vector<BYTE> sid;
+// The SID of this process's user, read once. Its bytes are kept in a
+// string: the launcher has that container's code already.
+const std::string& userSid() {
+  static std::string sid;
   if (!sid.empty()) return sid;
   HANDLE raw = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return sid;
   ScopedKernelHandle token(raw);
   DWORD size = 0;
   GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> buffer(size);
-  if (size != 0 && GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) {
-    PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
-    const BYTE* start = static_cast<const BYTE*>(user);
-    sid.assign(start, start + GetLengthSid(user));
+  std::string buffer(size, '\0');
+  if (size != 0 && GetTokenInformation(token.get(), TokenUser, &buffer[0], size, &size)) {
+    PSID user = reinterpret_cast<TOKEN_USER*>(&buffer[0])->User.Sid;
+    sid.assign(static_cast<const char*>(user), GetLengthSid(user));
   }
   return sid;
 }
+
+PSID sidOf(const std::string& bytes) { return const_cast<char*>(bytes.data()); }
 
 // The user, the system and the administrators: who may own the cache and
 // write it (the latter two can take any file anyway). OWNER RIGHTS and
 // CREATOR OWNER stand for the owner.
 bool trusted(PSID sid) {
-  const std::vector<BYTE>& user = userSid();
-  return (!user.empty() && EqualSid(sid, const_cast<BYTE*>(user.data()))) ||
+  const std::string& user = userSid();
+  return (!user.empty() && EqualSid(sid, sidOf(user))) ||
          IsWellKnownSid(sid, WinLocalSystemSid) ||
          IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
          IsWellKnownSid(sid, WinCreatorOwnerSid) || IsWellKnownSid(sid, WinCreatorOwnerRightsSid);
@@ -93,12 +95,12 @@ const char* securityProblem(const std::string& path) {
 class PrivateFolderSecurity {
  public:
   PrivateFolderSecurity() {
-    const std::vector<BYTE>& sid = userSid();
+    const std::string& sid = userSid();
     acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + sid.size());
-    PACL acl = reinterpret_cast<PACL>(acl_.data());
+    PACL acl = reinterpret_cast<PACL>(&acl_[0]);
     ok_ = !sid.empty() && InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) &&
           AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
-                                FILE_ALL_ACCESS, const_cast<BYTE*>(sid.data())) &&
+                                FILE_ALL_ACCESS, sidOf(sid)) &&
           InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
           SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
           SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
@@ -111,7 +113,7 @@ class PrivateFolderSecurity {
   SECURITY_ATTRIBUTES* attributes() { return ok_ ? &attributes_ : nullptr; }
 
  private:
-  std::vector<BYTE> acl_;
+  std::string acl_;  // an ACL's bytes
   SECURITY_DESCRIPTOR descriptor_{};
   SECURITY_ATTRIBUTES attributes_{};
   bool ok_ = false;
