@@ -206,7 +206,9 @@ def archive_rows(qlxwrap, stub, hello_jar, work, rounds, bare_host=None):
         for name, jar, main_class, arguments, goal17, goal25 in ARCHIVE_ROWS:
             jar = jar or hello_jar
             if not jar.exists():
-                print(f"{feature:<4} {name:7} skipped: {jar} is not installed")
+                package = {"H2": "libh2-java", "Rhino": "librhino-java", "Jython": "jython"}[name]
+                print(f"{feature:<4} {name:7} skipped: {jar} is not installed"
+                      f" (apt-get install {package})")
                 continue
             options = ARCHIVE_OPTIONS.get(name, [])
             base = f"mainclass {main_class}\njvmdll {libjvm}\n" + \
