@@ -1,7 +1,8 @@
-// The class-data archive's decisions: whether a run may use one, which file
-// is this run's, whether it is there and whole, and how a new one gets into
-// place. Every doubt ends in adding nothing: a run without an archive is
-// only slower, a run with a wrong one would run stale classes.
+// The class-data archive's start and end: whether this run may use one,
+// which files are this run's, what the folder holds for them, and how a
+// new archive, class list or cache gets into place. Every doubt ends in
+// adding nothing: a run without an archive is only slower, a run with a
+// wrong one would run stale or foreign classes.
 #include "vm/class_data.h"
 
 #include <cstring>
@@ -10,62 +11,61 @@
 #include "launcher/config.h"
 #include "launcher/digest.h"
 #include "launcher/expand.h"
-#include "launcher/mapped_file.h"
+#include "launcher/own_file.h"
 #include "launcher/trace.h"
-#include "vm/installed_runtimes.h"
-#include "vm/version.h"
+#include "vm/class_data_platform.h"
+#include "vm/runtime_options.h"
 
 namespace qlx {
 
 namespace {
 
-constexpr uint32_t kDynamicArchiveMagic = 0xf00baba8;
 const char kClassPathOption[] = "-Djava.class.path=";
+// Read by the VM itself, or by the java launcher that assembles the cache:
+// the assembly gets their options on its command line, filtered, instead.
+const char* const kAssemblyHiddenVariables[] = {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS",
+                                                "JDK_JAVA_OPTIONS", "CLASSPATH"};
 
-// What the finished dump of this run has to become, reached from the VM's
-// exit hook, which carries no context.
-struct PendingArchive {
+// This run's archive work. The VM's exit and abort hooks carry no context,
+// so it is kept here, for the one VM of the process.
+struct ClassDataRun {
   std::string folder;
   std::string tag;
-  std::string name;     // the archive's name in the folder
-  std::string archive;  // its full path
-  std::string temporary;
+  std::string key;
+  std::string base;  // folder + separator + tag-key
+  ClassDataStep step = ClassDataStep::None;
+  std::string written;  // what the VM writes: a dynamic archive or a class list
+  std::string target;   // where it goes once it is finished
+  std::string marker;   // the start marker while the VM is created
+  std::string refusal;  // the note that stops later starts of this key
+  bool clearRefusalOnFailure = false;
   bool settled = false;
+  StringList assembly;  // the java launcher and its arguments
 };
-PendingArchive& pendingArchive() {
-  static PendingArchive pending;
-  return pending;
-}
-
-uint32_t littleEndian32(const uint8_t* bytes) {
-  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
+ClassDataRun gRun;
+ClassDataRun& classDataRun() { return gRun; }  // the one run of the process
 
 bool startsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-std::string hexOf(const uint8_t* bytes, size_t count) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < count; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 15];
-  }
-  return out;
-}
-
 std::string joinPath(const std::string& folder, const std::string& name) {
   if (folder.empty() || endsWithSeparator(folder, isNarrowLeadByte)) return folder + name;
-  // The folder's own separator keeps a Windows path in one spelling.
-  return folder + (folder.find('\\') != std::string::npos ? '\\' : '/') + name;
+  return folder + kPathSeparator + name;
+}
+
+std::string fileOf(const ClassDataRun& run, CacheFile kind, uint32_t number = 0) {
+  return cacheFileName(run.base, kind, number);
 }
 
 std::string payloadDigest(const LauncherContext& context) {
-  MappedFile file{OwnExecutable{}};
+  const OwnFile file;
   const int64_t at = context.payload.digestOffset;
-  if (!file.valid() || at < 0 || static_cast<uint64_t>(at) + kDigestSize > file.size()) return {};
-  return std::string(reinterpret_cast<const char*>(file.data() + at), kDigestSize);
+  uint8_t digest[kDigestSize];
+  if (!file.valid() || at < 0 || !file.readAt(static_cast<uint64_t>(at), digest, sizeof digest)) {
+    return {};
+  }
+  return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
 }
 
 std::string classPathOf(const VmHost& host) {
@@ -73,6 +73,10 @@ std::string classPathOf(const VmHost& host) {
     if (startsWith(option, kClassPathOption)) return option.substr(sizeof kClassPathOption - 1);
   }
   return {};
+}
+
+std::string environmentText(Os& os, const char* name) {
+  return os.getEnv(name).value_or(std::string());
 }
 
 // The key, or null with the reason there can be none.
@@ -87,11 +91,21 @@ const char* buildKey(const LauncherContext& context, const VmHost& host, Os& os,
   FileStamp libraryStamp;
   if (!stampOf(library, libraryStamp)) return "VM library unreadable";
   builder.add(library).add(libraryStamp).add(version);
+  // An archive holds only what its base archive does not: a regenerated
+  // base (java -Xshare:dump) makes every archive on top of it useless.
+  const size_t cut = splitNarrowPath(library, isNarrowLeadByte).lastSeparator;
+  const std::string libraryFolder =
+      cut == std::string::npos ? std::string() : library.substr(0, cut + 1);
+  for (size_t i = 0; i < kBaseArchiveCount; ++i) {
+    FileStamp base;
+    stampOf(libraryFolder + kBaseArchiveNames[i], base);
+    builder.add(base);
+  }
 
   for (const std::string& option : host.options()) {
     if (shapesArchive(option)) builder.add(option);
   }
-  builder.add(os.getEnv("JAVA_TOOL_OPTIONS").value_or(std::string()));
+  builder.add(environmentText(os, "JAVA_TOOL_OPTIONS")).add(environmentText(os, "_JAVA_OPTIONS"));
 
   // The VM records every class path entry; it cannot archive out of a
   // folder and refuses to dump (ending the run with an error) when one
@@ -113,246 +127,349 @@ const char* buildKey(const LauncherContext& context, const VmHost& host, Os& os,
   return nullptr;
 }
 
-// The folder of the archives, or empty with the reason.
-std::string cacheFolder(const LauncherContext& context, Os& os, const ClassDataSetting& setting) {
+// The root of the checks and the folder of the archives, or empty.
+void cacheFolders(const LauncherContext& context, Os& os, const ClassDataSetting& setting,
+                  std::string& root, std::string& folder) {
   if (setting.mode == ClassDataMode::Folder) {
-    return resolveAppPath(context, os, expandValue(context, os, setting.folder, false));
+    root = folder = resolveAppPath(context, os, expandValue(context, os, setting.folder, false));
+    return;
   }
-  return defaultClassDataFolder(os);
+  const std::string cache = defaultCacheRoot(os);
+  if (cache.empty()) return;
+  root = joinPath(cache, "qlx");
+  folder = joinPath(root, "classdata");
 }
 
-bool archiveWhole(const std::string& path) {
+bool headWhole(const std::string& path, bool (*valid)(const uint8_t*, size_t)) {
   uint8_t head[kArchiveHeadSize];
-  return archiveHeadValid(head, readHead(path, head, sizeof head));
+  return valid(head, readHead(path, head, sizeof head));
 }
 
-// After a new archive is in place, the program's older ones and the
-// leftovers of dumps whose process has ended go.
-void removeStaleFiles(const PendingArchive& pending) {
+// Whole, and no one else can have changed it.
+bool usable(const std::string& path, bool (*valid)(const uint8_t*, size_t)) {
+  return filePrivate(path) && headWhole(path, valid);
+}
+
+// Whether a running process still writes the entry (`base` is its key's).
+bool entryLive(const CacheEntry& entry, const std::string& base) {
+  switch (entry.kind) {
+    case CacheFile::ArchiveDump:
+    case CacheFile::ClassListDump:
+    case CacheFile::StartMarker:
+      return entry.number != currentProcessId() && processRunning(entry.number);
+    case CacheFile::CacheDump:
+    case CacheFile::AssemblyLog:
+      return assemblyRunning(cacheFileName(base, CacheFile::AssemblyLog, entry.number));
+    default:
+      return false;
+  }
+}
+
+// After an archive, cache or class list went into place: the program's
+// older files and the leftovers of ended runs go.
+void removeStaleFiles(const ClassDataRun& run, ArchiveKind placed) {
   std::vector<DirEntry> entries;
-  if (!systemOs().listDirectory(joinPath(pending.folder, pending.tag + "-*"), entries)) return;
-  for (const DirEntry& entry : entries) {
-    if (entry.isDirectory || entry.name == pending.name) continue;
-    const uint32_t owner = temporaryOwner(entry.name, pending.tag);
-    const bool oldArchive = entry.name.size() > 4 &&
-                            entry.name.compare(entry.name.size() - 4, 4, ".jsa") == 0;
-    if (oldArchive || (owner != 0 && owner != currentProcessId() && !processRunning(owner))) {
-      removeFile(joinPath(pending.folder, entry.name));
+  if (!systemOs().listDirectory(joinPath(run.folder, run.tag + "-*"), entries)) return;
+  for (const DirEntry& found : entries) {
+    if (found.isDirectory) continue;
+    const CacheEntry entry = parseCacheFileName(found.name, run.tag);
+    const std::string base = joinPath(run.folder, run.tag + "-" + entry.key);
+    if (removableAfterPlacing(entry, run.key, placed, entryLive(entry, base))) {
+      removeFile(joinPath(run.folder, found.name));
     }
   }
 }
 
-// The VM has written the dump (the exit hook runs after it, DestroyJavaVM
-// returns after it). The first archive in place wins; a damaged one is
-// replaced; one that is whole may be in use by another run and stays.
-void settleArchive(bool inExitHook) {
-  PendingArchive& pending = pendingArchive();
-  if (pending.temporary.empty() || pending.settled) return;
-  pending.settled = true;
+KeyFacts gatherFacts(const ClassDataRun& run) {
+  KeyFacts facts;
+  std::vector<DirEntry> entries;
+  systemOs().listDirectory(run.base + "*", entries);
+  for (const DirEntry& found : entries) {
+    const CacheEntry entry = parseCacheFileName(found.name, run.tag);
+    if (found.isDirectory || entry.key != run.key) continue;
+    const std::string path = joinPath(run.folder, found.name);
+    switch (entry.kind) {
+      case CacheFile::Refusal:
+        facts.refused = true;
+        break;
+      case CacheFile::StartMarker:
+        if (!entryLive(entry, run.base)) facts.deadStart = entry.number;
+        break;
+      case CacheFile::Archive:
+        facts.archiveUsable = usable(path, archiveHeadValid);
+        break;
+      case CacheFile::Cache:
+        facts.cacheUsable = usable(path, cacheHeadValid);
+        break;
+      case CacheFile::ClassList:
+        facts.classList = filePrivate(path);
+        break;
+      case CacheFile::AssemblyLog:
+        if (assemblyRunning(path)) {
+          facts.assembling = true;
+        } else if (headWhole(fileOf(run, CacheFile::CacheDump, entry.number), cacheHeadValid)) {
+          facts.assembled = entry.number;
+        } else {
+          ++facts.failedAssemblies;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  return facts;
+}
+
+// The assembly's command: the runtime's java writes a static archive with
+// the classes of the class list loaded and linked ahead of time, with the
+// run's own class path and the options that shape it.
+StringList assemblyCommand(const std::string& java, const VmHost& host, Os& os,
+                           const std::string& classList, const std::string& output) {
+  StringList command{java, "-Xshare:dump", "-XX:SharedClassListFile=" + classList,
+                     "-XX:SharedArchiveFile=" + output, "-XX:+AOTClassLinking"};
+  // The VM takes JAVA_TOOL_OPTIONS first and _JAVA_OPTIONS last.
+  for (const std::string& option :
+       splitEnvironmentOptions(environmentText(os, "JAVA_TOOL_OPTIONS"))) {
+    if (assemblyKeeps(option)) command.push_back(option);
+  }
+  for (const std::string& option : host.options()) {
+    if (assemblyKeeps(option)) command.push_back(option);
+  }
+  for (const std::string& option : splitEnvironmentOptions(environmentText(os, "_JAVA_OPTIONS"))) {
+    if (assemblyKeeps(option)) command.push_back(option);
+  }
+  command.push_back("-cp");
+  command.push_back(classPathOf(host));
+  return command;
+}
+
+bool beginAssembly(ClassDataRun& run) {
+  const uint32_t number = currentProcessId();
+  const std::string log = fileOf(run, CacheFile::AssemblyLog, number);
+  // Left by an earlier process of the same id: a record that is no longer needed.
+  removeFile(log);
+  removeFile(fileOf(run, CacheFile::CacheDump, number));
+  StringList hidden(std::begin(kAssemblyHiddenVariables), std::end(kAssemblyHiddenVariables));
+  const bool started = startAssembly(run.assembly, log, hidden);
+  if (tracing())
+    trace("classdata cache assembly ", started ? "started, log " : "cannot start, log ",
+          log.c_str());
+  return started;
+}
+
+// The VM has finished what it wrote (the exit hook runs after it,
+// DestroyJavaVM returns after it): it goes into place, and a class list
+// then goes to the cache's assembly. Of two runs that finish at once the
+// first one's file stays.
+void settleWritten(bool inExitHook) {
+  ClassDataRun& run = classDataRun();
+  if (run.written.empty() || run.settled) return;
+  run.settled = true;
   const char* when = inExitHook ? " (exit hook)" : " (after DestroyJavaVM)";
-  if (!archiveWhole(pending.temporary)) {
-    removeFile(pending.temporary);
-    if (tracing()) trace("classdata no archive written", when);
+  const bool archive = run.step == ClassDataStep::DumpArchive;
+  FileStamp written;
+  const bool finished = archive ? headWhole(run.written, archiveHeadValid)
+                                : stampOf(run.written, written) && written.size > 0;
+  makePrivate(run.written);
+  if (!finished || !filePrivate(run.written)) {
+    removeFile(run.written);
+    if (tracing()) {
+      trace(archive ? "classdata no archive written" : "classdata no class list written", when);
+    }
     return;
   }
-  bool moved = moveFile(pending.temporary, pending.archive, false);
-  if (!moved && !archiveWhole(pending.archive)) {
-    moved = moveFile(pending.temporary, pending.archive, true);
+  bool moved = moveFile(run.written, run.target, false);
+  // A damaged file in place, or one that is not the user's alone, is
+  // replaced; a whole one may be in use by another run and stays.
+  if (!moved && !(archive ? usable(run.target, archiveHeadValid) : filePrivate(run.target))) {
+    moved = moveFile(run.written, run.target, true);
   }
   if (!moved) {
-    removeFile(pending.temporary);
-    if (tracing()) trace("classdata move skipped: another run put its archive in place", when);
+    removeFile(run.written);
+    if (tracing()) trace("classdata move skipped: another run put its file in place", when);
     return;
   }
-  if (tracing()) trace("classdata moved into place ", pending.archive.c_str(), when);
-  removeStaleFiles(pending);
+  if (tracing()) trace("classdata moved into place ", run.target.c_str(), when);
+  removeStaleFiles(run, ArchiveKind::Dynamic);
+  if (!archive) beginAssembly(run);
 }
 
-std::string asciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+// A VM that ends the process while it is being created (an option it
+// cannot live with) calls the abort hook: later starts of this key then
+// add nothing. One created without the options that fails as well shows
+// the failure was not theirs.
+void creationEnded(bool created) {
+  ClassDataRun& run = classDataRun();
+  if (!run.marker.empty()) {
+    if (!created) {
+      createMarker(run.refusal);
+      if (tracing())
+        trace("classdata VM creation failed with the archive options; noted in ",
+              run.refusal.c_str());
+    }
+    removeFile(run.marker);
+    run.marker.clear();
+  } else if (run.clearRefusalOnFailure && !created) {
+    removeFile(run.refusal);
   }
-  return text;
+  run.clearRefusalOnFailure = false;
 }
 
-void addArchiveOptions(VmHost& host, const std::string& archiveOption) {
-  // The VM prints its warnings (a changed class path file, say) on standard
-  // output, into the program's own output. They stay, on standard error;
-  // the application's -Xlog options come later and still win.
-  host.prependOptions({"-Xlog:disable", "-Xlog:all=warning:stderr", archiveOption});
+void abortDuringCreation() { creationEnded(false); }
+
+// The options go ahead of the application's own, so that its -Xlog
+// options still decide; a marker shows a later start whether this VM's
+// creation completed.
+bool addOptions(ClassDataRun& run, VmHost& host, int feature, const std::string& archiveOption) {
+  run.marker = fileOf(run, CacheFile::StartMarker, currentProcessId());
+  if (!createMarker(run.marker)) {
+    if (tracing()) trace("classdata off: cannot write in ", run.folder.c_str());
+    run.marker.clear();
+    return false;
+  }
+  std::vector<std::string> options = archiveLogOptions(feature);
+  options.push_back(archiveOption);
+  host.prependOptions(options);
+  host.addAbortAction(&abortDuringCreation);
+  return true;
+}
+
+bool takeAssembledCache(ClassDataRun& run, uint32_t number) {
+  const std::string output = fileOf(run, CacheFile::CacheDump, number);
+  const std::string cache = fileOf(run, CacheFile::Cache);
+  makePrivate(output);
+  if (!filePrivate(output) || !headWhole(output, cacheHeadValid)) return false;
+  bool moved = moveFile(output, cache, false);
+  if (!moved && !usable(cache, cacheHeadValid)) moved = moveFile(output, cache, true);
+  if (!moved && !usable(cache, cacheHeadValid)) return false;
+  if (tracing()) trace("classdata cache taken from ", output.c_str());
+  removeStaleFiles(run, ArchiveKind::AotCache);
+  return true;
+}
+
+// What a step that adds options maps or writes, and says in the trace.
+struct StepOptions {
+  ClassDataStep step;
+  CacheFile file;    // the file the option names
+  CacheFile target;  // where a written file goes once finished (its own kind: nothing written)
+  const char* option;
+  const char* said;
+};
+const StepOptions kStepOptions[] = {
+    {ClassDataStep::UseCache, CacheFile::Cache, CacheFile::Cache,
+     "-XX:AOTCache=", "classdata cache hit "},
+    {ClassDataStep::UseArchive, CacheFile::Archive, CacheFile::Archive,
+     "-XX:SharedArchiveFile=", "classdata hit "},
+    {ClassDataStep::DumpArchive, CacheFile::ArchiveDump, CacheFile::Archive,
+     "-XX:ArchiveClassesAtExit=", "classdata miss, dump to "},
+    {ClassDataStep::RecordClassList, CacheFile::ClassListDump, CacheFile::ClassList,
+     "-XX:DumpLoadedClassList=", "classdata cache miss, class list to "},
+};
+
+void runPlan(ClassDataRun& run, const ClassDataPlan& plan, const KeyFacts& facts, VmHost& host,
+             int feature) {
+  if (plan.reason != nullptr && tracing()) trace("classdata ", plan.reason);
+  ClassDataStep step = plan.step;
+  if (step == ClassDataStep::None) {
+    if (facts.refused) {
+      // Cleared again if this start fails without the options too.
+      run.clearRefusalOnFailure = true;
+      host.addAbortAction(&abortDuringCreation);
+      if (tracing()) trace("classdata delete ", run.refusal.c_str(), " to try again");
+    } else if (facts.deadStart != 0) {
+      // Said once: the start after this one tries again.
+      removeFile(fileOf(run, CacheFile::StartMarker, facts.deadStart));
+    }
+    return;
+  }
+  if (step == ClassDataStep::AssembleCache) {
+    beginAssembly(run);
+    return;
+  }
+  if (step == ClassDataStep::TakeCache) {
+    if (!takeAssembledCache(run, facts.assembled)) return;
+    step = ClassDataStep::UseCache;
+  }
+  for (const StepOptions& what : kStepOptions) {
+    if (what.step != step) continue;
+    const std::string file = fileOf(run, what.file, currentProcessId());
+    if (!addOptions(run, host, feature, what.option + file)) return;
+    if (tracing()) trace(what.said, file.c_str());
+    if (what.target != what.file) {
+      run.written = file;
+      run.target = fileOf(run, what.target);
+      host.addVmEndAction(&settleWritten);
+    }
+  }
+}
+
+// <home>/lib/server/libjvm.so, <home>\bin\server\jvm.dll
+std::string runtimeHomeOf(const std::string& library) {
+  const std::string directory = runtimeDirectoryOf(library);
+  const size_t cut = splitNarrowPath(directory, isNarrowLeadByte).lastSeparator;
+  return cut == std::string::npos ? std::string() : directory.substr(0, cut);
 }
 
 }  // namespace
-
-ClassDataSetting parseClassDataSetting(const std::string& value) {
-  ClassDataSetting setting;
-  if (value.empty() || equalsIgnoreCase(value, "auto")) return setting;
-  if (equalsIgnoreCase(value, "off") || equalsIgnoreCase(value, "false")) {
-    setting.mode = ClassDataMode::Off;
-    return setting;
-  }
-  setting.mode = ClassDataMode::Folder;
-  setting.folder = value;
-  return setting;
-}
-
-bool mentionsClassSharing(const std::string& text) {
-  static const char* const kWords[] = {"sharedarchivefile", "archiveclassesatexit", "-xshare",
-                                       "aotcache", "aotmode"};
-  const std::string lower = asciiLower(text);
-  for (const char* word : kWords) {
-    if (lower.find(word) != std::string::npos) return true;
-  }
-  return false;
-}
-
-const char* runtimeRefusal(Os& os, const std::string& library, std::string& version) {
-  // <home>/lib/server/libjvm.so, <home>\bin\server\jvm.dll
-  const std::string runtimeDirectory = runtimeDirectoryOf(library);
-  const size_t up = splitNarrowPath(runtimeDirectory, isNarrowLeadByte).lastSeparator;
-  const std::string home = up == std::string::npos ? std::string() : runtimeDirectory.substr(0, up);
-  std::string release;
-  os.readFile(joinPath(home, "release"), release);
-  version = releaseField(release, "JAVA_VERSION");
-  if (version.empty()) return "no release file with a version in the runtime's home";
-  const std::string variant = releaseField(release, "JVM_VARIANT");
-  if (!variant.empty() && !equalsIgnoreCase(variant, "Hotspot")) return "not a HotSpot VM";
-  const std::vector<int> numbers = parseVersion(version);
-  if (numbers.empty() || numbers[0] < 13) return "runtime older than 13";
-  // Without the base archive the VM shares nothing, and a dump would fail.
-  const size_t cut = splitNarrowPath(library, isNarrowLeadByte).lastSeparator;
-  const std::string base = (cut == std::string::npos ? std::string() : library.substr(0, cut + 1)) +
-                           "classes.jsa";
-  if (!os.exists(base)) return "no base archive beside the VM library";
-  return nullptr;
-}
-
-bool archiveHeadValid(const uint8_t* head, size_t size) {
-  if (size < kArchiveHeadSize) return false;
-  return littleEndian32(head) == kDynamicArchiveMagic && littleEndian32(head + 8) != 0;
-}
-
-bool shapesArchive(const std::string& option) {
-  if (!startsWith(option, "-D")) return true;
-  return startsWith(option, "-Djava.") || startsWith(option, "-Djdk.");
-}
-
-KeyBuilder& KeyBuilder::add(const std::string& text) {
-  // Each part with its length: no two lists of parts give the same bytes.
-  const uint32_t length = static_cast<uint32_t>(text.size());
-  bytes_.append(reinterpret_cast<const char*>(&length), sizeof length);
-  bytes_ += text;
-  return *this;
-}
-
-KeyBuilder& KeyBuilder::add(const FileStamp& stamp) {
-  // The runtime's formatter would double the stub's size of this file.
-  DecimalBuffer size, time;
-  std::string text = stamp.exists ? (stamp.isDirectory ? "d:" : "f:") : "-:";
-  text += decimal(stamp.size, size);
-  text += stamp.mtime < 0 ? ":-" : ":";
-  text += decimal(static_cast<uint64_t>(stamp.mtime < 0 ? -stamp.mtime : stamp.mtime), time);
-  return add(text);
-}
-
-std::string KeyBuilder::hex() const {
-  const Digest digest =
-      hashBytes(reinterpret_cast<const uint8_t*>(bytes_.data()), bytes_.size());
-  return hexOf(digest.data(), digest.size());
-}
-
-std::string programTag(const std::string& applicationPath) {
-  const size_t cut = splitNarrowPath(applicationPath, isNarrowLeadByte).lastSeparator;
-  std::string stem = cut == std::string::npos ? applicationPath : applicationPath.substr(cut + 1);
-  const size_t dot = stem.rfind('.');
-  if (dot != std::string::npos && dot > 0) stem.resize(dot);
-  // A readable name where it is plain; the path's hash tells programs apart.
-  for (char& c : stem) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       c == '_';
-    if (!plain) c = '_';
-  }
-  if (stem.size() > 32) stem.resize(32);
-  const Digest digest = hashBytes(reinterpret_cast<const uint8_t*>(applicationPath.data()),
-                                  applicationPath.size());
-  return stem + "-" + hexOf(digest.data(), 4);
-}
-
-std::string archiveName(const std::string& tag, const std::string& key) {
-  return tag + "-" + key + ".jsa";
-}
-
-std::string temporaryName(const std::string& archive, uint32_t processId) {
-  DecimalBuffer number;
-  return archive + "." + decimal(processId, number) + ".tmp";
-}
-
-uint32_t temporaryOwner(const std::string& name, const std::string& tag) {
-  static const char kEnd[] = ".tmp";
-  if (name.compare(0, tag.size() + 1, tag + "-") != 0 || name.size() < sizeof kEnd ||
-      name.compare(name.size() - 4, 4, kEnd) != 0) {
-    return 0;
-  }
-  const size_t end = name.size() - 4;
-  const size_t dot = name.rfind('.', end - 1);
-  if (dot == std::string::npos || dot + 1 == end || end - dot > 11) return 0;
-  uint64_t pid = 0;
-  for (size_t i = dot + 1; i < end; ++i) {
-    if (name[i] < '0' || name[i] > '9') return 0;
-    pid = pid * 10 + static_cast<uint64_t>(name[i] - '0');
-  }
-  return pid <= 0xffffffffu ? static_cast<uint32_t>(pid) : 0;
-}
 
 void prepareClassData(const LauncherContext& context, VmHost& host, Os& os,
                       const std::string& library) {
   const ClassDataSetting setting =
       parseClassDataSetting(lookupValue(context, "classdata", false, true));
   const char* refusal = nullptr;
-  std::string version, key, folder;
+  std::string version, key, root, folder, where;
   if (setting.mode == ClassDataMode::Off) refusal = "turned off";
   // Without a payload there is no program whose classes could be kept.
-  if (context.payloadStatus != PayloadStatus::Ok) refusal = "no payload";
+  if (refusal == nullptr && context.payloadStatus != PayloadStatus::Ok) refusal = "no payload";
   if (refusal == nullptr) {
-    std::string own = os.getEnv("JAVA_TOOL_OPTIONS").value_or(std::string());
-    // System properties are data, whatever words their values hold.
-    for (const std::string& option : host.options()) {
-      if (!startsWith(option, "-D")) own += "\n" + option;
-    }
-    if (mentionsClassSharing(own)) refusal = "the application's options manage class sharing";
+    refusal = sharingManagedBy(host.options(), environmentText(os, "JAVA_TOOL_OPTIONS"),
+                               environmentText(os, "_JAVA_OPTIONS"), os);
   }
   if (refusal == nullptr) refusal = runtimeRefusal(os, library, version);
   if (refusal == nullptr) refusal = buildKey(context, host, os, library, version, key);
   if (refusal == nullptr) {
-    folder = cacheFolder(context, os, setting);
+    cacheFolders(context, os, setting, root, folder);
     if (folder.empty()) refusal = "no cache folder for this user";
   }
+  if (refusal == nullptr) refusal = securePrivateFolders(root, folder, where);
   if (refusal != nullptr) {
-    if (tracing()) trace("classdata off: ", refusal);
+    if (tracing()) trace("classdata off: ", refusal, where.empty() ? "" : ": ", where.c_str());
     return;
   }
 
-  const std::string tag = programTag(context.applicationPath);
-  const std::string name = archiveName(tag, key);
-  const std::string archive = joinPath(folder, name);
-  if (tracing()) trace("classdata key ", key.c_str(), ", runtime ", version.c_str());
-  if (archiveWhole(archive)) {
-    if (tracing()) trace("classdata hit ", archive.c_str());
-    addArchiveOptions(host, "-XX:SharedArchiveFile=" + archive);
-    return;
+  const int feature = featureRelease(version);
+  ArchiveKind kind = feature >= kAotCacheSince ? ArchiveKind::AotCache : ArchiveKind::Dynamic;
+  const std::string java = joinPath(runtimeHomeOf(library), kJavaLauncher);
+  if (kind == ArchiveKind::AotCache && !os.exists(java)) {
+    kind = ArchiveKind::Dynamic;
+    if (tracing())
+      trace("classdata no java launcher beside the VM (", java.c_str(), "): dynamic archive");
   }
-  // A folder the VM cannot write into ends the run with an error when it
-  // dumps: ask only where the file can be made.
-  const std::string temporary = temporaryName(archive, currentProcessId());
-  if (!makeFolders(folder) || !canCreateFile(temporary)) {
-    if (tracing()) trace("classdata miss, no dump: cannot write in ", folder.c_str());
-    return;
+
+  ClassDataRun& run = classDataRun();
+  run = ClassDataRun{};
+  run.folder = folder;
+  run.tag = programTag(context.applicationPath);
+  run.key = key;
+  run.base = joinPath(folder, run.tag + "-" + key);
+  run.refusal = fileOf(run, CacheFile::Refusal);
+  if (tracing()) {
+    trace("classdata key ", key.c_str(), ", runtime ", version.c_str(),
+          kind == ArchiveKind::AotCache ? ", ahead-of-time cache" : ", dynamic archive");
   }
-  if (tracing()) trace("classdata miss, dump to ", temporary.c_str());
-  PendingArchive& pending = pendingArchive();
-  pending = PendingArchive{folder, tag, name, archive, temporary, false};
-  addArchiveOptions(host, "-XX:ArchiveClassesAtExit=" + temporary);
-  host.addVmEndAction(&settleArchive);
+  const KeyFacts facts = gatherFacts(run);
+  const ClassDataPlan plan = planClassData(kind, facts);
+  run.step = plan.step;
+  if (plan.step == ClassDataStep::RecordClassList || plan.step == ClassDataStep::AssembleCache) {
+    run.assembly = assemblyCommand(java, host, os, fileOf(run, CacheFile::ClassList),
+                                   fileOf(run, CacheFile::CacheDump, currentProcessId()));
+  }
+  runPlan(run, plan, facts, host, feature);
+}
+
+void classDataVmCreated(int result) {
+  // A library that cannot be loaded says nothing about the options.
+  creationEnded(result != 4);
 }
 
 }  // namespace qlx

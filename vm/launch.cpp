@@ -175,6 +175,7 @@ int runVm(LauncherContext& context, VmHost& host, Os& os, const StringList& firs
   if (library.empty()) return kMsgJreNotFound;
   prepareClassData(context, host, os, library);
   const int created = host.createVm(library, os);
+  classDataVmCreated(created);
   if (created != 0) return created;
   JNIEnv* env = host.env();
   if (bindsNativesItself(runtimeVersionOf(os, library)) && bindSupportNatives(env))

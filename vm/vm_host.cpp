@@ -31,6 +31,7 @@ std::string cutAtLastSeparator(const std::string& text) {
 struct VmEndWork {
   std::vector<VmHost::VmEndAction> actions;
   std::vector<VmHost::ExitHook> hooks;
+  std::vector<VmHost::AbortAction> aborts;
 };
 VmEndWork& vmEndWork() {
   static VmEndWork work;
@@ -40,6 +41,10 @@ VmEndWork& vmEndWork() {
 void JNICALL runExitWork(jint code) {
   for (VmHost::VmEndAction action : vmEndWork().actions) action(true);
   for (VmHost::ExitHook hook : vmEndWork().hooks) hook(code);
+}
+
+void JNICALL runAbortWork() {
+  for (VmHost::AbortAction action : vmEndWork().aborts) action();
 }
 
 }  // namespace
@@ -63,6 +68,8 @@ void VmHost::prependOptions(const std::vector<std::string>& texts) {
 void VmHost::addVmEndAction(VmEndAction action) { endActions_.push_back(action); }
 
 void VmHost::addExitHook(ExitHook hook) { exitHooks_.push_back(hook); }
+
+void VmHost::addAbortAction(AbortAction action) { abortActions_.push_back(action); }
 
 int VmHost::loadVmLibrary(const std::string& path, Os& os) {
   library_ = loadVmLibraryFile(path, os);
@@ -89,11 +96,17 @@ int VmHost::createVm(const std::string& path, Os& os) {
     records[i].optionString = const_cast<char*>(options_[i].c_str());
     records[i].extraInfo = extraInfo_[i];
   }
+  vmEndWork() = VmEndWork{endActions_, exitHooks_, abortActions_};
   if (!endActions_.empty() || !exitHooks_.empty()) {
-    vmEndWork() = VmEndWork{endActions_, exitHooks_};
     JavaVMOption hook{};
     hook.optionString = const_cast<char*>("exit");
     hook.extraInfo = reinterpret_cast<void*>(&runExitWork);
+    records.push_back(hook);
+  }
+  if (!abortActions_.empty()) {
+    JavaVMOption hook{};
+    hook.optionString = const_cast<char*>("abort");
+    hook.extraInfo = reinterpret_cast<void*>(&runAbortWork);
     records.push_back(hook);
   }
   JavaVMInitArgs args{};

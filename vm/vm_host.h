@@ -39,6 +39,11 @@ class VmHost {
   using ExitHook = void(JNICALL*)(jint code);
   void addVmEndAction(VmEndAction action);
   void addExitHook(ExitHook hook);
+  // Work for a VM that aborts: its "abort" hook runs them, for a fatal
+  // error, also one during creation (an option it cannot live with),
+  // before the VM ends the process.
+  using AbortAction = void (*)();
+  void addAbortAction(AbortAction action);
 
   // 0 loaded, 2 cannot be loaded (system error text already printed).
   int loadVmLibrary(const std::string& path, Os& os);
@@ -60,6 +65,7 @@ class VmHost {
   std::vector<void*> extraInfo_;  // one per option
   std::vector<VmEndAction> endActions_;
   std::vector<ExitHook> exitHooks_;
+  std::vector<AbortAction> abortActions_;
   void* library_ = nullptr;
   bool libraryKept_ = false;  // a thread may still run its code
   // Read by the service control handler on the dispatcher thread.

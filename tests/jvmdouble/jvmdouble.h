@@ -114,9 +114,16 @@ void setExitHook(ExitHook hook);
 ExitHook exitHook();
 // -XX:ArchiveClassesAtExit=PATH: the double writes a small file with a
 // dynamic archive's head there when the VM ends (System.exit before the
-// exit hook, DestroyJavaVM), as HotSpot writes its archive.
+// exit hook, DestroyJavaVM), as HotSpot writes its archive;
+// -XX:DumpLoadedClassList=PATH: a two-line class list, at the same time.
 void setArchiveAtExit(const std::string& path);
+void setClassListAtExit(const std::string& path);
 void writeArchiveAtExit();
+// The "abort" option's hook (null when none was given); a creation that
+// ends the process (QLX_JVM_CREATE=abort) calls it, as HotSpot does.
+using AbortHook = void(JNICALL*)();
+void setAbortHook(AbortHook hook);
+AbortHook abortHook();
 bool systemClassMissing();
 bool mainClassMissing(const std::string& className);
 bool mainMethodMissing();

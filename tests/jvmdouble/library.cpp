@@ -127,23 +127,37 @@ ExitHook exitHook() { return gExitHook; }
 
 namespace {
 std::string gArchiveAtExit;
-}  // namespace
+std::string gClassListAtExit;
+AbortHook gAbortHook = nullptr;
 
-void setArchiveAtExit(const std::string& path) { gArchiveAtExit = path; }
-
-void writeArchiveAtExit() {
-  if (gArchiveAtExit.empty()) return;
-  // Magic 0xf00baba8 and format 11, little-endian, on one page.
-  std::string bytes(4096, '\0');
-  const unsigned char head[] = {0xa8, 0xab, 0x0b, 0xf0, 0, 0, 0, 0, 11, 0, 0, 0};
-  bytes.replace(0, sizeof head, reinterpret_cast<const char*>(head), sizeof head);
-  HANDLE file = CreateFileA(gArchiveAtExit.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+void writeFile(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   DWORD written = 0;
   if (file != INVALID_HANDLE_VALUE) {
     WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
     CloseHandle(file);
   }
+}
+}  // namespace
+
+void setArchiveAtExit(const std::string& path) { gArchiveAtExit = path; }
+void setClassListAtExit(const std::string& path) { gClassListAtExit = path; }
+void setAbortHook(AbortHook hook) { gAbortHook = hook; }
+AbortHook abortHook() { return gAbortHook; }
+
+void writeArchiveAtExit() {
+  if (!gClassListAtExit.empty()) {
+    writeFile(gClassListAtExit, "java/lang/Object id: 0\napp/Main id: 1\n");
+    logLine("class list written %s", gClassListAtExit.c_str());
+    gClassListAtExit.clear();
+  }
+  if (gArchiveAtExit.empty()) return;
+  // Magic 0xf00baba8 and format 11, little-endian, on one page.
+  std::string bytes(4096, '\0');
+  const unsigned char head[] = {0xa8, 0xab, 0x0b, 0xf0, 0, 0, 0, 0, 11, 0, 0, 0};
+  bytes.replace(0, sizeof head, reinterpret_cast<const char*>(head), sizeof head);
+  writeFile(gArchiveAtExit, bytes);
   logLine("archive written %s", gArchiveAtExit.c_str());
   gArchiveAtExit.clear();
 }

@@ -105,9 +105,16 @@ jint createJavaVm(JavaVM** pvm, void** penv, void* vmArgs) {
     if (std::string(text) == "exit" && args->options[i].extraInfo != nullptr) {
       setExitHook(reinterpret_cast<ExitHook>(args->options[i].extraInfo));
     }
+    if (std::string(text) == "abort" && args->options[i].extraInfo != nullptr) {
+      setAbortHook(reinterpret_cast<AbortHook>(args->options[i].extraInfo));
+    }
     static const char kArchiveAtExit[] = "-XX:ArchiveClassesAtExit=";
     if (std::string(text).compare(0, sizeof kArchiveAtExit - 1, kArchiveAtExit) == 0) {
       setArchiveAtExit(text + sizeof kArchiveAtExit - 1);
+    }
+    static const char kClassList[] = "-XX:DumpLoadedClassList=";
+    if (std::string(text).compare(0, sizeof kClassList - 1, kClassList) == 0) {
+      setClassListAtExit(text + sizeof kClassList - 1);
     }
     options.push_back(text);
   }
@@ -148,6 +155,17 @@ jint createJavaVm(JavaVM** pvm, void** penv, void* vmArgs) {
       args->version != JNI_VERSION_1_6 && args->version != JNI_VERSION_1_8) {
     logLine("create refused: version");
     return JNI_EVERSION;
+  }
+  if (envValue("QLX_JVM_CREATE") == "abort") {
+    // As HotSpot ends a creation it cannot complete: the abort hook, a
+    // line on standard output, exit code 1.
+    writeStd(STD_OUTPUT_HANDLE, "Error occurred during initialization of VM\n");
+    if (AbortHook hook = abortHook()) {
+      logLine("abort hook");
+      hook();
+    }
+    logLine("create aborted");
+    ExitProcess(1);
   }
   if (creationRefused()) {
     writeStd(STD_ERROR_HANDLE, "Error: jvmdouble refuses to create the virtual machine.\n");
