@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <set>
 
 #include "instances/instance_filter.h"
@@ -185,6 +186,24 @@ TEST(InstanceFilter, DefaultAndConfigured) {
   for (const Row& row : rows) {
     EXPECT_EQ(instanceFilterText(row.configured, row.mainClass), row.filter) << row.mainClass;
   }
+}
+
+// The grammar's table, which the Java filter's test reads too.
+TEST(InstanceFilter, OneGrammarWithTheJavaSide) {
+  std::ifstream table(QLX_SOURCE_DIR "/tests/data/instancefilter_grammar.tsv");
+  ASSERT_TRUE(table.good());
+  int rows = 0;
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    const size_t a = line.find('\t'), b = line.find('\t', a + 1);
+    std::string filter = line.substr(a + 1, b - a - 1);
+    for (size_t at; (at = filter.find("\\t")) != std::string::npos;) filter.replace(at, 2, "\t");
+    const std::string problem = line.substr(b + 1);
+    EXPECT_EQ(instanceFilterProblem(filter), problem) << filter;
+    EXPECT_EQ(line.substr(0, a) == "ok", problem.empty()) << line;
+    ++rows;
+  }
+  EXPECT_GT(rows, 20);
 }
 
 TEST(InstanceMessages, ArgumentPayloads) {
