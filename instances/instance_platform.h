@@ -58,8 +58,10 @@ class InstancePlatform {
 };
 
 // The platform of this process for the given application id (an empty id
-// means the executable's own table). Null when no table memory can be had.
-std::unique_ptr<InstancePlatform> openInstancePlatform(const std::string& appid);
+// means the executable's own table). Null when no table memory can be had,
+// with `problem` saying why in a few words.
+std::unique_ptr<InstancePlatform> openInstancePlatform(const std::string& appid,
+                                                       std::string& problem);
 
 // Name of the table mapping for an application id.
 std::string instanceMappingName(const std::string& appid);

@@ -3,35 +3,62 @@
 // launcher share on Linux.
 #include "instances/instance_startup.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "instances/instance_filter.h"
 #include "instances/receiver_bridge.h"
 #include "launcher/config.h"
 #include "launcher/process_state.h"
+#include "vm/vm_host.h"
 
 namespace qlx {
+
+namespace {
+
+// Why there is no table, for the modes that would use one.
+std::string& tableProblem() {
+  static std::string problem;
+  return problem;
+}
+
+void leaveTable() {
+  if (InstanceChannel* live = processState().instanceChannel) live->platform().leaveAtExit();
+}
+
+void JNICALL leaveTableAtAbort() { leaveTable(); }
+
+}  // namespace
 
 InstanceChannel* instanceChannel() { return processState().instanceChannel; }
 ReceiverBridge* receiverBridge() { return processState().receiverBridge; }
 
-void attachInstances(const std::string& appid) {
-  std::unique_ptr<InstancePlatform> platform = openInstancePlatform(appid);
+void attachInstances(const std::string& appid, VmHost& vmHost) {
+  std::unique_ptr<InstancePlatform> platform = openInstancePlatform(appid, tableProblem());
   if (!platform || platform->table() == nullptr) return;
   // They live until the process ends: natives may run during its exit.
   auto* channel = new InstanceChannel(std::move(platform));
   ProcessState& state = processState();
   state.receiverBridge = new ReceiverBridge(*channel);
   state.instanceChannel = channel;
-  // The VM may end the process from System.exit, past the end of the run.
-  std::atexit([] {
-    if (InstanceChannel* live = processState().instanceChannel) live->platform().leaveAtExit();
-  });
+  // The VM may end the process from System.exit, past the end of the run,
+  // or abort it while it starts.
+  std::atexit(leaveTable);
+  vmHost.addOption("abort", reinterpret_cast<void*>(&leaveTableAtAbort));
 }
 
 void startInstanceReceiver() {
   ProcessState& state = processState();
-  if (state.instanceChannel == nullptr) return;
+  if (state.instanceChannel == nullptr) {
+    std::string& problem = tableProblem();
+    if (!problem.empty()) {
+      const std::string line = "Instance services are unavailable: " + problem + "\n";
+      std::fputs(line.c_str(), stderr);
+      std::fflush(stderr);
+      problem.clear();
+    }
+    return;
+  }
   if (state.context != nullptr && !state.instanceChannel->receiverStarted()) {
     // Class names: kept in UTF-8, as the VM reads them.
     state.receiverBridge->setFilter(
@@ -47,7 +74,9 @@ void handArgumentsToFirstInstance(int argc, char** argv) {
   StringList arguments;
   for (int i = 0; i < argc; ++i) arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
   ReceiverBridge* bridge = state.receiverBridge;
-  state.instanceChannel->sendArguments(arguments, [bridge] { return bridge->handoverDone(); });
+  const uint32_t owner = state.instanceChannel->ownerId();
+  bridge->awaitHandoverAnswer(owner);
+  state.instanceChannel->sendArguments(owner, arguments, [bridge] { return bridge->handoverDone(); });
 }
 
 void endInstances() {

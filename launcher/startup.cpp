@@ -140,7 +140,7 @@ int runLauncher(int argc, char** argv) {
   if (context.payloadStatus != PayloadStatus::Ok) return refuseDamagedFile(context.payloadStatus);
 
   VmHost vmHost;  // step 3
-  attachInstances(appidValue(context));  // steps 4-5: registered in every run mode
+  attachInstances(appidValue(context), vmHost);  // steps 4-5: registered in every run mode
 
   ProcessState& state = processState();  // step 6
   state.context = &context;

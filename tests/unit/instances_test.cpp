@@ -206,6 +206,32 @@ TEST(InstanceFilter, OneGrammarWithTheJavaSide) {
   EXPECT_GT(rows, 20);
 }
 
+// What another process wrote reaches a log line or the terminal harmless.
+TEST(InstanceMessages, TextFromOthersIsMadeHarmless) {
+  struct LogRow {
+    std::u16string raw, logged;
+  } logRows[] = {
+      {u"gadget.Gadget is not accepted", u"gadget.Gadget is not accepted"},
+      {u"a\x1b[2J\nfake line\r\t", u"a\\x1b[2J\\x0afake line\\x0d\\x09"},
+      {u"\x7f\x9b\u2028\u202e\u2066", u"\\x7f\\x9b\\u2028\\u202e\\u2066"},
+      {u"\u00e9t\u00e9 \u20ac", u"\u00e9t\u00e9 \u20ac"},  // printable text beyond ASCII stays
+  };
+  for (const LogRow& row : logRows) EXPECT_EQ(escapedForLog(row.raw), row.logged);
+
+  struct AnswerRow {
+    std::string raw, printed;
+  } answerRows[] = {
+      {"opened 3 files\r\n\tdone", "opened 3 files\r\n\tdone"},
+      {"\x1b]0;title\x07x\x7f", "\\x1b]0;title\\x07x\\x7f"},
+      {std::string("up to\0 the zero", 16), "up to"},
+      {"\xc3\xa9\xe2\x82\xac", "\xc3\xa9\xe2\x82\xac"},  // UTF-8 as it came
+  };
+  for (const AnswerRow& row : answerRows) {
+    EXPECT_EQ(printableAnswer(reinterpret_cast<const uint8_t*>(row.raw.data()), row.raw.size()),
+              row.printed);
+  }
+}
+
 TEST(InstanceMessages, ArgumentPayloads) {
   const Bytes built = buildArgumentsMessage({"a", "", "b c"});
   StringList parsed;

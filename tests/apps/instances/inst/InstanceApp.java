@@ -10,9 +10,11 @@ import java.io.Serializable;
  * An instances test program. "serve" receives and answers until told to
  * quit; "send WHAT..." sends to the first instance (ping:X, self:X,
  * bytes:N for a message of exactly N bytes, ask:ID:X to instance ID, note:X an object of this
- * package, gadget:PATH an object the receiver must refuse, quit) and records
- * the replies. With the property inst.exit set, "serve" ends through
- * System.exit.
+ * package, gadget:PATH an object the receiver must refuse, stall:MS a text
+ * the receiver answers only after MS milliseconds, quit) and records
+ * the replies. A handed-over command line whose first argument is
+ * "slow:MS" is answered after MS milliseconds. With the property inst.exit
+ * set, "serve" ends through System.exit.
  * Every line goes to the file named by the property inst.record.
  */
 public class InstanceApp implements Instances.ReceiverInterface {
@@ -45,6 +47,9 @@ public class InstanceApp implements Instances.ReceiverInterface {
         if (obj instanceof String[]) {
             String[] args = (String[]) obj;
             record("args from " + from + " " + join(args, 0));
+            if (args.length > 0 && args[0].startsWith("slow:")) {
+                pause(Long.parseLong(args[0].substring(5)));
+            }
             reply.set("answer:" + join(args, 0));
         } else if (obj instanceof byte[]) {
             record("bytes from " + from + " " + ((byte[]) obj).length);
@@ -53,10 +58,21 @@ public class InstanceApp implements Instances.ReceiverInterface {
             reply.set(new Integer(((String) obj).length()));
         } else {
             record("object from " + from + " " + obj);
+            if (obj instanceof String && ((String) obj).startsWith("stall:")) {
+                pause(Long.parseLong(((String) obj).substring(6)));
+            }
             reply.set("pong:" + obj);
             if ("quit".equals(obj)) {
                 quit = true;
             }
+        }
+    }
+
+    static void pause(long ms) {
+        try {
+            Thread.sleep(ms);
+        } catch (InterruptedException e) {
+            record("interrupted");
         }
     }
 
