@@ -162,7 +162,13 @@ void InstanceChannel::pass(bool changed) {
       // Waiting for its target (or, with target 0, for its claimant to fill
       // it). The owner counts the passes a change caused; any instance drops
       // a chunk that waits too long, whoever owns the table.
-      if (changed && table.ownerProcessId.load() == own) table.waitRounds.fetch_add(1);
+      if (changed && table.ownerProcessId.load() == own && nowMs() - lastWaitRoundMs_ >= kWaitRoundMs) {
+        // Changes come in bursts (every queued message signals one): a round
+        // is counted at most this often, so a busy target is not taken for
+        // one that never takes its chunk.
+        table.waitRounds.fetch_add(1);
+        lastWaitRoundMs_ = nowMs();
+      }
       if (!releaseHeldSlot()) return;
       pulse = true;
     } else {

@@ -32,6 +32,8 @@ class MessageHandler {
 // A lost wake-up (PulseEvent reaches only threads waiting at that moment)
 // costs at most this long; an idle receiver wakes this often and no more.
 constexpr uint32_t kReceiverWaitMs = 250;
+// The owner counts a chunk's waiting rounds at most once in this time.
+constexpr uint64_t kWaitRoundMs = 100;
 // How long stop() waits for the receiver and delivery threads to end.
 constexpr uint32_t kReceiverJoinMs = 3000;
 // A chunk that stays in the slot this long, untaken, is dropped by whichever
@@ -56,6 +58,8 @@ class InstanceChannel {
   void post(uint32_t target, Bytes message);
   void startReceiver(MessageHandler* handler);
   bool receiverStarted() const { return started_.load(); }
+  // Hands a complete message to the delivery thread again.
+  void redeliver(uint32_t sender, Bytes message) { deliver(sender, std::move(message)); }
   bool queueEmpty();
   // The handover of a second launch: the arguments to `target` (the
   // owner), then the wait for the queue (5 s) and for `answered` (50 s).
@@ -134,6 +138,7 @@ class InstanceChannel {
       return number == o.number && serial == o.serial && sender == o.sender && target == o.target;
     }
   };
+  uint64_t lastWaitRoundMs_ = 0;
   HeldChunk held_{};
   uint64_t heldSinceMs_ = 0;
   bool holding_ = false;

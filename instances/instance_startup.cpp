@@ -3,8 +3,10 @@
 // launcher share on Linux.
 #include "instances/instance_startup.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "instances/instance_filter.h"
 #include "instances/receiver_bridge.h"
@@ -22,8 +24,33 @@ std::string& tableProblem() {
   return problem;
 }
 
+// How long a second launch waits for the mutex holder to claim the table:
+// launches that start together may find the mutex taken before its holder
+// has run that far.
+constexpr int kFirstClaimWaitMs = 3000;
+
+void releaseHandoverFirst(InstanceChannel& channel) {
+  uint32_t own = channel.ownId();
+  channel.platform().table()->handoverFirstId.compare_exchange_strong(own, 0);
+}
+
 void leaveTable() {
-  if (InstanceChannel* live = processState().instanceChannel) live->platform().leaveAtExit();
+  if (InstanceChannel* live = processState().instanceChannel) {
+    releaseHandoverFirst(*live);
+    live->platform().leaveAtExit();
+  }
+}
+
+// The first instance of a handover: the one that claimed the table, else
+// the owner (a first instance of an older build claims nothing).
+uint32_t handoverTarget(InstanceChannel& channel) {
+  InstanceTable& table = *channel.platform().table();
+  for (int waited = 0;; waited += 10) {
+    const uint32_t first = table.handoverFirstId.load();
+    if (first != 0 && first != channel.ownId() && channel.platform().isAlive(first)) return first;
+    if (waited >= kFirstClaimWaitMs) return channel.ownerId();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 void JNICALL leaveTableAtAbort() { leaveTable(); }
@@ -68,21 +95,28 @@ void startInstanceReceiver() {
   state.instanceChannel->startReceiver(state.receiverBridge);
 }
 
+void claimHandoverFirst() {
+  InstanceChannel* channel = processState().instanceChannel;
+  if (channel == nullptr) return;
+  channel->platform().table()->handoverFirstId.store(channel->ownId());
+}
+
 void handArgumentsToFirstInstance(int argc, char** argv) {
   ProcessState& state = processState();
   if (state.instanceChannel == nullptr) return;
   StringList arguments;
   for (int i = 0; i < argc; ++i) arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
   ReceiverBridge* bridge = state.receiverBridge;
-  const uint32_t owner = state.instanceChannel->ownerId();
-  bridge->awaitHandoverAnswer(owner);
-  state.instanceChannel->sendArguments(owner, arguments, [bridge] { return bridge->handoverDone(); });
+  const uint32_t first = handoverTarget(*state.instanceChannel);
+  bridge->awaitHandoverAnswer(first);
+  state.instanceChannel->sendArguments(first, arguments, [bridge] { return bridge->handoverDone(); });
 }
 
 void endInstances() {
   ProcessState& state = processState();
   InstanceChannel* channel = state.instanceChannel;
   if (channel == nullptr) return;
+  releaseHandoverFirst(*channel);
   // A receiver still inside a delivery keeps the table mapped; natives that
   // run later find no channel rather than unmapped memory.
   if (!channel->stop()) return;

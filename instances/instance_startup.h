@@ -20,6 +20,9 @@ void attachInstances(const std::string& appid, VmHost& vmHost);
 // In the modes that use instances; says once on standard error why there
 // are none when the table could not be had.
 void startInstanceReceiver();
+// The launch that holds the single-instance mutex in handover mode says so
+// in the table, for the second launches.
+void claimHandoverFirst();
 // A second launch in handover mode: hands the arguments to the first
 // instance and waits for its answer, which is printed.
 void handArgumentsToFirstInstance(int argc, char** argv);

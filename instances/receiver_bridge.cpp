@@ -4,6 +4,7 @@
 #include "instances/receiver_bridge.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -95,7 +96,8 @@ void ReceiverBridge::onMessage(uint32_t sender, const Bytes& message) {
       auto entry = findPending(pending_, replyId);
       if (entry == pending_.end() || entry->reply == nullptr || entry->target != sender) return;
     } else if (receiver_ == nullptr || onReceive_ == nullptr) {
-      return;  // nobody to receive it
+      keepEarly(sender, message);  // for the receiver the application has yet to set
+      return;
     }
   }
   VmThreadScope attachment(runningJavaVm(), true);
@@ -108,6 +110,19 @@ void ReceiverBridge::onMessage(uint32_t sender, const Bytes& message) {
   }
   checkException(env, true);
   env->PopLocalFrame(nullptr);
+}
+
+void ReceiverBridge::keepEarly(uint32_t sender, const Bytes& message) {
+  const uint64_t now = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now().time_since_epoch())
+                                                 .count());
+  early_.push_back(EarlyMessage{sender, message, now});
+  earlyBytes_ += message.size();
+  while (!early_.empty() && (early_.size() > kEarlyMessages || earlyBytes_ > kEarlyBytes ||
+                             now - early_.front().atMs > kEarlyKeepMs)) {
+    earlyBytes_ -= early_.front().message.size();
+    early_.pop_front();
+  }
 }
 
 void ReceiverBridge::printHandoverAnswer(uint32_t sender, const uint8_t* payload, size_t size) {
@@ -219,19 +234,24 @@ void ReceiverBridge::setReceiver(JNIEnv* env, jobject receiver) {
     env->DeleteLocalRef(cls);
   }
   jobject oldReceiver, oldLoader = nullptr;
+  std::deque<EarlyMessage> early;
   {
     std::lock_guard<std::mutex> guard(lock_);
     oldReceiver = receiver_;
     receiver_ = global;
     onReceive_ = onReceive;
-    // No receiver: incoming objects are dropped; the loader stays for replies.
+    // No receiver: incoming objects are kept for a while; the loader stays
+    // for replies.
     if (receiver != nullptr) {
       oldLoader = loader_;
       loader_ = loaderGlobal;
+      early.swap(early_);
+      earlyBytes_ = 0;
     }
   }
   if (oldReceiver != nullptr) env->DeleteGlobalRef(oldReceiver);
   if (oldLoader != nullptr) env->DeleteGlobalRef(oldLoader);
+  for (EarlyMessage& kept : early) channel_.redeliver(kept.sender, std::move(kept.message));
 }
 
 void ReceiverBridge::sendObject(JNIEnv* env, int32_t instance, jobject object, jobject reply) {

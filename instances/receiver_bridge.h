@@ -7,6 +7,7 @@
 #include <jni.h>
 
 #include <atomic>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,6 +19,12 @@ namespace qlx {
 // Answered entries are kept until the table passes this size; then the
 // oldest half goes, answered or not.
 constexpr size_t kPendingReplyLimit = 2048;
+// Objects and command lines that arrive before the application sets its
+// receiver (a first instance whose VM is still starting while second
+// launches hand over) are kept for it, within these bounds.
+constexpr size_t kEarlyMessages = 64;
+constexpr size_t kEarlyBytes = 16u << 20;
+constexpr uint64_t kEarlyKeepMs = 60000;
 
 class ReceiverBridge : public MessageHandler {
  public:
@@ -52,6 +59,7 @@ class ReceiverBridge : public MessageHandler {
   jobject filterFor(JNIEnv* env, jobject loader);
   void reportRefused(JNIEnv* env, uint32_t sender);
   void printHandoverAnswer(uint32_t sender, const uint8_t* payload, size_t size);
+  void keepEarly(uint32_t sender, const Bytes& message);  // lock_ held
   void setCurrentReply(JNIEnv* env, uint32_t sender, int32_t replyId);
   bool prepareThreadLocal(JNIEnv* env);
   bool prepareReplyClasses(JNIEnv* env);
@@ -86,6 +94,13 @@ class ReceiverBridge : public MessageHandler {
     uint32_t target;
   };
   std::vector<PendingReply> pending_;  // ascending reply ids
+  struct EarlyMessage {
+    uint32_t sender;
+    Bytes message;
+    uint64_t atMs;
+  };
+  std::deque<EarlyMessage> early_;
+  size_t earlyBytes_ = 0;
 };
 
 }  // namespace qlx

@@ -162,6 +162,7 @@ int runLauncher(int argc, char** argv) {
     const std::string mutexName =
         singleInstanceMutexName(appidValue(context), context.applicationPath);
     otherInstance = !acquireSingleInstance(mutexName);
+    if (mode == SingleInstanceMode::Handover && !otherInstance) claimHandoverFirst();
     traceSingleInstance(mode == SingleInstanceMode::True ? "true" : "handover", mutexName,
                         otherInstance);
     if (mode == SingleInstanceMode::True && otherInstance) reportFatal(kMsgAlreadyRunning);

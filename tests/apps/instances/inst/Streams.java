@@ -47,7 +47,9 @@ public class Streams {
             all.add(refs);
             all.add(tree);
             all.add(new long[1000]);
-            all.add(new java.util.TreeMap<String, Object>(java.util.Collections.singletonMap("t", new java.util.Date(0))));
+            java.util.Map<String, Object> sorted = new java.util.TreeMap<String, Object>();
+            sorted.put("t", new java.util.Date(0));
+            all.add(sorted);
             all.add(new String[] {"a", "b", null});
             value = all;
         } else if (args[0].equals("nest")) {

@@ -70,27 +70,30 @@ class InstanceFilter extends ClassLoader {
     /** Reads one object of a received stream. */
     Object read(byte[] data) throws Exception {
         StreamCheck.check(data, limits, this);
+        // Made before this loader becomes the context loader: a VM that links
+        // through that loader must find the stream's own classes.
+        ObjectInputStream stream = new ClassLoaderObjectInputStream(new ByteArrayInputStream(data), this);
+        if (setFilter != null) {
+            // No array can have more elements than the message has bytes.
+            long array = Math.min(limits[2], data.length);
+            Object filter = createFilter.invoke(null, new Object[] {"maxdepth=" + limits[0]
+                    + ";maxrefs=" + limits[1] + ";maxarray=" + array + ";maxbytes=" + limits[3]});
+            if (Modifier.isStatic(setFilter.getModifiers())) {
+                setFilter.invoke(null, new Object[] {stream, filter});
+            } else {
+                setFilter.invoke(stream, new Object[] {filter});
+            }
+        }
         Thread thread = Thread.currentThread();
         ClassLoader previous = thread.getContextClassLoader();
         thread.setContextClassLoader(this);
         try {
-            ObjectInputStream stream = new ClassLoaderObjectInputStream(new ByteArrayInputStream(data), this);
-            if (setFilter != null) {
-                // No array can have more elements than the message has bytes.
-                long array = Math.min(limits[2], data.length);
-                Object filter = createFilter.invoke(null, new Object[] {"maxdepth=" + limits[0]
-                        + ";maxrefs=" + limits[1] + ";maxarray=" + array + ";maxbytes=" + limits[3]});
-                if (Modifier.isStatic(setFilter.getModifiers())) {
-                    setFilter.invoke(null, new Object[] {stream, filter});
-                } else {
-                    setFilter.invoke(stream, new Object[] {filter});
-                }
-            }
             return stream.readObject();
         } finally {
             thread.setContextClassLoader(previous);
         }
     }
+
     boolean admits(String name) {
         String element = name;
         while (element.startsWith("[")) {

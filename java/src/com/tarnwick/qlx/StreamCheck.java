@@ -1,6 +1,6 @@
 package com.tarnwick.qlx;
 
-import java.io.InvalidObjectException;
+import java.io.IOException;
 import java.io.StreamCorruptedException;
 import java.lang.reflect.Field;
 import java.lang.reflect.Modifier;
@@ -88,7 +88,7 @@ final class StreamCheck {
      */
     static void check(byte[] data, long[] limits, ClassLoader loader) throws Exception {
         if (data.length > limits[3]) {
-            throw new InvalidObjectException("a " + data.length + "-byte message exceeds maxbytes=" + limits[3]);
+            throw new IOException("a " + data.length + "-byte message exceeds maxbytes=" + limits[3]);
         }
         new StreamCheck(data, limits, loader).walk();
     }
@@ -205,10 +205,10 @@ final class StreamCheck {
             return 0;
         }
         if (++depth > maxDepth) {
-            throw new InvalidObjectException("objects nested deeper than maxdepth=" + maxDepth);
+            throw new IOException("objects nested deeper than maxdepth=" + maxDepth);
         }
         if (++refs > maxRefs) {
-            throw new InvalidObjectException("more than maxrefs=" + maxRefs + " references");
+            throw new IOException("more than maxrefs=" + maxRefs + " references");
         }
         long result;
         switch (tc) {
@@ -264,7 +264,7 @@ final class StreamCheck {
         }
         depth--;
         if (result > maxReach) {
-            throw new InvalidObjectException("the objects reach shared objects more than " + maxReach
+            throw new IOException("the objects reach shared objects more than " + maxReach
                     + " times (" + REACH_PER_BYTE + " per byte of the message): nested hashed collections?");
         }
         return result;
@@ -280,11 +280,11 @@ final class StreamCheck {
         char element = desc.name.charAt(1);
         int size = primitiveSize(element);
         if (length < 0 || length > maxArray) {
-            throw new InvalidObjectException("array length " + length + " exceeds maxarray=" + maxArray);
+            throw new IOException("array length " + length + " exceeds maxarray=" + maxArray);
         }
         // Every element takes at least its own bytes (an object at least one).
         if ((long) length * (size > 0 ? size : 1) > end - pos) {
-            throw new InvalidObjectException("array length " + length + " of " + desc.name
+            throw new IOException("array length " + length + " of " + desc.name
                     + " exceeds what the " + end + "-byte message holds");
         }
         long total = 1;
@@ -370,7 +370,7 @@ final class StreamCheck {
                     int value = ((data[at] & 0xff) << 24) | ((data[at + 1] & 0xff) << 16)
                             | ((data[at + 2] & 0xff) << 8) | (data[at + 3] & 0xff);
                     if (value < 0 || value > end + 1024) {
-                        throw new InvalidObjectException(owner + " claims " + value
+                        throw new IOException(owner + " claims " + value
                                 + " elements in a " + end + "-byte message");
                     }
                 }
@@ -530,7 +530,9 @@ final class StreamCheck {
             return;
         }
         desc.checked = true;
-        Class cls = Class.forName(desc.name, false, loader);
+        // Loaded, not linked through the filter: some VMs resolve a class's
+        // field types through the loader that Class.forName is given.
+        Class cls = loader.loadClass(desc.name);
         Class stream = Class.forName("java.io.ObjectInputStream");
         try {
             cls.getDeclaredMethod("readObject", new Class[] {stream});
@@ -555,7 +557,7 @@ final class StreamCheck {
             boolean same = (modifiers & (Modifier.STATIC | Modifier.TRANSIENT)) == 0
                     && typeCode(type) == desc.fieldTypes[i];
             if (!same) {
-                throw new InvalidObjectException(desc.name + " has no serial field "
+                throw new IOException(desc.name + " has no serial field "
                         + desc.fieldNames[i] + " of the type the message claims");
             }
         }
