@@ -16,6 +16,7 @@ std::string instanceFilterText(const std::string& configured, const std::string&
 
 // Empty for a filter the receiver accepts; else what InstanceFilter would
 // refuse it for: "bad pattern P", "bad limit L" or "no class pattern".
+// In instance_filter_grammar.cpp, which the generator has and the stub not.
 std::string instanceFilterProblem(const std::string& filter);
 
 }  // namespace qlx

@@ -42,7 +42,8 @@ bool parseArguments(const uint8_t* payload, size_t size, StringList& arguments);
 // Text from another process made safe for a log line: every control
 // character (line breaks and tabs included), and the characters that
 // reorder or hide text, written as \xNN or \uNNNN.
-std::u16string escapedForLog(const std::u16string& text);
+// UTF-16 code units in and out.
+std::vector<uint16_t> escapedForLog(const uint16_t* text, size_t length);
 // A handed-over command line's answer as the second launch prints it:
 // control characters other than tab, line feed and carriage return written
 // as \xNN, so the first instance's answer cannot drive the terminal. Ends

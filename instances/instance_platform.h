@@ -55,6 +55,8 @@ class InstancePlatform {
   // At process exit, where the memory must stay mapped: gives up what
   // would outlive the process (the Linux object's name, by its last user).
   virtual void leaveAtExit() {}
+  // Whether anything would outlive the process that leaveAtExit must give up.
+  virtual bool outlivesProcess() const { return false; }
 };
 
 // The platform of this process for the given application id (an empty id

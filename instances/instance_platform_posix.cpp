@@ -137,6 +137,7 @@ class PosixInstancePlatform : public InstancePlatform {
   // Leaves the object; the last live user unlinks its name. The memory stays
   // mapped: at exit other threads may still read it.
   void leaveAtExit() override { leave(); }
+  bool outlivesProcess() const override { return true; }
 
   void leave() {
     if (left_) return;

@@ -248,12 +248,26 @@ std::string instanceMappingName(const std::string& appid) {
 
 namespace {
 
+enum class ObjectKind { Mapping, Mutex, ManualEvent, AutoEvent };
+
 // An object made under `name`, or the one there already when it is the
 // user's own; empty otherwise.
-template <typename Create>
-ScopedKernelHandle ownObject(const std::string& name, const UserIdentity& user, Create create,
-                             std::string& problem) {
-  ScopedKernelHandle object(create(name.c_str()));
+ScopedKernelHandle ownObject(ObjectKind kind, const std::string& name, const UserIdentity& user,
+                             SECURITY_ATTRIBUTES* attributes, std::string& problem) {
+  HANDLE made;
+  switch (kind) {
+    case ObjectKind::Mapping:
+      made = CreateFileMappingA(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0, kMappingSize,
+                                name.c_str());
+      break;
+    case ObjectKind::Mutex:
+      made = CreateMutexA(attributes, FALSE, name.c_str());
+      break;
+    default:
+      made = CreateEventA(attributes, kind == ObjectKind::ManualEvent, FALSE, name.c_str());
+      break;
+  }
+  ScopedKernelHandle object(made);
   const DWORD error = GetLastError();
   if (!object) {
     problem = "cannot create " + name;
@@ -280,22 +294,15 @@ std::unique_ptr<InstancePlatform> openInstancePlatform(const std::string& appid,
     return nullptr;
   }
   SECURITY_ATTRIBUTES* attributes = security.attributes();
-  ScopedKernelHandle mapping = ownObject(base + ".qlx.mapping", user, [&](const char* name) {
-    return CreateFileMappingA(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0, kMappingSize, name);
-  }, problem);
+  ScopedKernelHandle mapping =
+      ownObject(ObjectKind::Mapping, base + ".qlx.mapping", user, attributes, problem);
   ScopedKernelHandle mutex, event, wake;
   if (mapping) {
-    mutex = ownObject(base + ".slot.qlx.mutex", user,
-                      [&](const char* name) { return CreateMutexA(attributes, FALSE, name); }, problem);
+    mutex = ownObject(ObjectKind::Mutex, base + ".slot.qlx.mutex", user, attributes, problem);
   }
-  if (mutex) {
-    event = ownObject(base + ".change", user,
-                      [&](const char* name) { return CreateEventA(attributes, TRUE, FALSE, name); },
-                      problem);
-  }
+  if (mutex) event = ownObject(ObjectKind::ManualEvent, base + ".change", user, attributes, problem);
   if (event) {
-    wake = ownObject(wakeName(base, GetCurrentProcessId()), user,
-                     [&](const char* name) { return CreateEventA(attributes, FALSE, FALSE, name); },
+    wake = ownObject(ObjectKind::AutoEvent, wakeName(base, GetCurrentProcessId()), user, attributes,
                      problem);
   }
   if (!wake) return nullptr;

@@ -63,6 +63,7 @@ ReceiverBridge* receiverBridge() { return processState().receiverBridge; }
 void attachInstances(const std::string& appid, VmHost& vmHost) {
   std::unique_ptr<InstancePlatform> platform = openInstancePlatform(appid, tableProblem());
   if (!platform || platform->table() == nullptr) return;
+  const bool outlives = platform->outlivesProcess();
   // They live until the process ends: natives may run during its exit.
   auto* channel = new InstanceChannel(std::move(platform));
   ProcessState& state = processState();
@@ -71,7 +72,7 @@ void attachInstances(const std::string& appid, VmHost& vmHost) {
   // The VM may end the process from System.exit, past the end of the run,
   // or abort it while it starts.
   std::atexit(leaveTable);
-  vmHost.addOption("abort", reinterpret_cast<void*>(&leaveTableAtAbort));
+  if (outlives) vmHost.addOption("abort", reinterpret_cast<void*>(&leaveTableAtAbort));
 }
 
 void startInstanceReceiver() {

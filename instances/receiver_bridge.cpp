@@ -59,9 +59,9 @@ std::string logText(JNIEnv* env, jstring text) {
     checkException(env, false);
     return "?";
   }
-  std::u16string raw(reinterpret_cast<const char16_t*>(chars), static_cast<size_t>(length));
+  const std::vector<uint16_t> safe =
+      escapedForLog(reinterpret_cast<const uint16_t*>(chars), static_cast<size_t>(length));
   env->ReleaseStringChars(text, chars);
-  const std::u16string safe = escapedForLog(raw);
   jstring escaped = env->NewString(reinterpret_cast<const jchar*>(safe.data()),
                                    static_cast<jsize>(safe.size()));
   if (escaped == nullptr) {
@@ -118,11 +118,13 @@ void ReceiverBridge::keepEarly(uint32_t sender, const Bytes& message) {
                                                  .count());
   early_.push_back(EarlyMessage{sender, message, now});
   earlyBytes_ += message.size();
-  while (!early_.empty() && (early_.size() > kEarlyMessages || earlyBytes_ > kEarlyBytes ||
-                             now - early_.front().atMs > kEarlyKeepMs)) {
-    earlyBytes_ -= early_.front().message.size();
-    early_.pop_front();
+  size_t dropped = 0;
+  while (dropped < early_.size() &&
+         (early_.size() - dropped > kEarlyMessages || earlyBytes_ > kEarlyBytes ||
+          now - early_[dropped].atMs > kEarlyKeepMs)) {
+    earlyBytes_ -= early_[dropped++].message.size();
   }
+  early_.erase(early_.begin(), early_.begin() + static_cast<std::ptrdiff_t>(dropped));
 }
 
 void ReceiverBridge::printHandoverAnswer(uint32_t sender, const uint8_t* payload, size_t size) {
@@ -234,7 +236,7 @@ void ReceiverBridge::setReceiver(JNIEnv* env, jobject receiver) {
     env->DeleteLocalRef(cls);
   }
   jobject oldReceiver, oldLoader = nullptr;
-  std::deque<EarlyMessage> early;
+  std::vector<EarlyMessage> early;
   {
     std::lock_guard<std::mutex> guard(lock_);
     oldReceiver = receiver_;

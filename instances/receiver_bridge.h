@@ -7,7 +7,6 @@
 #include <jni.h>
 
 #include <atomic>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -99,7 +98,7 @@ class ReceiverBridge : public MessageHandler {
     Bytes message;
     uint64_t atMs;
   };
-  std::deque<EarlyMessage> early_;
+  std::vector<EarlyMessage> early_;  // oldest first
   size_t earlyBytes_ = 0;
 };
 

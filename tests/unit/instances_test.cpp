@@ -216,7 +216,11 @@ TEST(InstanceMessages, TextFromOthersIsMadeHarmless) {
       {u"\x7f\x9b\u2028\u202e\u2066", u"\\x7f\\x9b\\u2028\\u202e\\u2066"},
       {u"\u00e9t\u00e9 \u20ac", u"\u00e9t\u00e9 \u20ac"},  // printable text beyond ASCII stays
   };
-  for (const LogRow& row : logRows) EXPECT_EQ(escapedForLog(row.raw), row.logged);
+  for (const LogRow& row : logRows) {
+    const std::vector<uint16_t> logged =
+        escapedForLog(reinterpret_cast<const uint16_t*>(row.raw.data()), row.raw.size());
+    EXPECT_EQ(std::u16string(logged.begin(), logged.end()), row.logged);
+  }
 
   struct AnswerRow {
     std::string raw, printed;
