@@ -51,6 +51,10 @@ void VmHost::addOption(const std::string& text, void* extraInfo) {
     addExitHook(reinterpret_cast<ExitHook>(extraInfo));
     return;
   }
+  if (text == "abort" && extraInfo != nullptr) {
+    abortHook_ = extraInfo;
+    return;
+  }
   options_.push_back(text);
   extraInfo_.push_back(extraInfo);
 }
@@ -94,6 +98,12 @@ int VmHost::createVm(const std::string& path, Os& os) {
     JavaVMOption hook{};
     hook.optionString = const_cast<char*>("exit");
     hook.extraInfo = reinterpret_cast<void*>(&runExitWork);
+    records.push_back(hook);
+  }
+  if (abortHook_ != nullptr) {
+    JavaVMOption hook{};
+    hook.optionString = const_cast<char*>("abort");
+    hook.extraInfo = abortHook_;
     records.push_back(hook);
   }
   JavaVMInitArgs args{};

@@ -24,6 +24,8 @@ class VmHost {
 
   // extraInfo goes with the option to the VM. The VM takes one "exit"
   // hook: an "exit" option's function is kept as one of the exit hooks below.
+  // An "abort" hook goes after every other option, where it does not shift
+  // the application's.
   void addOption(const std::string& text, void* extraInfo = nullptr);
   // Options that must come before every other (the application's may
   // override them), in the given order.
@@ -60,6 +62,7 @@ class VmHost {
   std::vector<void*> extraInfo_;  // one per option
   std::vector<VmEndAction> endActions_;
   std::vector<ExitHook> exitHooks_;
+  void* abortHook_ = nullptr;
   void* library_ = nullptr;
   bool libraryKept_ = false;  // a thread may still run its code
   // Read by the service control handler on the dispatcher thread.
