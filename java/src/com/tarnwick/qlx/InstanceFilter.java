@@ -4,6 +4,7 @@ import java.io.ByteArrayInputStream;
 import java.io.ObjectInputStream;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
+import java.util.Hashtable;
 
 /**
  * What an instance accepts from another process. Any process of the same
@@ -44,6 +45,10 @@ class InstanceFilter extends ClassLoader {
     // (an instance method from JDK 9, static in 8); null without them.
     private Method createFilter;
     private Method setFilter;
+    private Object[] limitFilters = new Object[32];
+    // Names of classes whose data the walk reads from the descriptor alone
+    // (no readObject of their own): they need no second look.
+    private Hashtable plainClasses = new Hashtable();
 
     InstanceFilter(ClassLoader target, String filter) throws ClassNotFoundException {
         super(target);
@@ -69,15 +74,12 @@ class InstanceFilter extends ClassLoader {
 
     /** Reads one object of a received stream. */
     Object read(byte[] data) throws Exception {
-        StreamCheck.check(data, limits, this);
+        StreamCheck.check(data, limits, this, plainClasses);
         // Made before this loader becomes the context loader: a VM that links
         // through that loader must find the stream's own classes.
         ObjectInputStream stream = new ClassLoaderObjectInputStream(new ByteArrayInputStream(data), this);
         if (setFilter != null) {
-            // No array can have more elements than the message has bytes.
-            long array = Math.min(limits[2], data.length);
-            Object filter = createFilter.invoke(null, new Object[] {"maxdepth=" + limits[0]
-                    + ";maxrefs=" + limits[1] + ";maxarray=" + array + ";maxbytes=" + limits[3]});
+            Object filter = limitFilter(data.length);
             if (Modifier.isStatic(setFilter.getModifiers())) {
                 setFilter.invoke(null, new Object[] {stream, filter});
             } else {
@@ -92,6 +94,24 @@ class InstanceFilter extends ClassLoader {
         } finally {
             thread.setContextClassLoader(previous);
         }
+    }
+
+    /**
+     * The JDK's filter for a message of this size: no array may have more
+     * elements than the power of two at or above its size (the walk holds
+     * it to the bytes themselves). One per power of two, made once.
+     */
+    private synchronized Object limitFilter(int size) throws Exception {
+        int power = 0;
+        while (power < 31 && (1 << power) < size) {
+            power++;
+        }
+        if (limitFilters[power] == null) {
+            long array = Math.min(limits[2], 1L << power);
+            limitFilters[power] = createFilter.invoke(null, new Object[] {"maxdepth=" + limits[0]
+                    + ";maxrefs=" + limits[1] + ";maxarray=" + array + ";maxbytes=" + limits[3]});
+        }
+        return limitFilters[power];
     }
 
     boolean admits(String name) {

@@ -4,6 +4,7 @@ import java.io.IOException;
 import java.io.StreamCorruptedException;
 import java.lang.reflect.Field;
 import java.lang.reflect.Modifier;
+import java.util.Hashtable;
 
 /**
  * Walks a received serialisation stream before any object of it is made, and
@@ -62,6 +63,7 @@ final class StreamCheck {
     private int pos;
     private final long maxDepth, maxRefs, maxArray, maxReach;
     private final ClassLoader loader;
+    private final Hashtable plainClasses;
     private int depth;
     private int descNesting;
     private long refs;
@@ -70,7 +72,7 @@ final class StreamCheck {
     private long[] reach = new long[32];
     private Object[] descs = new Object[32];
 
-    private StreamCheck(byte[] data, long[] limits, ClassLoader loader) {
+    private StreamCheck(byte[] data, long[] limits, ClassLoader loader, Hashtable plainClasses) {
         this.data = data;
         this.end = data.length;
         this.maxDepth = limits[0];
@@ -78,19 +80,21 @@ final class StreamCheck {
         this.maxArray = limits[2];
         this.maxReach = (long) REACH_PER_BYTE * data.length + REACH_FLOOR;
         this.loader = loader;
+        this.plainClasses = plainClasses;
     }
 
     /**
      * Refuses the stream with an exception that says why. limits: maxdepth,
      * maxrefs, maxarray, maxbytes. Classes are looked up through loader,
      * without being initialised, only where a descriptor must be held to its
-     * class's fields.
+     * class's fields; plainClasses keeps the names of those that need not be.
      */
-    static void check(byte[] data, long[] limits, ClassLoader loader) throws Exception {
+    static void check(byte[] data, long[] limits, ClassLoader loader, Hashtable plainClasses)
+            throws Exception {
         if (data.length > limits[3]) {
             throw new IOException("a " + data.length + "-byte message exceeds maxbytes=" + limits[3]);
         }
-        new StreamCheck(data, limits, loader).walk();
+        new StreamCheck(data, limits, loader, plainClasses).walk();
     }
 
     private void walk() throws Exception {
@@ -526,7 +530,7 @@ final class StreamCheck {
      * class has, so that the data is laid out the way this walk reads it.
      */
     private void holdToFields(Desc desc) throws Exception {
-        if (desc.checked || desc.fieldNames.length == 0) {
+        if (desc.checked || desc.fieldNames.length == 0 || plainClasses.containsKey(desc.name)) {
             return;
         }
         desc.checked = true;
@@ -537,11 +541,13 @@ final class StreamCheck {
         try {
             cls.getDeclaredMethod("readObject", new Class[] {stream});
         } catch (NoSuchMethodException e) {
-            return;  // read field by field from the descriptor
+            plainClasses.put(desc.name, desc.name);  // read field by field from the descriptor
+            return;
         }
         try {
             cls.getDeclaredField("serialPersistentFields");
-            return;  // fields of its own naming
+            plainClasses.put(desc.name, desc.name);  // fields of its own naming
+            return;
         } catch (NoSuchFieldException e) {
             // the declared fields are its serial fields
         }
