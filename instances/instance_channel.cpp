@@ -4,7 +4,9 @@
 #include "instances/instance_channel.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace qlx {
 
@@ -32,6 +34,7 @@ InstanceChannel::~InstanceChannel() {
 }
 
 void InstanceChannel::post(uint32_t target, Bytes message) {
+  if (!running_.load()) return;  // stopped: the table may be gone
   if (message.empty() || message.size() > kMaxMessageSize) return;  // no receiver would take it
   auto outgoing = std::make_unique<Outgoing>();
   outgoing->target = target;
@@ -52,23 +55,73 @@ bool InstanceChannel::queueEmpty() {
 void InstanceChannel::startReceiver(MessageHandler* handler) {
   if (started_.exchange(true)) return;
   handler_ = handler;
-  deliveryThread_ = std::thread(deliveryLoop, deliveries_, handler);
+  startDeliveryThread(0);
   thread_ = std::thread([this] { receiverLoop(); });
 }
 
-void InstanceChannel::deliveryLoop(std::shared_ptr<Deliveries> deliveries, MessageHandler* handler) {
+void InstanceChannel::startDeliveryThread(int generation) {
+  {
+    std::lock_guard<std::mutex> guard(deliveries_->lock);
+    ++deliveries_->threads;
+  }
+  std::thread(deliveryLoop, deliveries_, handler_, generation).detach();
+}
+
+void InstanceChannel::deliveryLoop(std::shared_ptr<Deliveries> deliveries, MessageHandler* handler,
+                                   int generation) {
   std::unique_lock<std::mutex> guard(deliveries->lock);
   for (;;) {
-    deliveries->ready.wait(guard, [&] { return deliveries->stopping || !deliveries->messages.empty(); });
-    if (deliveries->stopping) break;
+    deliveries->ready.wait(guard, [&] {
+      return deliveries->stopping || deliveries->generation != generation ||
+             !deliveries->messages.empty();
+    });
+    if (deliveries->stopping || deliveries->generation != generation) break;
     std::pair<uint32_t, Bytes> message = std::move(deliveries->messages.front());
     deliveries->messages.pop_front();
+    deliveries->busySinceMs = nowMs();
+    deliveries->busySender = message.first;
     guard.unlock();
     if (handler != nullptr) handler->onMessage(message.first, message.second);
     guard.lock();
     deliveries->bytes -= message.second.size();
+    if (deliveries->generation != generation) {
+      --deliveries->stalled;  // replaced meanwhile: the new thread goes on
+      deliveries->limitTold = false;
+      break;
+    }
+    deliveries->busySinceMs = 0;
   }
-  deliveries->finished = true;
+  --deliveries->threads;
+  deliveries->ready.notify_all();
+}
+
+void InstanceChannel::replaceStalledDelivery() {
+  uint32_t sender = 0;
+  int generation = 0;
+  bool atLimit = false;
+  {
+    std::lock_guard<std::mutex> guard(deliveries_->lock);
+    Deliveries& d = *deliveries_;
+    if (d.stopping || d.busySinceMs == 0 || nowMs() - d.busySinceMs < kDeliveryBoundMs) return;
+    sender = d.busySender;
+    if (d.stalled >= kMaxStalledDeliveries) {
+      if (d.limitTold) return;
+      d.limitTold = atLimit = true;
+    } else {
+      generation = ++d.generation;
+      ++d.stalled;
+      d.busySinceMs = 0;
+    }
+  }
+  const std::string line =
+      "Instance message from " + std::to_string(sender) + ": its delivery has run for " +
+      std::to_string(kDeliveryBoundMs / 1000) + " s; " +
+      (atLimit ? "later messages wait until an overrunning delivery returns\n"
+               : "later messages go to a new delivery thread\n");
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+  if (!atLimit) startDeliveryThread(generation);
+  deliveries_->ready.notify_all();
 }
 
 void InstanceChannel::receiverLoop() {
@@ -109,7 +162,13 @@ void InstanceChannel::pass(bool changed) {
       // Waiting for its target (or, with target 0, for its claimant to fill
       // it). The owner counts the passes a change caused; any instance drops
       // a chunk that waits too long, whoever owns the table.
-      if (changed && table.ownerProcessId.load() == own) table.waitRounds.fetch_add(1);
+      if (changed && table.ownerProcessId.load() == own && nowMs() - lastWaitRoundMs_ >= kWaitRoundMs) {
+        // Changes come in bursts (every queued message signals one): a round
+        // is counted at most this often, so a busy target is not taken for
+        // one that never takes its chunk.
+        table.waitRounds.fetch_add(1);
+        lastWaitRoundMs_ = nowMs();
+      }
       if (!releaseHeldSlot()) return;
       pulse = true;
     } else {
@@ -132,6 +191,7 @@ void InstanceChannel::pass(bool changed) {
   }
   if (pulse && slotSender != 0 && slotSender != own) platform_->wake(slotSender);
   if (completed) deliver(sender, std::move(message));
+  replaceStalledDelivery();
   // Quiet time: the partial messages of senders that died or stalled go.
   if (!changed) {
     assembler_.dropDeadSenders([this](uint32_t id) { return platform_->isAlive(id); });
@@ -225,9 +285,9 @@ void InstanceChannel::deliver(uint32_t sender, Bytes message) {
   deliveries_->ready.notify_one();
 }
 
-void InstanceChannel::sendArguments(const StringList& arguments,
+void InstanceChannel::sendArguments(uint32_t target, const StringList& arguments,
                                     const std::function<bool()>& answered) {
-  post(ownerId(), buildArgumentsMessage(arguments));
+  post(target, buildArgumentsMessage(arguments));
   if (receiverStarted()) {
     for (int i = 0; i < 100 && !queueEmpty(); ++i) sleepMs(50);
   }
@@ -236,8 +296,8 @@ void InstanceChannel::sendArguments(const StringList& arguments,
 
 bool InstanceChannel::stop() {
   running_.store(false);
-  stopDeliveries();
-  if (!thread_.joinable()) return true;
+  const bool deliveriesEnded = stopDeliveries();
+  if (!thread_.joinable()) return deliveriesEnded;
   platform_->wakeReceiver();
   for (uint32_t waited = 0; !finished_.load() && waited < kReceiverJoinMs; waited += 10) {
     platform_->wakeReceiver();
@@ -248,34 +308,18 @@ bool InstanceChannel::stop() {
     return false;
   }
   thread_.join();
-  return true;
+  return deliveriesEnded;
 }
 
-void InstanceChannel::stopDeliveries() {
-  if (!deliveryThread_.joinable()) return;
-  {
-    std::lock_guard<std::mutex> guard(deliveries_->lock);
-    deliveries_->stopping = true;
-  }
+bool InstanceChannel::stopDeliveries() {
+  std::unique_lock<std::mutex> guard(deliveries_->lock);
+  deliveries_->stopping = true;
   deliveries_->ready.notify_all();
-  for (uint32_t waited = 0; waited < kReceiverJoinMs; waited += 10) {
-    {
-      std::lock_guard<std::mutex> guard(deliveries_->lock);
-      if (deliveries_->finished) break;
-    }
-    sleepMs(10);
-  }
-  bool finished;
-  {
-    std::lock_guard<std::mutex> guard(deliveries_->lock);
-    finished = deliveries_->finished;
-  }
-  // Still inside Java: it keeps its own share of the queue and ends with the process.
-  if (finished) {
-    deliveryThread_.join();
-  } else {
-    deliveryThread_.detach();
-  }
+  // The current delivery gets its time; overrunning ones are not waited for.
+  deliveries_->ready.wait_for(guard, std::chrono::milliseconds(kReceiverJoinMs), [this] {
+    return deliveries_->threads - deliveries_->stalled <= 0;
+  });
+  return deliveries_->threads == 0;
 }
 
 }  // namespace qlx

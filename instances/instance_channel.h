@@ -2,7 +2,9 @@
 // through the one transfer slot of the shared table, a chunk of at most 1024
 // bytes at a time. The receiver thread moves every chunk of this process in
 // both directions; complete messages go to the delivery thread, which alone
-// calls the handler, so no delivery can hold up the slot.
+// calls the handler, so no delivery can hold up the slot. A delivery that
+// overruns its bound is left to finish on its thread, and a new thread
+// takes the messages after it.
 #pragma once
 
 #include <atomic>
@@ -30,12 +32,19 @@ class MessageHandler {
 // A lost wake-up (PulseEvent reaches only threads waiting at that moment)
 // costs at most this long; an idle receiver wakes this often and no more.
 constexpr uint32_t kReceiverWaitMs = 250;
+// The owner counts a chunk's waiting rounds at most once in this time.
+constexpr uint64_t kWaitRoundMs = 100;
 // How long stop() waits for the receiver and delivery threads to end.
 constexpr uint32_t kReceiverJoinMs = 3000;
 // A chunk that stays in the slot this long, untaken, is dropped by whichever
 // instance sees it so: a target that never takes its chunk, or a claimant
 // that never fills the slot, must not stop the messaging of every instance.
 constexpr uint64_t kSlotHoldMs = 5000;
+// A delivery (reading the object and the receiver's onReceive) that runs
+// longer than this no longer holds up the messages after it.
+constexpr uint64_t kDeliveryBoundMs = 5000;
+// Overrunning deliveries left running at once; past this the messages wait.
+constexpr int kMaxStalledDeliveries = 4;
 
 class InstanceChannel {
  public:
@@ -49,12 +58,15 @@ class InstanceChannel {
   void post(uint32_t target, Bytes message);
   void startReceiver(MessageHandler* handler);
   bool receiverStarted() const { return started_.load(); }
+  // Hands a complete message to the delivery thread again.
+  void redeliver(uint32_t sender, Bytes message) { deliver(sender, std::move(message)); }
   bool queueEmpty();
-  // The handover of a second launch: the arguments to the owner, then the
-  // wait for the queue (5 s) and for `answered` (50 s).
-  void sendArguments(const StringList& arguments, const std::function<bool()>& answered);
-  // Ends the receiver: wakes and joins it. False when it did not end within
-  // kReceiverJoinMs; the table memory must then stay mapped.
+  // The handover of a second launch: the arguments to `target` (the
+  // owner), then the wait for the queue (5 s) and for `answered` (50 s).
+  void sendArguments(uint32_t target, const StringList& arguments,
+                     const std::function<bool()>& answered);
+  // Ends the receiver: wakes and joins it. False when it or a delivery did
+  // not end within kReceiverJoinMs; the table memory must then stay mapped.
   bool stop();
 
   uint32_t ownId() { return platform_->ownProcessId(); }
@@ -72,15 +84,21 @@ class InstanceChannel {
 
   // Complete messages waiting for the delivery thread, which alone runs
   // Java: a slow or hostile message delays only the deliveries after it,
-  // never the transfer of chunks. Shared with the thread, which may outlive
-  // the channel when a delivery never returns.
+  // and those only up to kDeliveryBoundMs, never the transfer of chunks.
+  // Shared with the threads, which may outlive the channel when a delivery
+  // never returns.
   struct Deliveries {
     std::mutex lock;
     std::condition_variable ready;
     std::deque<std::pair<uint32_t, Bytes>> messages;
     size_t bytes = 0;
     bool stopping = false;
-    bool finished = false;
+    int generation = 0;        // the thread that takes the next message
+    int threads = 0;           // running, overrunning ones included
+    int stalled = 0;           // replaced while inside a delivery
+    uint64_t busySinceMs = 0;  // the current thread's delivery; 0 when idle
+    uint32_t busySender = 0;
+    bool limitTold = false;
   };
 
   void receiverLoop();
@@ -92,8 +110,13 @@ class InstanceChannel {
   void deliver(uint32_t sender, Bytes message);
   // Drops a chunk that has waited in the slot longer than kSlotHoldMs.
   bool releaseHeldSlot();
-  void stopDeliveries();
-  static void deliveryLoop(std::shared_ptr<Deliveries> deliveries, MessageHandler* handler);
+  // Starts a new delivery thread when the current one overruns its bound.
+  void replaceStalledDelivery();
+  void startDeliveryThread(int generation);
+  // False when a delivery thread is still inside Java.
+  bool stopDeliveries();
+  static void deliveryLoop(std::shared_ptr<Deliveries> deliveries, MessageHandler* handler,
+                           int generation);
 
   std::unique_ptr<InstancePlatform> platform_;
   InstanceRegistry registry_;
@@ -107,7 +130,6 @@ class InstanceChannel {
   std::atomic<bool> finished_{false};
   std::thread thread_;
   std::shared_ptr<Deliveries> deliveries_ = std::make_shared<Deliveries>();
-  std::thread deliveryThread_;
   // The chunk last seen waiting in the slot, and since when.
   struct HeldChunk {
     int32_t number;
@@ -116,6 +138,7 @@ class InstanceChannel {
       return number == o.number && serial == o.serial && sender == o.sender && target == o.target;
     }
   };
+  uint64_t lastWaitRoundMs_ = 0;
   HeldChunk held_{};
   uint64_t heldSinceMs_ = 0;
   bool holding_ = false;

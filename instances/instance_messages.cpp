@@ -19,7 +19,48 @@ int32_t readInt(const uint8_t* at) {
                               static_cast<uint32_t>(at[3]) << 24);
 }
 
+const char kHex[] = "0123456789abcdef";
+
+bool hidesText(uint16_t c) {
+  return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x061c || c == 0x200e || c == 0x200f ||
+         c == 0x2028 || c == 0x2029 || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+}
+
 }  // namespace
+
+std::vector<uint16_t> escapedForLog(const uint16_t* text, size_t length) {
+  std::vector<uint16_t> out;
+  out.reserve(length);
+  for (size_t i = 0; i < length; ++i) {
+    const uint16_t c = text[i];
+    if (!hidesText(c)) {
+      out.push_back(c);
+      continue;
+    }
+    out.push_back('\\');
+    const int digits = c <= 0xff ? 2 : 4;
+    out.push_back(digits == 2 ? 'x' : 'u');
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+      out.push_back(static_cast<uint16_t>(kHex[(c >> shift) & 15]));
+    }
+  }
+  return out;
+}
+
+std::string printableAnswer(const uint8_t* text, size_t size) {
+  std::string out;
+  for (size_t i = 0; i < size && text[i] != 0; ++i) {
+    const uint8_t c = text[i];
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7f) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
 
 Bytes buildMessage(int32_t kind, int32_t replyId, const void* payload, size_t size) {
   Bytes message;

@@ -39,6 +39,17 @@ bool readHeader(const Bytes& message, int32_t& kind, int32_t& replyId);
 // past the end.
 bool parseArguments(const uint8_t* payload, size_t size, StringList& arguments);
 
+// Text from another process made safe for a log line: every control
+// character (line breaks and tabs included), and the characters that
+// reorder or hide text, written as \xNN or \uNNNN.
+// UTF-16 code units in and out.
+std::vector<uint16_t> escapedForLog(const uint16_t* text, size_t length);
+// A handed-over command line's answer as the second launch prints it:
+// control characters other than tab, line feed and carriage return written
+// as \xNN, so the first instance's answer cannot drive the terminal. Ends
+// at the first zero byte.
+std::string printableAnswer(const uint8_t* text, size_t size);
+
 struct Chunk {
   uint32_t sender;
   uint32_t serial;

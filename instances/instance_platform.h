@@ -55,11 +55,15 @@ class InstancePlatform {
   // At process exit, where the memory must stay mapped: gives up what
   // would outlive the process (the Linux object's name, by its last user).
   virtual void leaveAtExit() {}
+  // Whether anything would outlive the process that leaveAtExit must give up.
+  virtual bool outlivesProcess() const { return false; }
 };
 
 // The platform of this process for the given application id (an empty id
-// means the executable's own table). Null when no table memory can be had.
-std::unique_ptr<InstancePlatform> openInstancePlatform(const std::string& appid);
+// means the executable's own table). Null when no table memory can be had,
+// with `problem` saying why in a few words.
+std::unique_ptr<InstancePlatform> openInstancePlatform(const std::string& appid,
+                                                       std::string& problem);
 
 // Name of the table mapping for an application id.
 std::string instanceMappingName(const std::string& appid);

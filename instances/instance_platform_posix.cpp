@@ -3,10 +3,17 @@
 // change counter instead of an event (a waiter that compares the counter
 // inside the kernel can never miss a wake-up).
 //
-// Names: "/qlx-<uid>-app-<appid>" for an application id (characters other
+// Names: "qlx-<uid>-app-<appid>" for an application id (characters other
 // than letters, digits, '.', '_' and '-' become '_', with a hash of the id
-// so different ids never meet), "/qlx-<uid>-exe-<dev>-<inode>" for the
+// so different ids never meet), "qlx-<uid>-exe-<dev>-<inode>" for the
 // executable file itself, so copies under another path share nothing.
+//
+// The object lives in /dev/shm, where any user can create a file under any
+// name first. A file there under our name that belongs to someone else is
+// never used: root removes it and makes its own; another user moves to its
+// runtime directory (/run/user/<uid>, which only it can write), where its
+// instances look first; without one, instance services are unavailable and
+// the reason is told.
 //
 // Liveness: a process id counts as alive while /proc shows it running and
 // not a zombie; each instance also records its start time beside the table,
@@ -33,6 +40,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "instances/instance_platform.h"
 
@@ -43,6 +51,9 @@ namespace {
 constexpr size_t kRegionSize = 8192;
 constexpr size_t kSyncOffset = 2112;
 constexpr int kStartSlots = 256;
+// Leaving takes the slot mutex; at exit or in a crashing VM its holder may
+// be this very thread, so the wait is bounded and the table then stays.
+constexpr long kLeaveLockMs = 1000;
 
 struct StartRecord {
   std::atomic<uint32_t> pid;
@@ -105,8 +116,8 @@ std::string sanitized(const std::string& text) {
 
 class PosixInstancePlatform : public InstancePlatform {
  public:
-  PosixInstancePlatform(void* region, int fd, std::string name)
-      : region_(static_cast<unsigned char*>(region)), fd_(fd), name_(std::move(name)),
+  PosixInstancePlatform(void* region, int fd, std::string path)
+      : region_(static_cast<unsigned char*>(region)), fd_(fd), path_(std::move(path)),
         sync_(reinterpret_cast<PosixSync*>(region_ + kSyncOffset)) {
     prepareMutex();
   }
@@ -126,12 +137,13 @@ class PosixInstancePlatform : public InstancePlatform {
   // Leaves the object; the last live user unlinks its name. The memory stays
   // mapped: at exit other threads may still read it.
   void leaveAtExit() override { leave(); }
+  bool outlivesProcess() const override { return true; }
 
   void leave() {
     if (left_) return;
     left_ = true;
     const uint32_t own = ownProcessId();
-    if (!lockSlot()) return;
+    if (!lockSlotWithin(kLeaveLockMs)) return;
     bool others = false;
     for (StartRecord& record : sync_->starts) {
       const uint32_t pid = record.pid.load();
@@ -143,7 +155,7 @@ class PosixInstancePlatform : public InstancePlatform {
     }
     if (!others && sync_->closed.load() == 0) {
       sync_->closed.store(1);
-      shm_unlink(name_.c_str());
+      unlink(path_.c_str());
     }
     unlockSlot();
   }
@@ -182,6 +194,20 @@ class PosixInstancePlatform : public InstancePlatform {
     return result == 0;
   }
   void unlockSlot() override { pthread_mutex_unlock(&sync_->mutex); }
+
+  bool lockSlotWithin(long ms) {
+    timespec until{};
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += ms / 1000;
+    until.tv_nsec += (ms % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+      until.tv_sec += 1;
+      until.tv_nsec -= 1000000000L;
+    }
+    const int result = pthread_mutex_timedlock(&sync_->mutex, &until);
+    if (result == EOWNERDEAD) pthread_mutex_consistent(&sync_->mutex);
+    return result == 0 || result == EOWNERDEAD;
+  }
 
   void signalChange() override {
     table()->changeCounter.fetch_add(1);
@@ -248,7 +274,7 @@ class PosixInstancePlatform : public InstancePlatform {
 
   unsigned char* region_;
   int fd_;
-  std::string name_;
+  std::string path_;
   PosixSync* sync_;
   bool left_ = false;
   uint32_t owner_ = 0;
@@ -257,36 +283,97 @@ class PosixInstancePlatform : public InstancePlatform {
 }  // namespace
 
 std::string instanceMappingName(const std::string& appid) {
-  const std::string user = "/qlx-" + std::to_string(geteuid());
+  const std::string user = "qlx-" + std::to_string(geteuid());
   if (!appid.empty()) return user + "-app-" + sanitized(appid);
   struct stat self;
   if (stat("/proc/self/exe", &self) != 0) return std::string();
   return user + "-exe-" + std::to_string(self.st_dev) + "-" + std::to_string(self.st_ino);
 }
 
-std::unique_ptr<InstancePlatform> openInstancePlatform(const std::string& appid) {
-  const std::string name = instanceMappingName(appid);
-  if (name.empty()) return nullptr;
+namespace {
+
+enum class Opened { Ok, Squatted, Failed };
+
+// Opens or creates the table file at `path` and joins it.
+Opened openTable(const std::string& path, std::unique_ptr<InstancePlatform>& out, bool create,
+                 std::string& problem) {
   // An object closed by its last user between our open and our record is
   // left for a fresh one under the same name.
   for (int attempt = 0; attempt < 8; ++attempt) {
-    const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return nullptr;
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0), 0600);
     struct stat info;
-    // Another user's object at that name is not ours to trust or to use.
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
+    if (fd < 0) {
+      const int error = errno;
+      // Someone else's file (or link) under our name cannot even be opened.
+      if (lstat(path.c_str(), &info) == 0 && info.st_uid != geteuid()) {
+        problem = path + " belongs to another user (uid " + std::to_string(info.st_uid) + ")";
+        return Opened::Squatted;
+      }
+      problem = "cannot open " + path + ": " + std::strerror(error);
+      return Opened::Failed;
+    }
+    if (fstat(fd, &info) != 0 || info.st_uid != geteuid()) {
+      close(fd);
+      problem = path + " belongs to another user (uid " + std::to_string(info.st_uid) + ")";
+      return Opened::Squatted;
+    }
+    if (!S_ISREG(info.st_mode) || (info.st_mode & 077) != 0 ||
         (info.st_size < static_cast<off_t>(kRegionSize) && ftruncate(fd, kRegionSize) != 0)) {
       close(fd);
-      return nullptr;
+      problem = path + " is not a table this user alone can use";
+      return Opened::Failed;
     }
     void* region = mmap(nullptr, kRegionSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (region == MAP_FAILED) {
+      problem = "cannot map " + path + ": " + std::strerror(errno);
       close(fd);
-      return nullptr;
+      return Opened::Failed;
     }
-    auto platform = std::make_unique<PosixInstancePlatform>(region, fd, name);
-    if (platform->join()) return platform;
+    auto platform = std::make_unique<PosixInstancePlatform>(region, fd, path);
+    if (platform->join()) {
+      out = std::move(platform);
+      return Opened::Ok;
+    }
   }
+  problem = path + " keeps being closed";
+  return Opened::Failed;
+}
+
+// The user's own runtime directory, when it is the user's alone.
+std::string runtimeDirectory() {
+  const std::string path = "/run/user/" + std::to_string(geteuid());
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid() ||
+      (info.st_mode & 077) != 0) {
+    return std::string();
+  }
+  return path;
+}
+
+}  // namespace
+
+std::unique_ptr<InstancePlatform> openInstancePlatform(const std::string& appid,
+                                                       std::string& problem) {
+  const std::string name = instanceMappingName(appid);
+  if (name.empty()) {
+    problem = "the program's own file cannot be found";
+    return nullptr;
+  }
+  std::unique_ptr<InstancePlatform> platform;
+  const std::string runtime = runtimeDirectory();
+  const std::string moved = runtime.empty() ? std::string() : runtime + "/" + name;
+  std::string ignored;
+  // Once one instance had to move, the others follow it there.
+  if (!moved.empty() && openTable(moved, platform, false, ignored) == Opened::Ok) return platform;
+  const std::string shared = "/dev/shm/" + name;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const Opened opened = openTable(shared, platform, true, problem);
+    if (opened == Opened::Ok) return platform;
+    if (opened == Opened::Failed) return nullptr;
+    if (geteuid() != 0) break;
+    unlink(shared.c_str());  // root may remove what another user put there
+  }
+  if (!moved.empty() && openTable(moved, platform, true, problem) == Opened::Ok) return platform;
   return nullptr;
 }
 

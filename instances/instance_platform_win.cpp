@@ -9,10 +9,12 @@
 // session's namespace, their names carry the user's SID and either the
 // application id or the identity of the executable file (volume and file
 // index: a copy under another path shares nothing), and each is created with
-// its owner set to the user and a DACL that grants the user alone. A mapping
-// that already exists under the name but is owned by someone else is not
-// used. No handle is taken from another process, and every wait on an
-// object that a peer can hold or signal is bounded.
+// its owner set to the user and a DACL that grants the user alone. An object
+// that already exists under one of the names but is owned by someone else
+// (the mapping, the mutex, the change event or this process's wake event)
+// makes the table unusable: it is not used. No handle is taken from another
+// process, and every wait on an object that a peer can hold or signal is
+// bounded.
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -127,16 +129,16 @@ bool ownedBy(HANDLE object, const UserIdentity& user) {
   return same;
 }
 
+std::string wakeName(const std::string& base, uint32_t id) {
+  return base + ".wake." + std::to_string(id);
+}
+
 class WindowsInstancePlatform : public InstancePlatform {
  public:
   WindowsInstancePlatform(InstanceTable* table, ScopedKernelHandle mapping, std::string base,
-                          UserOnlySecurity& security)
-      : table_(table), mapping_(std::move(mapping)), base_(std::move(base)) {
-    mutex_.reset(CreateMutexA(security.attributes(), FALSE, (base_ + ".slot.qlx.mutex").c_str()));
-    event_.reset(CreateEventA(security.attributes(), TRUE, FALSE, (base_ + ".change").c_str()));
-    wake_.reset(CreateEventA(security.attributes(), FALSE, FALSE,
-                             wakeEventName(GetCurrentProcessId()).c_str()));
-  }
+                          ScopedKernelHandle mutex, ScopedKernelHandle event, ScopedKernelHandle wake)
+      : table_(table), mapping_(std::move(mapping)), base_(std::move(base)),
+        mutex_(std::move(mutex)), event_(std::move(event)), wake_(std::move(wake)) {}
   ~WindowsInstancePlatform() override { releaseTable(); }
 
   InstanceTable* table() override { return table_; }
@@ -209,7 +211,7 @@ class WindowsInstancePlatform : public InstancePlatform {
   }
 
  private:
-  std::string wakeEventName(uint32_t id) const { return base_ + ".wake." + std::to_string(id); }
+  std::string wakeEventName(uint32_t id) const { return wakeName(base_, id); }
 
   InstanceTable* table_;
   ScopedKernelHandle mapping_;
@@ -244,21 +246,74 @@ std::string instanceMappingName(const std::string& appid) {
   return base.empty() ? std::string() : base + ".qlx.mapping";
 }
 
-std::unique_ptr<InstancePlatform> openInstancePlatform(const std::string& appid) {
+namespace {
+
+enum class ObjectKind { Mapping, Mutex, ManualEvent, AutoEvent };
+
+// An object made under `name`, or the one there already when it is the
+// user's own; empty otherwise.
+ScopedKernelHandle ownObject(ObjectKind kind, const std::string& name, const UserIdentity& user,
+                             SECURITY_ATTRIBUTES* attributes, std::string& problem) {
+  HANDLE made;
+  switch (kind) {
+    case ObjectKind::Mapping:
+      made = CreateFileMappingA(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0, kMappingSize,
+                                name.c_str());
+      break;
+    case ObjectKind::Mutex:
+      made = CreateMutexA(attributes, FALSE, name.c_str());
+      break;
+    default:
+      made = CreateEventA(attributes, kind == ObjectKind::ManualEvent, FALSE, name.c_str());
+      break;
+  }
+  ScopedKernelHandle object(made);
+  const DWORD error = GetLastError();
+  if (!object) {
+    problem = "cannot create " + name;
+  } else if (error == ERROR_ALREADY_EXISTS && !ownedBy(object.get(), user)) {
+    problem = name + " belongs to another user";
+    object.reset();
+  }
+  return object;
+}
+
+}  // namespace
+
+std::unique_ptr<InstancePlatform> openInstancePlatform(const std::string& appid,
+                                                       std::string& problem) {
   UserIdentity user;
-  if (!currentUser(user)) return nullptr;
+  if (!currentUser(user)) {
+    problem = "the user of this process cannot be read";
+    return nullptr;
+  }
   const std::string base = objectBase(user.text, appid);
   UserOnlySecurity security(user);
-  if (base.empty() || !security.ok()) return nullptr;
-  ScopedKernelHandle mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, security.attributes(),
-                                                PAGE_READWRITE, 0, kMappingSize,
-                                                (base + ".qlx.mapping").c_str()));
-  if (!mapping) return nullptr;
-  if (GetLastError() == ERROR_ALREADY_EXISTS && !ownedBy(mapping.get(), user)) return nullptr;
+  if (base.empty() || !security.ok()) {
+    problem = "the table's name or protection cannot be made";
+    return nullptr;
+  }
+  SECURITY_ATTRIBUTES* attributes = security.attributes();
+  ScopedKernelHandle mapping =
+      ownObject(ObjectKind::Mapping, base + ".qlx.mapping", user, attributes, problem);
+  ScopedKernelHandle mutex, event, wake;
+  if (mapping) {
+    mutex = ownObject(ObjectKind::Mutex, base + ".slot.qlx.mutex", user, attributes, problem);
+  }
+  if (mutex) event = ownObject(ObjectKind::ManualEvent, base + ".change", user, attributes, problem);
+  if (event) {
+    wake = ownObject(ObjectKind::AutoEvent, wakeName(base, GetCurrentProcessId()), user, attributes,
+                     problem);
+  }
+  if (!wake) return nullptr;
   void* view = MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, kMappingSize);
-  if (view == nullptr) return nullptr;
+  if (view == nullptr) {
+    problem = "cannot map " + base + ".qlx.mapping";
+    return nullptr;
+  }
   return std::make_unique<WindowsInstancePlatform>(tableAt(view), std::move(mapping), base,
-                                                   security);
+                                                   std::move(mutex), std::move(event),
+                                                   std::move(wake));
 }
 
 }  // namespace qlx

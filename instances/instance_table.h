@@ -21,7 +21,11 @@ struct InstanceTable {
   std::atomic<uint32_t> ownerProcessId;
   std::atomic<int32_t> nextMessageSerial;
   std::atomic<int32_t> nextChunkNumber;
-  uint32_t reserved;
+  // The instance that holds the single-instance mutex in handover mode,
+  // where second launches hand their arguments (0: none claimed). It need
+  // not be the owner: launches that start together register in any order.
+  // Older builds leave it zero.
+  std::atomic<uint32_t> handoverFirstId;
   // Handle values, valid in the owner's process only; two 32-bit halves
   // (low first) keep the table 4-byte aligned, as its size requires.
   std::atomic<uint32_t> mutexHandle[2];

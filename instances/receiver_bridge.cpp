@@ -4,6 +4,7 @@
 #include "instances/receiver_bridge.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -18,8 +19,6 @@ constexpr jint kFrame = 32;
 // A serialisation stream holding only null: the answer to a refused object,
 // so that its sender is not left waiting.
 constexpr uint8_t kNullStream[] = {0xAC, 0xED, 0x00, 0x05, 0x70};
-
-using PendingReply = std::pair<int32_t, jobject>;
 
 // The loader of the receiver's class; a VM whose Class lacks getClassLoader
 // gets the system class loader, which holds the application's classes.
@@ -44,10 +43,34 @@ jobject classLoaderOf(JNIEnv* env, jclass cls) {
   return loader;
 }
 
-std::vector<PendingReply>::iterator findPending(std::vector<PendingReply>& table, int32_t id) {
+template <typename Entry>
+typename std::vector<Entry>::iterator findPending(std::vector<Entry>& table, int32_t id) {
   auto at = std::lower_bound(table.begin(), table.end(), id,
-                             [](const PendingReply& entry, int32_t key) { return entry.first < key; });
-  return at != table.end() && at->first == id ? at : table.end();
+                             [](const Entry& entry, int32_t key) { return entry.id < key; });
+  return at != table.end() && at->id == id ? at : table.end();
+}
+
+// A Java text that came from another process (a class name, an exception's
+// description), as one harmless line of the log.
+std::string logText(JNIEnv* env, jstring text) {
+  const jsize length = env->GetStringLength(text);
+  const jchar* chars = env->GetStringChars(text, nullptr);
+  if (chars == nullptr) {
+    checkException(env, false);
+    return "?";
+  }
+  const std::vector<uint16_t> safe =
+      escapedForLog(reinterpret_cast<const uint16_t*>(chars), static_cast<size_t>(length));
+  env->ReleaseStringChars(text, chars);
+  jstring escaped = env->NewString(reinterpret_cast<const jchar*>(safe.data()),
+                                   static_cast<jsize>(safe.size()));
+  if (escaped == nullptr) {
+    checkException(env, false);
+    return "?";
+  }
+  std::string result = toNativeString(env, escaped);
+  env->DeleteLocalRef(escaped);
+  return result;
 }
 
 jobject newLocal(JNIEnv* env, jobject global) {
@@ -63,13 +86,7 @@ void ReceiverBridge::onMessage(uint32_t sender, const Bytes& message) {
   const size_t size = message.size() - kMessageHeaderSize;
 
   if (kind == kKindReply && replyId == 0) {
-    // The first instance's answer to a handed-over command line, printed
-    // as text up to its first zero byte.
-    const void* end = std::memchr(payload, 0, size);
-    const size_t length = end != nullptr ? static_cast<const uint8_t*>(end) - payload : size;
-    std::fwrite(payload, 1, length, stdout);
-    std::fflush(stdout);
-    handoverDone_.store(true);
+    printHandoverAnswer(sender, payload, size);
     return;
   }
   if (kind != kKindObject && kind != kKindArguments && kind != kKindReply) return;
@@ -77,21 +94,50 @@ void ReceiverBridge::onMessage(uint32_t sender, const Bytes& message) {
     std::lock_guard<std::mutex> guard(lock_);
     if (kind == kKindReply) {
       auto entry = findPending(pending_, replyId);
-      if (entry == pending_.end() || entry->second == nullptr) return;
+      if (entry == pending_.end() || entry->reply == nullptr || entry->target != sender) return;
     } else if (receiver_ == nullptr || onReceive_ == nullptr) {
-      return;  // nobody to receive it
+      keepEarly(sender, message);  // for the receiver the application has yet to set
+      return;
     }
   }
   VmThreadScope attachment(runningJavaVm(), true);
   JNIEnv* env = attachment.env();
   if (env == nullptr || env->PushLocalFrame(kFrame) != 0) return;
   if (kind == kKindReply) {
-    deliverReply(env, replyId, payload, size);
+    deliverReply(env, sender, replyId, payload, size);
   } else {
     deliverToReceiver(env, sender, kind, replyId, payload, size);
   }
   checkException(env, true);
   env->PopLocalFrame(nullptr);
+}
+
+void ReceiverBridge::keepEarly(uint32_t sender, const Bytes& message) {
+  const uint64_t now = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now().time_since_epoch())
+                                                 .count());
+  early_.push_back(EarlyMessage{sender, message, now});
+  earlyBytes_ += message.size();
+  size_t dropped = 0;
+  while (dropped < early_.size() &&
+         (early_.size() - dropped > kEarlyMessages || earlyBytes_ > kEarlyBytes ||
+          now - early_[dropped].atMs > kEarlyKeepMs)) {
+    earlyBytes_ -= early_[dropped++].message.size();
+  }
+  early_.erase(early_.begin(), early_.begin() + static_cast<std::ptrdiff_t>(dropped));
+}
+
+void ReceiverBridge::printHandoverAnswer(uint32_t sender, const uint8_t* payload, size_t size) {
+  // Only the one answer this launch waits for, from the instance it handed
+  // its arguments to: any process of the user can post a reply.
+  uint32_t expected = handoverFrom_.load();
+  if (expected == 0 || expected != sender || !handoverFrom_.compare_exchange_strong(expected, 0)) {
+    return;
+  }
+  const std::string text = printableAnswer(payload, size);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+  handoverDone_.store(true);
 }
 
 void ReceiverBridge::deliverToReceiver(JNIEnv* env, uint32_t sender, int32_t kind,
@@ -130,21 +176,21 @@ void ReceiverBridge::deliverToReceiver(JNIEnv* env, uint32_t sender, int32_t kin
   checkException(env, true);
 }
 
-void ReceiverBridge::deliverReply(JNIEnv* env, int32_t replyId, const uint8_t* payload,
-                                  size_t size) {
+void ReceiverBridge::deliverReply(JNIEnv* env, uint32_t sender, int32_t replyId,
+                                  const uint8_t* payload, size_t size) {
   jobject reply, loader;
   jmethodID set;
   {
     std::lock_guard<std::mutex> guard(lock_);
     auto entry = findPending(pending_, replyId);
-    if (entry == pending_.end() || entry->second == nullptr || replySet_ == nullptr) return;
-    reply = env->NewLocalRef(entry->second);
+    if (entry == pending_.end() || entry->reply == nullptr || replySet_ == nullptr) return;
+    reply = env->NewLocalRef(entry->reply);
     loader = newLocal(env, loader_);
     set = replySet_;
   }
   if (loader != nullptr) setContextClassLoader(env, loader);
   bool ok = false;
-  jobject value = deserializeObject(env, payload, size, loader, 0, ok);
+  jobject value = deserializeObject(env, payload, size, loader, sender, ok);
   if (!ok) return;
   env->CallVoidMethod(reply, set, value);
   checkException(env, true);
@@ -153,17 +199,17 @@ void ReceiverBridge::deliverReply(JNIEnv* env, int32_t replyId, const uint8_t* p
   {
     std::lock_guard<std::mutex> guard(lock_);
     auto entry = findPending(pending_, replyId);
-    if (entry != pending_.end() && entry->second != nullptr) {
-      released.push_back(entry->second);
-      entry->second = nullptr;
+    if (entry != pending_.end() && entry->reply != nullptr) {
+      released.push_back(entry->reply);
+      entry->reply = nullptr;
     }
     if (pending_.size() > kPendingReplyLimit) {
       // The oldest half goes unanswered; of the rest only waiting entries stay.
       std::vector<PendingReply> kept;
       for (size_t i = 0; i < pending_.size(); ++i) {
-        if (pending_[i].second == nullptr) continue;
+        if (pending_[i].reply == nullptr) continue;
         if (i < kPendingReplyLimit / 2) {
-          released.push_back(pending_[i].second);
+          released.push_back(pending_[i].reply);
         } else {
           kept.push_back(pending_[i]);
         }
@@ -190,24 +236,30 @@ void ReceiverBridge::setReceiver(JNIEnv* env, jobject receiver) {
     env->DeleteLocalRef(cls);
   }
   jobject oldReceiver, oldLoader = nullptr;
+  std::vector<EarlyMessage> early;
   {
     std::lock_guard<std::mutex> guard(lock_);
     oldReceiver = receiver_;
     receiver_ = global;
     onReceive_ = onReceive;
-    // No receiver: incoming objects are dropped; the loader stays for replies.
+    // No receiver: incoming objects are kept for a while; the loader stays
+    // for replies.
     if (receiver != nullptr) {
       oldLoader = loader_;
       loader_ = loaderGlobal;
+      early.swap(early_);
+      earlyBytes_ = 0;
     }
   }
   if (oldReceiver != nullptr) env->DeleteGlobalRef(oldReceiver);
   if (oldLoader != nullptr) env->DeleteGlobalRef(oldLoader);
+  for (EarlyMessage& kept : early) channel_.redeliver(kept.sender, std::move(kept.message));
 }
 
 void ReceiverBridge::sendObject(JNIEnv* env, int32_t instance, jobject object, jobject reply) {
   if (!channel_.receiverStarted()) return;
   const int32_t id = nextReplyId_.fetch_add(1);
+  const uint32_t target = instance != 0 ? static_cast<uint32_t>(instance) : channel_.ownerId();
   if (reply != nullptr) {
     jmethodID set = nullptr;
     jclass replyInterface = env->FindClass("com/tarnwick/qlx/Instances$Reply");
@@ -219,12 +271,10 @@ void ReceiverBridge::sendObject(JNIEnv* env, int32_t instance, jobject object, j
     jobject global = env->NewGlobalRef(reply);
     std::lock_guard<std::mutex> guard(lock_);
     if (replySet_ == nullptr) replySet_ = set;
-    auto at = std::upper_bound(
-        pending_.begin(), pending_.end(), id,
-        [](int32_t key, const std::pair<int32_t, jobject>& entry) { return key < entry.first; });
-    pending_.insert(at, {id, global});
+    auto at = std::upper_bound(pending_.begin(), pending_.end(), id,
+                               [](int32_t key, const PendingReply& entry) { return key < entry.id; });
+    pending_.insert(at, PendingReply{id, global, target});
   }
-  const uint32_t target = instance != 0 ? static_cast<uint32_t>(instance) : channel_.ownerId();
   jbyteArray serialized = serializeObject(env, object);
   if (serialized == nullptr) return;  // printed; any reply stays pending
   const Bytes payload = payloadOf(env, serialized);
@@ -373,12 +423,8 @@ void ReceiverBridge::reportRefused(JNIEnv* env, uint32_t sender) {
     jstring text = toString != nullptr
                        ? static_cast<jstring>(env->CallObjectMethod(failure, toString))
                        : nullptr;
-    if (!checkException(env, false) && text != nullptr) why = toNativeString(env, text);
+    if (!checkException(env, false) && text != nullptr) why = logText(env, text);
     env->DeleteLocalRef(failure);
-  }
-  // One line, whatever the VM's own description would span.
-  for (char& c : why) {
-    if (c == '\n' || c == '\r') c = ' ';
   }
   const std::string line =
       "Instance message from " + std::to_string(sender) + " dropped: " + why + "\n";
@@ -386,28 +432,35 @@ void ReceiverBridge::reportRefused(JNIEnv* env, uint32_t sender) {
   std::fflush(stderr);
 }
 
-void ReceiverBridge::setCurrentReply(JNIEnv* env, uint32_t sender, int32_t replyId) {
-  if (threadLocal_.load() == nullptr) {
-    // Made on first use, on the receiver thread, which alone calls this.
-    jclass threadLocalClass = env->FindClass("java/lang/ThreadLocal");
-    jclass implClass =
-        threadLocalClass != nullptr ? env->FindClass("com/tarnwick/qlx/InstancesReplyImpl") : nullptr;
-    if (implClass == nullptr) {
-      checkException(env, true);
-      return;
-    }
-    jmethodID init = env->GetMethodID(threadLocalClass, "<init>", "()V");
-    threadLocalSet_ = env->GetMethodID(threadLocalClass, "set", "(Ljava/lang/Object;)V");
-    threadLocalGet_ = env->GetMethodID(threadLocalClass, "get", "()Ljava/lang/Object;");
-    replyImplInit_ = env->GetMethodID(implClass, "<init>", "()V");
-    replyInstance_ = env->GetFieldID(implClass, "p", "J");
-    replySerial_ = env->GetFieldID(implClass, "s", "J");
-    if (checkException(env, true) || init == nullptr || replySerial_ == nullptr) return;
-    jobject local = env->NewObject(threadLocalClass, init);
-    if (local == nullptr) return;
-    replyImplClass_ = static_cast<jclass>(env->NewGlobalRef(implClass));
-    threadLocal_.store(env->NewGlobalRef(local));
+bool ReceiverBridge::prepareThreadLocal(JNIEnv* env) {
+  if (threadLocal_.load() != nullptr) return true;
+  // Made on first use, on a delivery thread; a second one may be started
+  // while the first is still inside its first delivery.
+  std::lock_guard<std::mutex> guard(lock_);
+  if (threadLocal_.load() != nullptr) return true;
+  jclass threadLocalClass = env->FindClass("java/lang/ThreadLocal");
+  jclass implClass =
+      threadLocalClass != nullptr ? env->FindClass("com/tarnwick/qlx/InstancesReplyImpl") : nullptr;
+  if (implClass == nullptr) {
+    checkException(env, true);
+    return false;
   }
+  jmethodID init = env->GetMethodID(threadLocalClass, "<init>", "()V");
+  threadLocalSet_ = env->GetMethodID(threadLocalClass, "set", "(Ljava/lang/Object;)V");
+  threadLocalGet_ = env->GetMethodID(threadLocalClass, "get", "()Ljava/lang/Object;");
+  replyImplInit_ = env->GetMethodID(implClass, "<init>", "()V");
+  replyInstance_ = env->GetFieldID(implClass, "p", "J");
+  replySerial_ = env->GetFieldID(implClass, "s", "J");
+  if (checkException(env, true) || init == nullptr || replySerial_ == nullptr) return false;
+  jobject local = env->NewObject(threadLocalClass, init);
+  if (local == nullptr) return false;
+  replyImplClass_ = static_cast<jclass>(env->NewGlobalRef(implClass));
+  threadLocal_.store(env->NewGlobalRef(local));
+  return true;
+}
+
+void ReceiverBridge::setCurrentReply(JNIEnv* env, uint32_t sender, int32_t replyId) {
+  if (!prepareThreadLocal(env)) return;
   jobject reply = env->NewObject(replyImplClass_, replyImplInit_);
   if (reply == nullptr) {
     checkException(env, true);

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "instances/instance_channel.h"
@@ -19,6 +18,12 @@ namespace qlx {
 // Answered entries are kept until the table passes this size; then the
 // oldest half goes, answered or not.
 constexpr size_t kPendingReplyLimit = 2048;
+// Objects and command lines that arrive before the application sets its
+// receiver (a first instance whose VM is still starting while second
+// launches hand over) are kept for it, within these bounds.
+constexpr size_t kEarlyMessages = 64;
+constexpr size_t kEarlyBytes = 16u << 20;
+constexpr uint64_t kEarlyKeepMs = 60000;
 
 class ReceiverBridge : public MessageHandler {
  public:
@@ -33,6 +38,9 @@ class ReceiverBridge : public MessageHandler {
   void answer(JNIEnv* env, jobject replyImpl, jobject object);
 
   bool handoverDone() const { return handoverDone_.load(); }
+  // A second launch is about to hand its arguments to `target`: the one
+  // answer it prints must come from there.
+  void awaitHandoverAnswer(uint32_t target) { handoverFrom_.store(target); }
   // The classes accepted in received objects (the pattern text InstanceFilter
   // reads); set before the receiver starts.
   void setFilter(const std::string& filter) { filter_ = filter; }
@@ -40,7 +48,8 @@ class ReceiverBridge : public MessageHandler {
  private:
   void deliverToReceiver(JNIEnv* env, uint32_t sender, int32_t kind, int32_t replyId,
                          const uint8_t* payload, size_t size);
-  void deliverReply(JNIEnv* env, int32_t replyId, const uint8_t* payload, size_t size);
+  void deliverReply(JNIEnv* env, uint32_t sender, int32_t replyId, const uint8_t* payload,
+                    size_t size);
   jbyteArray serializeObject(JNIEnv* env, jobject object);
   // Null with `ok` false when the stream is refused or broken; one line on
   // standard error says why.
@@ -48,7 +57,10 @@ class ReceiverBridge : public MessageHandler {
                             uint32_t sender, bool& ok);
   jobject filterFor(JNIEnv* env, jobject loader);
   void reportRefused(JNIEnv* env, uint32_t sender);
+  void printHandoverAnswer(uint32_t sender, const uint8_t* payload, size_t size);
+  void keepEarly(uint32_t sender, const Bytes& message);  // lock_ held
   void setCurrentReply(JNIEnv* env, uint32_t sender, int32_t replyId);
+  bool prepareThreadLocal(JNIEnv* env);
   bool prepareReplyClasses(JNIEnv* env);
   Bytes payloadOf(JNIEnv* env, jbyteArray array);
 
@@ -73,7 +85,21 @@ class ReceiverBridge : public MessageHandler {
   jclass stringClass_ = nullptr;
   std::atomic<int32_t> nextReplyId_{1};
   std::atomic<bool> handoverDone_{false};
-  std::vector<std::pair<int32_t, jobject>> pending_;  // ascending reply ids
+  std::atomic<uint32_t> handoverFrom_{0};  // 0: no answer is awaited
+  // A reply counts only from the instance its request went to.
+  struct PendingReply {
+    int32_t id;
+    jobject reply;
+    uint32_t target;
+  };
+  std::vector<PendingReply> pending_;  // ascending reply ids
+  struct EarlyMessage {
+    uint32_t sender;
+    Bytes message;
+    uint64_t atMs;
+  };
+  std::vector<EarlyMessage> early_;  // oldest first
+  size_t earlyBytes_ = 0;
 };
 
 }  // namespace qlx

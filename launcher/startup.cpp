@@ -156,7 +156,7 @@ int runLauncher(int argc, char** argv) {
   if (context.payloadStatus != PayloadStatus::Ok) return refuseDamagedFile(context.payloadStatus);
 
   VmHost vmHost;  // step 3
-  attachInstances(appidValue(context));  // steps 4-5: registered in every run mode
+  attachInstances(appidValue(context), vmHost);  // steps 4-5: registered in every run mode
 
   ProcessState& state = processState();  // step 6
   state.context = &context;
@@ -178,6 +178,7 @@ int runLauncher(int argc, char** argv) {
     const std::string mutexName =
         singleInstanceMutexName(appidValue(context), context.applicationPath);
     otherInstance = !acquireSingleInstance(mutexName);
+    if (mode == SingleInstanceMode::Handover && !otherInstance) claimHandoverFirst();
     traceSingleInstance(mode == SingleInstanceMode::True ? "true" : "handover", mutexName,
                         otherInstance);
     if (mode == SingleInstanceMode::True && otherInstance) reportFatal(kMsgAlreadyRunning);

@@ -24,10 +24,10 @@ class InstanceProgram:
                  "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
         return qlxtest.wine_env(extra, lang="C.UTF-8") if self.wine else {**os.environ, **extra}
 
-    def start(self, record, *args):
+    def start(self, record, *args, stdout=subprocess.DEVNULL):
         """Starts an instance in the background and waits for its start line."""
         process = subprocess.Popen(self._command(args), env=self._env(record), cwd=self.exe.parent,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stdin=subprocess.DEVNULL, stdout=stdout,
                                    stderr=subprocess.DEVNULL)
         self.running.append(process)
         assert wait_lines(record, lambda lines: any(l.startswith("start") for l in lines)), \
@@ -149,9 +149,10 @@ class LinuxTable:
         while self.get(48) != 0 and time.monotonic() < end:
             time.sleep(0.01)
 
-    def send(self, target, sender, payload, reply_id=1):
-        """An object message (kind 0) chunk by chunk; returns once the last is taken."""
-        message = (0).to_bytes(4, "little") + reply_id.to_bytes(4, "little") + payload
+    def send(self, target, sender, payload, reply_id=1, kind=0):
+        """A message (by default an object, kind 0) chunk by chunk; returns
+        once the last is taken."""
+        message = kind.to_bytes(4, "little") + reply_id.to_bytes(4, "little") + payload
         serial = self.get(4)
         self.put(4, serial + 1)
         for offset in range(0, len(message), 1024):
@@ -176,3 +177,68 @@ class LinuxTable:
                              (76, 100), (52, 0), (48, 1), (40, holder)):
             self.put(field, value)
         self.changed()
+
+
+# Serialisation streams built byte by byte, for what no JVM would write.
+def _utf(text):
+    data = text.encode("utf-8")
+    return len(data).to_bytes(2, "big") + data
+
+
+def _desc(name, suid, flags, fields=b"", count=0):
+    return (b"\x72" + _utf(name) + suid.to_bytes(8, "big") + bytes([flags])
+            + count.to_bytes(2, "big") + fields + b"\x78\x70")
+
+
+def stream_array(element, length, body=b""):
+    """An array of `length` elements of type code `element` ('J', 'B', 'L...;')."""
+    name = "[" + element
+    return b"\xac\xed\x00\x05\x75" + _desc(name, 1, 2) + length.to_bytes(4, "big") + body
+
+
+def stream_list_capacity(capacity):
+    """An empty ArrayList that claims `capacity` slots for its elements."""
+    fields = b"I" + _utf("size")
+    return (b"\xac\xed\x00\x05\x73" + _desc("java.util.ArrayList", 0x7881D21D99C7619D, 3, fields, 1)
+            + (0).to_bytes(4, "big") + b"\x77\x04" + capacity.to_bytes(4, "big") + b"\x78")
+
+
+def stream_forged_fields():
+    """A Date whose descriptor claims a field the class does not have."""
+    fields = b"J" + _utf("x")
+    return (b"\xac\xed\x00\x05\x73" + _desc("java.util.Date", 0x686A81014B597419, 3, fields, 1)
+            + bytes(8) + b"\x77\x08" + bytes(8) + b"\x78")
+
+
+def stream_string(text):
+    return b"\xac\xed\x00\x05\x74" + _utf(text)
+
+
+def stream_named(name):
+    """An object of a class whose name is `name`, whatever it holds."""
+    return b"\xac\xed\x00\x05\x73" + _desc(name, 1, 2)
+
+
+def other_user(name):
+    """(uid, gid) of an unprivileged account made for the test; skips the test
+    with the reason where accounts cannot be made."""
+    import pwd
+    import pytest
+    try:
+        entry = pwd.getpwnam(name)
+        return entry.pw_uid, entry.pw_gid
+    except KeyError:
+        pass
+    if os.geteuid() != 0:
+        pytest.skip(f"another user is needed and {name} cannot be made without root")
+    made = subprocess.run(["useradd", "-M", "-N", "-s", "/usr/sbin/nologin", name],
+                          capture_output=True, text=True)
+    if made.returncode != 0:
+        pytest.skip(f"cannot make the user {name}: {made.stderr.strip()}")
+    entry = pwd.getpwnam(name)
+    return entry.pw_uid, entry.pw_gid
+
+
+def as_user(uid, gid, command):
+    """A command line that runs `command` as that user, without root's groups."""
+    return ["setpriv", f"--reuid={uid}", f"--regid={gid}", "--clear-groups", *map(str, command)]

@@ -41,7 +41,8 @@ class VmHost {
   void addExitHook(ExitHook hook);
   // Work for a VM that aborts: its "abort" hook runs them, for a fatal
   // error, also one during creation (an option it cannot live with),
-  // before the VM ends the process.
+  // before the VM ends the process. The VM's "abort" option goes after
+  // every other option, where it does not shift the application's.
   using AbortAction = void (*)();
   void addAbortAction(AbortAction action);
 

@@ -1,5 +1,6 @@
 // Fuzzes what another instance can leave in the transfer slot: chunk fields
-// fed to the reassembly, and the payload of a handed-over command line.
+// fed to the reassembly, the payload of a handed-over command line, and the
+// texts of others that reach the terminal or a log line.
 #include <cstdlib>
 #include <cstring>
 
@@ -25,6 +26,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t used = 4;
     for (const std::string& argument : arguments) used += argument.size() + 1;
     if (used > size) std::abort();
+  }
+
+  // Nothing that drives a terminal or breaks a log line comes through.
+  for (uint8_t c : printableAnswer(data, size)) {
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7f) std::abort();
+  }
+  const std::vector<uint16_t> logged =
+      escapedForLog(reinterpret_cast<const uint16_t*>(data), size / 2);
+  for (uint16_t c : logged) {
+    if (c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x202e) std::abort();
   }
 
   // A run of chunks, each from 20 header bytes and up to 1024 data bytes.

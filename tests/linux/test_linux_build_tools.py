@@ -45,7 +45,8 @@ EXPECTED_SHAPES = {
     "ClassLoaderObjectInputStream": """class public com.tarnwick.qlx.ClassLoaderObjectInputStream extends java.io.ObjectInputStream
   ctor public (java.io.InputStream,java.lang.ClassLoader)
   field private java.lang.ClassLoader classLoader
-  method protected java.lang.Class resolveClass(java.io.ObjectStreamClass)""",
+  method protected java.lang.Class resolveClass(java.io.ObjectStreamClass)
+  method protected java.lang.Class resolveProxyClass([Ljava.lang.String;)""",
     "RedirOutputStream": """class public com.tarnwick.qlx.RedirOutputStream extends java.io.OutputStream
   ctor public ()
   field protected long h
@@ -92,7 +93,7 @@ EXPECTED_NATIVES = {
                        "method public native void Popup()"],
 }
 # Classes of our own that no application calls: only loaded and verified.
-HELPER_CLASSES = ["InstanceFilter"]
+HELPER_CLASSES = ["InstanceFilter", "StreamCheck", "StreamCheck$Desc"]
 ALL_CLASSES = list(EXPECTED_SHAPES) + list(EXPECTED_NATIVES) + HELPER_CLASSES
 
 

@@ -50,6 +50,11 @@ TEST(ConfigCheckTest, FindingsNameTheLineAndWhatIsWrong) {
       {"mainclass a.B\nstoptimeout 20s\n", E, {"E2 stoptimeout '20s'"}},
       {"mainclass a.B\nstoptimeout 3601\n", E, {"E2 stoptimeout '3601'"}},
       {"mainclass a.B\ninstancefilter com.*.x\n", E, {"E2 instancefilter 'com.*.x'"}},
+      // What the receiver refuses, the check refuses (the grammar's own table
+      // is in the instances test).
+      {"mainclass a.B\ninstancefilter srv**;!*\n", E, {"E2 instancefilter 'srv**;!*'"}},
+      {"mainclass a.B\ninstancefilter **\n", E, {"E2 instancefilter '**'"}},
+      {"mainclass a.B\ninstancefilter maxdepth=5\n", E, {"E2 instancefilter 'maxdepth=5'"}},
       {"mainclass a.B\nlogrotate 10M,daily\nlogkeep 3\nlogmaxage 2w\n", E, {}},
       {"mainclass a.B\nlogrotate weekly\nlogkeep -1\nlogmaxage soon\n", E,
        {"E2 logrotate 'weekly'", "E3 logkeep '-1'", "E4 logmaxage 'soon'"}},

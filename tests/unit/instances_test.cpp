@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <set>
 
 #include "instances/instance_filter.h"
@@ -184,6 +185,54 @@ TEST(InstanceFilter, DefaultAndConfigured) {
   };
   for (const Row& row : rows) {
     EXPECT_EQ(instanceFilterText(row.configured, row.mainClass), row.filter) << row.mainClass;
+  }
+}
+
+// The grammar's table, which the Java filter's test reads too.
+TEST(InstanceFilter, OneGrammarWithTheJavaSide) {
+  std::ifstream table(QLX_SOURCE_DIR "/tests/data/instancefilter_grammar.tsv");
+  ASSERT_TRUE(table.good());
+  int rows = 0;
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    const size_t a = line.find('\t'), b = line.find('\t', a + 1);
+    std::string filter = line.substr(a + 1, b - a - 1);
+    for (size_t at; (at = filter.find("\\t")) != std::string::npos;) filter.replace(at, 2, "\t");
+    const std::string problem = line.substr(b + 1);
+    EXPECT_EQ(instanceFilterProblem(filter), problem) << filter;
+    EXPECT_EQ(line.substr(0, a) == "ok", problem.empty()) << line;
+    ++rows;
+  }
+  EXPECT_GT(rows, 20);
+}
+
+// What another process wrote reaches a log line or the terminal harmless.
+TEST(InstanceMessages, TextFromOthersIsMadeHarmless) {
+  struct LogRow {
+    std::u16string raw, logged;
+  } logRows[] = {
+      {u"gadget.Gadget is not accepted", u"gadget.Gadget is not accepted"},
+      {u"a\x1b[2J\nfake line\r\t", u"a\\x1b[2J\\x0afake line\\x0d\\x09"},
+      {u"\x7f\x9b\u2028\u202e\u2066", u"\\x7f\\x9b\\u2028\\u202e\\u2066"},
+      {u"\u00e9t\u00e9 \u20ac", u"\u00e9t\u00e9 \u20ac"},  // printable text beyond ASCII stays
+  };
+  for (const LogRow& row : logRows) {
+    const std::vector<uint16_t> logged =
+        escapedForLog(reinterpret_cast<const uint16_t*>(row.raw.data()), row.raw.size());
+    EXPECT_EQ(std::u16string(logged.begin(), logged.end()), row.logged);
+  }
+
+  struct AnswerRow {
+    std::string raw, printed;
+  } answerRows[] = {
+      {"opened 3 files\r\n\tdone", "opened 3 files\r\n\tdone"},
+      {"\x1b]0;title\x07x\x7f", "\\x1b]0;title\\x07x\\x7f"},
+      {std::string("up to\0 the zero", 16), "up to"},
+      {"\xc3\xa9\xe2\x82\xac", "\xc3\xa9\xe2\x82\xac"},  // UTF-8 as it came
+  };
+  for (const AnswerRow& row : answerRows) {
+    EXPECT_EQ(printableAnswer(reinterpret_cast<const uint8_t*>(row.raw.data()), row.raw.size()),
+              row.printed);
   }
 }
 

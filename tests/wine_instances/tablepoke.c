@@ -9,6 +9,10 @@
  *   tablepoke TABLE hold MS            makes itself the owner, leaves a chunk for
  *                                      itself in the slot, then stays alive MS ms
  *   tablepoke TABLE security           prints the mapping's name, owner and DACL
+ *   tablepoke TABLE squat WHAT MS      makes the table's object WHAT (mapping, mutex,
+ *                                      change) first, owned by BUILTIN\Users and open
+ *                                      to everyone, as another user could; prints its
+ *                                      owner, then stays alive MS ms
  * TABLE is app:APPID or exe:PATH; the names follow the launcher's rule
  * (Local\qlx.<user SID>.<app.APPID | exe.<volume>-<file index>>). Prints "ready"
  * once done (send, corrupt) or holding (fill, hold). */
@@ -118,6 +122,43 @@ static int security(HANDLE mapping, const char* name) {
   return 0;
 }
 
+/* The object another user makes under the table's name before any
+ * instance runs. */
+static int squat(const char* what, DWORD ms) {
+  SECURITY_DESCRIPTOR sd;
+  SECURITY_ATTRIBUTES sa;
+  PSID other = NULL, owner = NULL;
+  PSECURITY_DESCRIPTOR found = NULL;
+  char name[1200], *text;
+  HANDLE object = NULL;
+  if (!ConvertStringSidToSidA("S-1-5-32-545", &other)) return 1;
+  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorOwner(&sd, other, FALSE);
+  SetSecurityDescriptorDacl(&sd, TRUE, NULL, FALSE);
+  sa.nLength = sizeof(sa);
+  sa.lpSecurityDescriptor = &sd;
+  sa.bInheritHandle = FALSE;
+  if (!strcmp(what, "mapping")) {
+    sprintf(name, "%s.qlx.mapping", base);
+    object = CreateFileMappingA(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, 4096, name);
+  } else if (!strcmp(what, "mutex")) {
+    sprintf(name, "%s.slot.qlx.mutex", base);
+    object = CreateMutexA(&sa, FALSE, name);
+  } else {
+    sprintf(name, "%s.change", base);
+    object = CreateEventA(&sa, TRUE, FALSE, name);
+  }
+  if (object == NULL) return 1;
+  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, NULL, NULL,
+                      NULL, &found) == ERROR_SUCCESS && owner && ConvertSidToStringSidA(owner, &text)) {
+    printf("owner=%s\n", text);
+  }
+  printf("ready\n");
+  fflush(stdout);
+  Sleep(ms);
+  return 0;
+}
+
 /* One message (kind 0, reply id 1, the file as payload) chunk by chunk,
  * each written while holding the slot mutex, as an instance would. */
 static int sendFile(unsigned char* table, DWORD target, const char* path) {
@@ -164,6 +205,7 @@ int main(int argc, char** argv) {
   char name[1200];
   int i;
   if (argc < 3 || !findUser() || !makeBase(argv[1])) return 2;
+  if (!strcmp(argv[2], "squat")) return argc < 5 ? 2 : squat(argv[3], (DWORD)strtoul(argv[4], NULL, 10));
   sprintf(name, "%s.qlx.mapping", base);
   mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
   if (mapping == NULL) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "instances/instance_filter.h"
 #include "redirect/log_rotation.h"
 #include "service/stop_timeout.h"
 
@@ -68,42 +69,9 @@ bool isSeconds(const std::string& v) {
          std::stol(v) > 0 && std::stol(v) <= static_cast<long>(kMaxStopTimeoutSeconds);
 }
 
-// The JDK's serial filter syntax: patterns separated by ';', each a limit
-// (maxdepth=, maxrefs=, maxbytes=, maxarray= and a number) or a class
-// pattern, optionally negated with '!', that may end in ".*", ".**" or "*"
-// and may start with a module name and '/'.
-bool isFilterPattern(const std::string& v) {
-  size_t pos = 0;
-  bool any = false;
-  while (pos <= v.size()) {
-    size_t end = v.find(';', pos);
-    if (end == std::string::npos) end = v.size();
-    std::string p = v.substr(pos, end - pos);
-    pos = end + 1;
-    while (!p.empty() && p.front() == ' ') p.erase(0, 1);
-    while (!p.empty() && p.back() == ' ') p.pop_back();
-    if (p.empty()) continue;
-    any = true;
-    const size_t eq = p.find('=');
-    if (eq != std::string::npos) {
-      const std::string name = p.substr(0, eq), number = p.substr(eq + 1);
-      if (!oneOf(name, {"maxdepth", "maxrefs", "maxbytes", "maxarray"})) return false;
-      if (number.empty() || number.size() > 18 || !std::all_of(number.begin(), number.end(), isDigit))
-        return false;
-      continue;
-    }
-    if (p.front() == '!') p.erase(0, 1);
-    const size_t star = p.find('*');
-    if (star != std::string::npos && star < p.size() - (p.compare(star, 2, "**") == 0 ? 2 : 1))
-      return false;
-    const std::string name = p.substr(0, star);
-    if (name.empty() && star == std::string::npos) return false;
-    for (char c : name)
-      if (!(isWordChar(c) || c == '.' || c == '$' || c == '/' || static_cast<unsigned char>(c) >= 0x80))
-        return false;
-  }
-  return any;
-}
+// The receiver's own grammar, so the generator accepts exactly the filters
+// the launcher's receiver does.
+bool isFilterPattern(const std::string& v) { return instanceFilterProblem(v).empty(); }
 
 // The rotation keys are read with the launcher's own parsers, so the
 // generator and the launcher cannot disagree on a value.
@@ -132,7 +100,7 @@ const std::vector<ConfigKey> kKeys = {
     {"mainargv", false, false, "c, s, cs or sc", isArgumentSources},
     {"disableexternal", true, false, "true or false", isTrueFalse},
     {"stoptimeout", false, false, "a whole number of seconds from 1 to 3600", isSeconds},
-    {"instancefilter", false, false, "a filter pattern such as com.example.**;!*", isFilterPattern},
+    {"instancefilter", false, false, "class patterns (a.B, a.*, a.**, a.B*, *; ! refuses) and limits (maxdepth=, maxrefs=, maxarray=, maxbytes= and a number) separated by ';', with at least one pattern, such as com.example.**;!*", isFilterPattern},
     {"classdata", false, false, nullptr, nullptr},  // auto, off or a folder
     {"logrotate", false, false, "a size such as 10M, daily or start (several: comma-separated)", isRotateTriggers},
     {"logkeep", false, false, "a whole number from 0 to 9999", isKeepCount},

@@ -10,9 +10,15 @@ import java.io.Serializable;
  * An instances test program. "serve" receives and answers until told to
  * quit; "send WHAT..." sends to the first instance (ping:X, self:X,
  * bytes:N for a message of exactly N bytes, ask:ID:X to instance ID, note:X an object of this
- * package, gadget:PATH an object the receiver must refuse, quit) and records
- * the replies. With the property inst.exit set, "serve" ends through
- * System.exit.
+ * package, gadget:PATH an object the receiver must refuse, stall:MS a text
+ * the receiver answers only after MS milliseconds, quit) and records
+ * the replies; flood:N sends N byte arrays of mixed sizes, at most 64 on
+ * their way at a time, and pauses 3 s after the first 10,000 (half of
+ * them, for up to 20,000). A handed-over
+ * command line whose first argument is "slow:MS" is answered after MS
+ * milliseconds; one that holds "quit" ends "serve". With the property
+ * inst.exit set, "serve" ends through System.exit; with the environment
+ * variable INST_QUIET set, received byte arrays are not recorded.
  * Every line goes to the file named by the property inst.record.
  */
 public class InstanceApp implements Instances.ReceiverInterface {
@@ -45,18 +51,37 @@ public class InstanceApp implements Instances.ReceiverInterface {
         if (obj instanceof String[]) {
             String[] args = (String[]) obj;
             record("args from " + from + " " + join(args, 0));
+            if (args.length > 0 && args[0].startsWith("slow:")) {
+                pause(Long.parseLong(args[0].substring(5)));
+            }
+            for (int i = 0; i < args.length; i++) {
+                quit |= args[i].equals("quit");
+            }
             reply.set("answer:" + join(args, 0));
         } else if (obj instanceof byte[]) {
-            record("bytes from " + from + " " + ((byte[]) obj).length);
+            if (System.getenv("INST_QUIET") == null) {
+                record("bytes from " + from + " " + ((byte[]) obj).length);
+            }
             reply.set(new Integer(((byte[]) obj).length));
         } else if (obj instanceof String && ((String) obj).length() > 100) {
             reply.set(new Integer(((String) obj).length()));
         } else {
             record("object from " + from + " " + obj);
+            if (obj instanceof String && ((String) obj).startsWith("stall:")) {
+                pause(Long.parseLong(((String) obj).substring(6)));
+            }
             reply.set("pong:" + obj);
             if ("quit".equals(obj)) {
                 quit = true;
             }
+        }
+    }
+
+    static void pause(long ms) {
+        try {
+            Thread.sleep(ms);
+        } catch (InterruptedException e) {
+            record("interrupted");
         }
     }
 
@@ -118,6 +143,32 @@ public class InstanceApp implements Instances.ReceiverInterface {
         quietReplies = false;
     }
 
+    static void flood(int count) throws Exception {
+        int[] sizes = {16, 200, 1000, 1025, 3000, 8000};
+        quietReplies = true;
+        int base;
+        synchronized (InstanceApp.class) {
+            base = replies;
+        }
+        for (int i = 0; i < count; i++) {
+            Instances.sendObject(0, new byte[sizes[i % sizes.length]], new Recorder());
+            int mark = count > 20000 ? 10000 : count / 2;
+            int window = i + 1 == mark || i + 1 == count ? 0 : 64;
+            synchronized (InstanceApp.class) {
+                long end = System.currentTimeMillis() + 60000;
+                while (i + 1 - (replies - base) > window && System.currentTimeMillis() < end) {
+                    InstanceApp.class.wait(1000);
+                }
+            }
+            if (i + 1 == mark) {
+                record("sent " + mark);
+                Thread.sleep(3000);
+            }
+        }
+        record("flood " + count + " " + (replies - base));
+        quietReplies = false;
+    }
+
     public static void main(String[] args) throws Exception {
         String role = args.length > 0 ? args[0] : "serve";
         int self = Instances.getCurrentInstance();
@@ -149,6 +200,9 @@ public class InstanceApp implements Instances.ReceiverInterface {
                 } else if (what.startsWith("rt:")) {
                     String[] parts = what.split(":");
                     roundTrips(Integer.parseInt(parts[1]), Integer.parseInt(parts[2]));
+                    continue;
+                } else if (what.startsWith("flood:")) {
+                    flood(Integer.parseInt(what.substring(6)));
                     continue;
                 }
                 if (what.startsWith("self:")) {
