@@ -121,7 +121,10 @@ void writeStartLine(JNIEnv* env) {
 }
 
 // The VM is ending the process in order (System.exit) with this code.
+// A stop that came while the service was starting may end the process
+// before main ran: the run still gets its first line (no Java asked then).
 void onVmExit(int code) {
+  writeStartLine(nullptr);
   serviceBridge().processEnding(true, code);
   // What is still on its way into a rotated log, the line just written
   // among it, must reach the file before the process goes.
@@ -175,7 +178,15 @@ unsigned __stdcall handlerCallThread(void* control) {
 
 // The process ends through the runtime's exit without the code having
 // been seen on its way (a library other than the VM called exit).
-void onProcessExit() { serviceBridge().processEnding(false, 0); }
+void onProcessExit() {
+  writeStartLine(nullptr);
+  serviceBridge().processEnding(false, 0);
+}
+
+void JNICALL exitHook(jint code) {
+  writeStartLine(nullptr);
+  serviceExitHook(code);
+}
 
 DWORD WINAPI serviceControlHandler(DWORD control, DWORD, void*, void*) {
   ServiceBridge& bridge = serviceBridge();
@@ -239,7 +250,7 @@ void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
   // handler is the last resort.
   std::atexit(onProcessExit);
   if (state.vmHost != nullptr) {
-    state.vmHost->addOption("exit", reinterpret_cast<void*>(&serviceExitHook));
+    state.vmHost->addOption("exit", reinterpret_cast<void*>(&exitHook));
   }
 
   const int result = launchApplication(first, serviceStartHook, second);

@@ -163,13 +163,18 @@ def test_install_settings_from_the_program_and_from_install_switches(service):
 
 
 def test_bad_settings_are_refused_when_wrapping(tmp_path, service_jar):
-    for option, value in [("--start-type", "sometimes"), ("--recovery", "0/0"),
-                          ("--fail-on-exit", "maybe"), ("--account", "")]:
+    # The generator takes the launcher's own rules, bounds and slips included.
+    for option, value, reason in [
+            ("--start-type", "sometimes", ""), ("--recovery", "0/0", ": COUNT is 1 to 1023"),
+            ("--recovery", "60/1024", ": COUNT is 1 to 1023"),
+            ("--recovery", "86401/3", ": DELAY is at most 86400"),
+            ("--fail-on-exit", "maybe", ""), ("--account", "", ""),
+            ("--account", "LocalServce", ": did you mean LocalService?")]:
         r = subprocess.run([str(qlxtest.QLXWRAP), "--stub", str(qlxtest.STUB_WIN), "--jar",
                             str(service_jar), "--output", str(tmp_path / "x.exe"), option, value],
                            capture_output=True, text=True)
         assert r.returncode == 1, (option, r.stderr)
-        assert option in r.stderr
+        assert r.stderr == f"qlxwrap: {option} '{value}' is not valid{reason}\n", r.stderr
         assert not (tmp_path / "x.exe").exists()
 
 
