@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -373,20 +374,19 @@ std::string stopOverrunLine(uint32_t seconds) {
                           {decimal(seconds, number)});
 }
 
-std::string serviceLogStamp(int year, int month, int day, int hour, int minute, int second) {
-  char text[] = "0000-00-00 00:00:00 qlx: ";
+void putLogStamp(LogStamp& stamp, int year, int month, int day, int hour, int minute, int second) {
+  std::memcpy(stamp.text, "0000-00-00 00:00:00 qlx: ", sizeof stamp.text);
   const int values[] = {year, month, day, hour, minute, second};
   // Where each field's last digit stands; the digits run leftwards to the
   // separator before it.
   static const unsigned char kLastDigit[] = {3, 6, 9, 12, 15, 18};
   for (int i = 0; i < 6; ++i) {
     int value = values[i];
-    for (int at = kLastDigit[i]; at >= 0 && text[at] == '0'; --at) {
-      text[at] = static_cast<char>('0' + value % 10);
+    for (int at = kLastDigit[i]; at >= 0 && stamp.text[at] == '0'; --at) {
+      stamp.text[at] = static_cast<char>('0' + value % 10);
       value /= 10;
     }
   }
-  return text;
 }
 
 void JNICALL serviceExitHook(jint code) {

@@ -183,7 +183,10 @@ void endApplication(JNIEnv* env);
 std::string stopOverrunLine(uint32_t seconds);
 
 // "2024-05-01 09:30:05 qlx: " before a line of the launcher's own.
-std::string serviceLogStamp(int year, int month, int day, int hour, int minute, int second);
+struct LogStamp {
+  char text[26];  // with its NUL
+};
+void putLogStamp(LogStamp& stamp, int year, int month, int day, int hour, int minute, int second);
 
 // The VM's "exit" hook: the exit code, after the shutdown hooks.
 void JNICALL serviceExitHook(jint code);

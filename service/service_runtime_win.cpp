@@ -66,8 +66,10 @@ class ErrorLogWriter : public ServiceLogWriter {
   void write(const std::string& line) override {
     SYSTEMTIME t;
     GetLocalTime(&t);
-    const std::string text =
-        serviceLogStamp(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond) + line + "\r\n";
+    LogStamp stamp;
+    putLogStamp(stamp, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    std::string text(stamp.text);
+    text.append(line).append("\r\n");
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()),
               &written, nullptr);

@@ -169,7 +169,11 @@ TEST(ServiceBridge, LogLinesTellHowEachRunEnded) {
 }
 
 TEST(ServiceBridge, LogStampIsTheLocalTimeToTheSecond) {
-  EXPECT_EQ(serviceLogStamp(2024, 5, 1, 9, 3, 7), "2024-05-01 09:03:07 qlx: ");
+  LogStamp stamp;
+  putLogStamp(stamp, 2024, 5, 1, 9, 3, 7);
+  EXPECT_STREQ(stamp.text, "2024-05-01 09:03:07 qlx: ");
+  putLogStamp(stamp, 1999, 12, 31, 23, 59, 58);
+  EXPECT_STREQ(stamp.text, "1999-12-31 23:59:58 qlx: ");
 }
 
 // Without a handler pause and continue are obeyed at once; the accepted
