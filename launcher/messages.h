@@ -28,6 +28,7 @@ enum MessageId : int {
   kMsgAlreadyRunning = 13,
   kMsgNoPayload = 14,  // launcher file carries no usable payload
   kMsgLogNotOpened = 15,  // a stdout/stderr log cannot be opened
+  kMsgVersionTooHighMaxOnly = 16,  // the text of 12 when only maxjre is set (the code stays 12)
   kMsgServiceName = 256,
   kMsgServiceDisplayName = 257,
   kMsgServiceDescription = 258,
@@ -65,11 +66,16 @@ enum MessageId : int {
   kMsgContinued = 299,
   kMsgStatus = 300,
   kMsgStatusDetails = 301,
-  kMsgStartTypeNote = 302,
+  kMsgBadStartType = 302,
   kMsgBadSetting = 303,
   kMsgPasswordPrompt = 304,
   kMsgSettingNotApplied = 305,
   kMsgWaiting = 306,
+  kMsgUnknownSwitch = 307,
+  kMsgAccountTypo = 308,
+  kMsgStrayPassword = 309,
+  kMsgStillRunning = 310,
+  kMsgStatusRecovery = 311,
   kMsgUsage = 1024,
 };
 

@@ -155,8 +155,16 @@ int runLauncher(int argc, char** argv) {
   traceConfiguration(context);
   if (context.payloadStatus != PayloadStatus::Ok) return refuseDamagedFile(context.payloadStatus);
 
+  // The commands that only talk to the service manager or print a line
+  // are no run of the application: they take no part in its instances and
+  // never reach a running instance (a handover would carry their switches,
+  // a password among them, to it). The service commands also leave the
+  // application's logs alone: their lines are for the console.
+  const RunKind run = runKindOf(argc > 0 ? argc - 1 : 0, argc > 0 ? argv + 1 : argv);
+  const bool application = run == RunKind::Application;
+
   VmHost vmHost;  // step 3
-  attachInstances(appidValue(context), vmHost);  // steps 4-5: registered in every run mode
+  if (application) attachInstances(appidValue(context), vmHost);  // steps 4-5
 
   ProcessState& state = processState();  // step 6
   state.context = &context;
@@ -164,7 +172,11 @@ int runLauncher(int argc, char** argv) {
 
   initCommonControls();            // step 7
   applyWorkingDirectory(context);  // steps 8-9
-  applyRedirection(context, vmHost);  // steps 10-12
+  if (run != RunKind::ServiceCommand) {
+    applyRedirection(context, vmHost);  // steps 10-12
+  } else {
+    traceStreamsLeftAlone();
+  }
 
   const bool unchanged = fileUnchanged(context);  // step 13
   traceIntegrity(unchanged);
@@ -172,7 +184,8 @@ int runLauncher(int argc, char** argv) {
 
   // Step 14. The mutex of modes true and handover stays owned until the
   // process ends.
-  SingleInstanceMode mode = singleInstanceMode(singleInstanceValue(context));
+  SingleInstanceMode mode =
+      application ? singleInstanceMode(singleInstanceValue(context)) : SingleInstanceMode::None;
   bool otherInstance = false;
   if (mode == SingleInstanceMode::True || mode == SingleInstanceMode::Handover) {
     const std::string mutexName =
@@ -192,7 +205,7 @@ int runLauncher(int argc, char** argv) {
   // Step 15: the rebuilt vector replaces the runtime's for the rest of the run.
   StringList rebuilt;
   std::vector<char*> rebuiltPointers;
-  int wildcard = wildcardMode(wildcardValue(context));
+  int wildcard = application ? wildcardMode(wildcardValue(context)) : 0;
   if (wildcard != 0) {
     Os& os = systemOs();
     rebuilt = rebuildArguments(wildcard, rawCommandLine(argc, argv),
@@ -216,7 +229,7 @@ int runLauncher(int argc, char** argv) {
     }
   }
 
-  startTrayWindow();  // step 17
+  if (application) startTrayWindow();  // step 17
 
   int exitCode = serviceCommandLine(argc > 0 ? argc - 1 : 0, argc > 0 ? argv + 1 : argv);  // 18
 

@@ -36,6 +36,12 @@ void traceRedirection(const std::string& errorTarget, const std::string& outputT
   gProcessTrace.streamsReady();
 }
 
+void traceStreamsLeftAlone() {
+  if (!tracing()) return;
+  trace("no redirection");
+  gProcessTrace.streamsReady();
+}
+
 void traceIntegrity(bool unchanged) {
   if (tracing()) trace(unchanged ? "integrity check passed" : "integrity check failed: modified");
 }

@@ -12,6 +12,7 @@ namespace qlx {
 void traceConfiguration(const LauncherContext& context);  // payload sizes, sources read
 void traceWorkingDirectory(const LauncherContext& context);
 void traceRedirection(const std::string& errorTarget, const std::string& outputTarget);
+void traceStreamsLeftAlone();  // instead of the redirection, for the service commands
 void traceIntegrity(bool unchanged);
 void traceSingleInstance(const char* mode, const std::string& mutexName, bool otherInstance);
 

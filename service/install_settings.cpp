@@ -4,6 +4,7 @@
 #include "service/install_settings.h"
 
 #include "launcher/text.h"
+#include "service/nearest_word.h"
 
 namespace qlx {
 namespace {
@@ -76,7 +77,7 @@ const char* startTypeWord(StartType type) {
   return "manual";
 }
 
-bool parseRecovery(std::string_view text, RecoverySettings& recovery) {
+bool parseRecovery(std::string_view text, RecoverySettings& recovery, std::string* why) {
   text = trimmed(text);
   if (isOff(text)) {
     recovery = RecoverySettings{};
@@ -87,15 +88,37 @@ bool parseRecovery(std::string_view text, RecoverySettings& recovery) {
   size_t field = 0;
   while (true) {
     const size_t slash = text.find('/');
-    if (field == 3 || !parseSeconds(text.substr(0, slash), *fields[field])) return false;
+    if (field == 3 || !parseSeconds(text.substr(0, slash), *fields[field])) {
+      if (why != nullptr) *why = "DELAY[/COUNT[/RESET]], seconds";
+      return false;
+    }
     ++field;
     if (slash == std::string_view::npos) break;
     text.remove_prefix(slash + 1);
   }
-  if (parsed.count == 0) return false;
+  // Bounded before anything is built from them: the delay becomes
+  // milliseconds in 32 bits, the count the length of the action list.
+  if (parsed.delaySeconds > kMaxRecoveryDelaySeconds) {
+    if (why != nullptr) *why = "DELAY is at most 86400";
+    return false;
+  }
+  if (parsed.count == 0 || parsed.count > kMaxRecoveryCount) {
+    if (why != nullptr) *why = "COUNT is 1 to 1023";
+    return false;
+  }
   parsed.enabled = true;
   recovery = parsed;
   return true;
+}
+
+const char* startTypeSwitchWord(StartType type) {
+  switch (type) {
+    case StartType::Auto: return "auto";
+    case StartType::DelayedAuto: return "delayed";
+    case StartType::Manual: return "manual";
+    case StartType::Disabled: return "disabled";
+  }
+  return "manual";
 }
 
 std::string serviceAccountName(std::string_view given, std::string_view serviceName) {
@@ -117,7 +140,20 @@ bool accountNeedsPassword(std::string_view accountName) {
          !startsWithIgnoreCase(accountName, "NT SERVICE\\");
 }
 
-bool applyStoredSettings(std::string_view text, InstallSettings& settings, std::string& bad) {
+const char* builtInAccountNear(std::string_view given) {
+  static const char* const kBuiltIn[] = {"LocalSystem", "LocalService", "NetworkService",
+                                         "virtual", nullptr};
+  given = trimmed(given);
+  if (given.empty() || given.find('\\') != std::string_view::npos ||
+      given.find('@') != std::string_view::npos)
+    return nullptr;
+  size_t distance = 0;
+  const char* near = nearestWord(given, kBuiltIn, distance);
+  return distance >= 1 && distance <= 2 ? near : nullptr;
+}
+
+bool applyStoredSettings(std::string_view text, InstallSettings& settings, std::string& bad,
+                         std::string* why) {
   while (!text.empty()) {
     const size_t end = text.find('\n');
     const std::string_view line = trimmed(text.substr(0, end));
@@ -132,8 +168,12 @@ bool applyStoredSettings(std::string_view text, InstallSettings& settings, std::
       ok = parseStartType(value, settings.startType);
     } else if (ok && equalsIgnoreCase(key, "account")) {
       settings.account = std::string(value);
+      if (const char* near = builtInAccountNear(value)) {
+        ok = false;
+        if (why != nullptr) *why = std::string("did you mean ") + near + "?";
+      }
     } else if (ok && equalsIgnoreCase(key, "recovery")) {
-      ok = parseRecovery(value, settings.recovery);
+      ok = parseRecovery(value, settings.recovery, why);
     } else if (ok && equalsIgnoreCase(key, "failonexit")) {
       ok = parseYesNo(value, settings.failOnExit);
       settings.failOnExitGiven = ok;

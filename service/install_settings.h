@@ -35,9 +35,17 @@ bool parseStartType(std::string_view text, StartType& type);
 // "automatic", "delayed automatic", "manual", "disabled".
 const char* startTypeWord(StartType type);
 
+// The limits of a recovery setting: a restart waits at most a day, and the
+// manager keeps at most 1024 failure actions, one of which ends the list.
+constexpr uint32_t kMaxRecoveryDelaySeconds = 86400;
+constexpr uint32_t kMaxRecoveryCount = 1023;
+
 // "none" (or off, no, false, 0) turns recovery off; otherwise
-// DELAY[/COUNT[/RESET]] in whole seconds, COUNT at least 1.
-bool parseRecovery(std::string_view text, RecoverySettings& recovery);
+// DELAY[/COUNT[/RESET]] in whole seconds, DELAY at most a day, COUNT from 1
+// to kMaxRecoveryCount. False with the rule that was broken in `why`.
+bool parseRecovery(std::string_view text, RecoverySettings& recovery, std::string* why = nullptr);
+// "auto", "delayed", "manual", "disabled": the word /install takes.
+const char* startTypeSwitchWord(StartType type);
 
 // The account name given to the manager: empty for LocalSystem, the
 // NT AUTHORITY names for LocalService and NetworkService,
@@ -46,9 +54,16 @@ bool parseRecovery(std::string_view text, RecoverySettings& recovery);
 std::string serviceAccountName(std::string_view given, std::string_view serviceName);
 // Whether the manager needs a password for that account: only real users.
 bool accountNeedsPassword(std::string_view accountName);
+// The built-in account (LocalSystem, LocalService, NetworkService, virtual)
+// that `given` is a slip of, or null: a name one or two edits away from one
+// is far likelier a typo than a user of that name (who can still be given
+// as .\name).
+const char* builtInAccountNear(std::string_view given);
 
 // Applies stored "key=value" lines (start, account, recovery, failonexit);
-// blank lines are skipped. False with the offending line in `bad`.
-bool applyStoredSettings(std::string_view text, InstallSettings& settings, std::string& bad);
+// blank lines are skipped. False with the offending line in `bad` and, where
+// there is more to say than that it is not valid, the reason in `why`.
+bool applyStoredSettings(std::string_view text, InstallSettings& settings, std::string& bad,
+                         std::string* why = nullptr);
 
 }  // namespace qlx

@@ -4,15 +4,32 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 #include <vector>
 
+#include "launcher/messages.h"
 #include "launcher/process_state.h"
+#include "launcher/trace.h"
 #include "vm/jni_glue.h"
 
 namespace qlx {
 
 namespace {
+
+uint64_t steadyMs() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
+const char* stopCause(uint32_t control) {
+  switch (control) {
+    case kControlShutdown: return "shutdown";
+    case kControlPreshutdown: return "preshutdown";
+    default: return "stop";
+  }
+}
 
 jmethodID booleanMethod(JNIEnv* env, jclass cls, const char* name) {
   jmethodID id = env->GetMethodID(cls, name, "()Z");
@@ -21,6 +38,17 @@ jmethodID booleanMethod(JNIEnv* env, jclass cls, const char* name) {
 }
 
 }  // namespace
+
+void ServiceBridge::setLog(const std::string& serviceName, ServiceLogWriter* writer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  serviceName_ = serviceName;
+  log_ = writer;
+}
+
+void ServiceBridge::setClock(uint64_t (*nowMs)()) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  nowMs_ = nowMs;
+}
 
 void ServiceBridge::setReporter(StatusReporter* reporter) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -154,6 +182,8 @@ ServiceBridge::FollowUp ServiceBridge::control(uint32_t control) {
     // hooks have run and the process ends (processEnding), or at the bound,
     // when the process is ended too.
     stopping_ = true;
+    stopBeganMs_ = (nowMs_ != nullptr ? nowMs_ : steadyMs)();
+    writeLocked("Service '%s' stop requested (%s).", stopCause(control));
     record_.state = kServiceStopPending;
     record_.controlsAccepted = 0;
     record_.checkPoint = 1;
@@ -263,6 +293,7 @@ ServiceBridge::StopProgress ServiceBridge::advanceStop(uint32_t elapsedMs) {
 
 void ServiceBridge::reportForcedStop() {
   std::lock_guard<std::mutex> lock(mutex_);
+  forced_ = true;  // the overrun line says how the stop ended
   if (!finished_) finishLocked(0, 0);  // the stop was asked for: no failure
 }
 
@@ -271,12 +302,12 @@ void ServiceBridge::processEnding(bool codeKnown, int code) {
   if (finished_ || reporter_ == nullptr) return;
   if (stopping_) {
     finishLocked(0, 0);  // a requested stop ends cleanly, whatever the code
-  } else if (codeKnown) {
-    if (code != 0) {
-      finishLocked(kErrorServiceSpecific, static_cast<uint32_t>(code));
-    } else {
-      finishLocked(0, 0);
-    }
+  } else if (!codeKnown) {
+    finishLocked(kErrorProcessAborted, 0);
+  } else if (code != 0) {
+    finishLocked(kErrorServiceSpecific, static_cast<uint32_t>(code));
+  } else {
+    finishLocked(0, 0);
   }
 }
 
@@ -284,7 +315,21 @@ void ServiceBridge::reportLocked() {
   if (reporter_ != nullptr) reporter_->report(record_);
 }
 
+void ServiceBridge::writeLocked(const char* format, std::string_view a, std::string_view b) {
+  if (log_ != nullptr) log_->write(fillPlaceholders(format, {serviceName_, a, b}));
+}
+
 void ServiceBridge::finishLocked(uint32_t win32ExitCode, uint32_t serviceExitCode) {
+  DecimalBuffer first, second;
+  if (stopping_ && !forced_) {
+    const uint64_t now = (nowMs_ != nullptr ? nowMs_ : steadyMs)();
+    const uint64_t tenths = ((now > stopBeganMs_ ? now - stopBeganMs_ : 0) + 50) / 100;
+    writeLocked("Service '%s' stop finished in %s.%s s.", decimal(tenths / 10, first),
+                decimal(tenths % 10, second));
+  }
+  const uint32_t code = win32ExitCode == kErrorServiceSpecific ? serviceExitCode : win32ExitCode;
+  writeLocked("Service '%s' ended, exit code %s.",
+              win32ExitCode == kErrorProcessAborted ? "unknown" : decimal(code, first));
   finished_ = true;
   record_.state = kServiceStopped;
   record_.controlsAccepted = 0;
@@ -324,8 +369,24 @@ void endApplication(JNIEnv* env) {
 }
 
 std::string stopOverrunLine(uint32_t seconds) {
-  return "The service stop took longer than " + std::to_string(seconds) +
-         " s; the process is ended.\n";
+  DecimalBuffer number;
+  return fillPlaceholders("The service stop took longer than %s s; the process is ended.",
+                          {decimal(seconds, number)});
+}
+
+void putLogStamp(LogStamp& stamp, int year, int month, int day, int hour, int minute, int second) {
+  std::memcpy(stamp.text, "0000-00-00 00:00:00 qlx: ", sizeof stamp.text);
+  const int values[] = {year, month, day, hour, minute, second};
+  // Where each field's last digit stands; the digits run leftwards to the
+  // separator before it.
+  static const unsigned char kLastDigit[] = {3, 6, 9, 12, 15, 18};
+  for (int i = 0; i < 6; ++i) {
+    int value = values[i];
+    for (int at = kLastDigit[i]; at >= 0 && stamp.text[at] == '0'; --at) {
+      stamp.text[at] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    }
+  }
 }
 
 void JNICALL serviceExitHook(jint code) {

@@ -14,8 +14,10 @@
 // thread of their own, which the dispatcher waits for only briefly.
 //
 // The platform sends each record through a StatusReporter
-// (service_runtime_win.cpp: SetServiceStatus); without one (console runs,
-// Linux) nothing is reported.
+// (service_runtime_win.cpp: SetServiceStatus), and the launcher's own lines
+// about the service (stop requested, how it ended) through a
+// ServiceLogWriter, which stamps them into the error log; without them
+// (console runs, Linux) nothing is reported or written.
 #pragma once
 
 #include <jni.h>
@@ -24,6 +26,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "launcher/text.h"
 #include "service/service_numbers.h"
@@ -31,6 +34,7 @@
 namespace qlx {
 
 constexpr uint32_t kErrorServiceSpecific = 1066;  // ERROR_SERVICE_SPECIFIC_ERROR
+constexpr uint32_t kErrorProcessAborted = 1067;   // ERROR_PROCESS_ABORTED
 
 // How long the dispatcher thread waits for onPause or onContinue before it
 // reports the control as pending and returns to the manager.
@@ -51,8 +55,19 @@ class StatusReporter {
   virtual void report(const ServiceStatusRecord& record) = 0;
 };
 
+class ServiceLogWriter {
+ public:
+  virtual ~ServiceLogWriter() = default;
+  // One line, without its line end.
+  virtual void write(const std::string& line) = 0;
+};
+
 class ServiceBridge {
  public:
+  // The service's name for the log lines, and where they go.
+  void setLog(const std::string& serviceName, ServiceLogWriter* writer);
+  // The clock of the stop's duration (milliseconds, any origin).
+  void setClock(uint64_t (*nowMs)());
   // The service main connects the reporter once the handler is registered.
   void setReporter(StatusReporter* reporter);
   // The lists Java reads through getCommandLineArguments and
@@ -106,16 +121,21 @@ class ServiceBridge {
   enum class StopProgress { Waiting, Over, Expired };
   StopProgress advanceStop(uint32_t elapsedMs);
   void reportForcedStop();
-  // The process is ending inside the VM (System.exit). With a known exit
-  // code (the VM's exit hook) any end is reported; without one only the end
-  // of a requested stop is, since a silent end at least tells the manager
-  // that the service died.
+  // The process is ending in order without main having returned: inside
+  // the VM's exit (System.exit), with the code where it is known (the VM's
+  // exit hook, or its call of the runtime's exit), or from the runtime's
+  // exit without one. A requested stop ends cleanly whatever the code; any
+  // other end is reported with its code, or as an aborted process when the
+  // code is unknown: a manager must never be left showing a dead process
+  // as running.
   void processEnding(bool codeKnown, int code);
 
 
  private:
   void reportLocked();
   void finishLocked(uint32_t win32ExitCode, uint32_t serviceExitCode);
+  // A line of the log: "%s" is the service's name, then a and b.
+  void writeLocked(const char* format, std::string_view a = {}, std::string_view b = {});
   jobjectArray cachedArray(JNIEnv* env, jobjectArray& cache, const StringList& list);
   // Calls a "()Z" method of the handler on this (attached) thread; false
   // when there is no handler or no such method.
@@ -123,6 +143,11 @@ class ServiceBridge {
 
   std::mutex mutex_;
   StatusReporter* reporter_ = nullptr;
+  ServiceLogWriter* log_ = nullptr;
+  std::string serviceName_;
+  uint64_t (*nowMs_)() = nullptr;
+  uint64_t stopBeganMs_ = 0;
+  bool forced_ = false;  // ended at the stop bound
   ServiceStatusRecord record_;
   bool reported_ = false;
   bool stopping_ = false;
@@ -156,6 +181,12 @@ void endApplication(JNIEnv* env);
 
 // The line written to the error log when a stop overran its bound.
 std::string stopOverrunLine(uint32_t seconds);
+
+// "2024-05-01 09:30:05 qlx: " before a line of the launcher's own.
+struct LogStamp {
+  char text[26];  // with its NUL
+};
+void putLogStamp(LogStamp& stamp, int year, int month, int day, int hour, int minute, int second);
 
 // The VM's "exit" hook: the exit code, after the shutdown hooks.
 void JNICALL serviceExitHook(jint code);

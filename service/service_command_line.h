@@ -12,6 +12,16 @@ namespace qlx {
 
 int serviceCommandLine(int argc, char** argv);
 
+// What a run is for, decided from the command line (program name
+// excluded) before the start-up applies what only the application needs,
+// by the same rule serviceCommandLine decides with.
+enum class RunKind {
+  Application,     // no command (the service dispatcher) or /test: the whole start-up
+  Command,         // /install, /uninstall, /help: their line also goes where stdout points
+  ServiceCommand,  // /start, /stop, /restart, /pause, /continue, /status: the console only
+};
+RunKind runKindOf(int argc, char** argv);
+
 // Everything /install hands to the manager.
 struct ServiceRegistration {
   std::string imagePath, name, displayName, description;
@@ -29,7 +39,9 @@ using SettingRefused = std::function<void(const char* setting, uint32_t error)>;
 // Platform side (service_control_win.cpp / service_control_posix.cpp):
 // 0 or the message id of the failure reason.
 int installService(const ServiceRegistration& registration, const SettingRefused& refused);
-int uninstallService(const std::string& name);
+// `stillRunning`: the service is marked for deletion but runs on, and goes
+// once it stops.
+int uninstallService(const std::string& name, bool& stillRunning);
 // Hands the main thread to the Service Control Manager; returns when the
 // service ends, or at once with false when the manager did not start this
 // process.

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "launcher/messages.h"
+#include "launcher/trace.h"
 #include "service/service_numbers.h"
+#include "service/service_rights.h"
 
 namespace qlx {
 namespace {
@@ -59,7 +61,7 @@ class CommandRun {
       : command_(command), setting_(setting), link_(link), print_(print), progress_(progress) {}
 
   int run(const StringList& parameters) {
-    if (uint32_t error = link_.open(setting_.serviceName, command_ != ServiceCommand::Status))
+    if (uint32_t error = link_.open(setting_.serviceName, commandRights(command_)))
       return failWith(error);
     if (uint32_t error = link_.query(status_)) return failWith(error);
     switch (command_) {
@@ -97,6 +99,8 @@ class CommandRun {
         {status_.processId != 0 ? std::to_string(status_.processId) : "none",
          configKnown ? startTypeText(config) : "unknown", account,
          std::to_string(status_.win32ExitCode), std::to_string(status_.serviceExitCode)}));
+    print_(fillPlaceholders(messageText(kMsgStatusRecovery),
+                            {configKnown ? recoveryText(config) : "unknown"}));
     return status_.state == kServiceRunning ? 0 : static_cast<int>(status_.state);
   }
 
@@ -124,11 +128,27 @@ class CommandRun {
   }
 
   int stopService() {
-    if (uint32_t error = link_.control(kControlStop)) {
+    // A stop already under way (another /stop, the system shutting down)
+    // is the wanted one: wait for it.
+    if (status_.state == kServiceStopPending) return waitFor(kServiceStopped, stopBoundMs(), stopBoundMs());
+    uint32_t error = link_.control(kControlStop);
+    if (error != 0 && status_.state == kServiceStartPending && refusesForNow(error)) {
+      // A service that is still starting takes controls only once it has
+      // told the manager which ones: the stop follows as soon as it can.
+      const int reason = waitFor(kServiceRunning, kTransitionBoundMs, 0);
+      if (reason == kMsgServiceStopped) return 0;  // it ended meanwhile
+      if (reason != 0) return reason;
+      error = link_.control(kControlStop);
+    }
+    if (error != 0) {
       if (error == kWinServiceNotActive) return kMsgServiceStopped;
       return reasonOf(error);
     }
     return waitFor(kServiceStopped, stopBoundMs(), stopBoundMs());
+  }
+
+  static bool refusesForNow(uint32_t error) {
+    return error == kWinServiceCannotAcceptControl || error == kWinInvalidServiceControl;
   }
 
   int transition(uint32_t control, uint32_t target, uint32_t pending) {
@@ -255,7 +275,41 @@ class CommandRun {
   uint32_t waitedSeconds_ = 0;
 };
 
+const char* actionWord(uint32_t type) {
+  switch (type) {
+    case 0: return "nothing";
+    case 1: return "restart";
+    case 2: return "reboot";
+    case 3: return "command";
+  }
+  return "action";
+}
+
 }  // namespace
+
+std::string recoveryText(const ServiceConfigView& config) {
+  if (!config.recoveryKnown) return "unknown";
+  bool any = false;
+  for (const RecoveryAction& action : config.recovery) any = any || action.type != 0;
+  if (!any) return "none";
+  // Runs of the same action read as one: "restart after 60 s (3 times)".
+  std::string text;
+  DecimalBuffer number;
+  const std::vector<RecoveryAction>& actions = config.recovery;
+  for (size_t i = 0, end = 0; i < actions.size(); i = end) {
+    for (end = i + 1; end < actions.size() && actions[end].type == actions[i].type &&
+                      actions[end].delayMs == actions[i].delayMs;)
+      ++end;
+    if (!text.empty()) text += ", then ";
+    text += actionWord(actions[i].type);
+    if (actions[i].type == 0) continue;
+    text.append(" after ").append(decimal(actions[i].delayMs / 1000, number)).append(" s");
+    if (end - i > 1) text.append(" (").append(decimal(end - i, number)).append(" times)");
+  }
+  text.append("; failures forgotten after ").append(decimal(config.resetSeconds, number)) += " s";
+  if (config.failOnExit == 1) text += "; a non-zero exit counts";
+  return text;
+}
 
 std::string serviceStateWord(uint32_t state) {
   switch (state) {

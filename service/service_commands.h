@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "launcher/text.h"
 
@@ -44,19 +45,28 @@ struct ServiceStatusView {
   uint32_t processId = 0;
 };
 
+struct RecoveryAction {
+  uint32_t type = 0;  // the manager's numbers: 0 none, 1 restart, 2 reboot, 3 run a command
+  uint32_t delayMs = 0;
+};
+
 struct ServiceConfigView {
   uint32_t startType = 3;  // 2 automatic, 3 demand, 4 disabled
   bool delayed = false;
   std::string account;
+  // What the manager does after failures, where it tells.
+  bool recoveryKnown = false;
+  std::vector<RecoveryAction> recovery;
+  uint32_t resetSeconds = 0;
+  int failOnExit = -1;  // -1 not told, 0 only crashes count, 1 a non-zero exit code counts too
 };
 
 // Every call returns 0 or the Win32 error code.
 class ServiceManagerLink {
  public:
   virtual ~ServiceManagerLink() = default;
-  // forControl asks for the rights to start, stop, pause and continue;
-  // without it only the rights to read the status and configuration.
-  virtual uint32_t open(const std::string& name, bool forControl) = 0;
+  // Opens the service with exactly `rights` (service_rights.h).
+  virtual uint32_t open(const std::string& name, uint32_t rights) = 0;
   virtual uint32_t query(ServiceStatusView& status) = 0;
   virtual uint32_t queryConfig(ServiceConfigView& config) = 0;
   virtual uint32_t start(const StringList& parameters) = 0;
@@ -87,5 +97,8 @@ int runServiceCommand(ServiceCommand command, const StringList& parameters,
 // "stopped", "starting", "stopping", "running", "continuing", "pausing",
 // "paused", or "in state N".
 std::string serviceStateWord(uint32_t state);
+
+// The recovery settings as /status shows them.
+std::string recoveryText(const ServiceConfigView& config);
 
 }  // namespace qlx

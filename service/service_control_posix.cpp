@@ -10,7 +10,10 @@ namespace qlx {
 
 int installService(const ServiceRegistration&, const SettingRefused&) { return kMsgNtOnly; }
 
-int uninstallService(const std::string&) { return kMsgNtOnly; }
+int uninstallService(const std::string&, bool& stillRunning) {
+  stillRunning = false;
+  return kMsgNtOnly;
+}
 
 bool startServiceDispatcher(const std::string&) { return false; }
 

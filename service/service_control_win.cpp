@@ -7,6 +7,8 @@
 #include "launcher/messages.h"
 #include "launcher/text.h"
 #include "service/service_command_line.h"
+#include "service/service_numbers.h"
+#include "service/service_rights.h"
 
 namespace qlx {
 
@@ -140,7 +142,8 @@ int installService(const ServiceRegistration& r, const SettingRefused& refused) 
   if (accountNeedsPassword(r.accountName) || startsWithIgnoreCase(r.accountName, "NT AUTHORITY\\"))
     password = r.password.c_str();
   ScopedServiceHandle service(CreateServiceA(
-      manager.get(), r.name.c_str(), r.displayName.c_str(), SERVICE_ALL_ACCESS, type,
+      manager.get(), r.name.c_str(), r.displayName.c_str(),
+      installRights(r.settings.recovery.enabled), type,
       managerStartType(r.settings.startType), SERVICE_ERROR_IGNORE, r.imagePath.c_str(), nullptr,
       nullptr, dependencyNames.data(), account, password));
   if (!service) {
@@ -157,12 +160,17 @@ int installService(const ServiceRegistration& r, const SettingRefused& refused) 
   return 0;
 }
 
-int uninstallService(const std::string& name) {
-  ScopedServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+int uninstallService(const std::string& name, bool& stillRunning) {
+  stillRunning = false;
+  // Removing needs no right on the manager itself beyond connecting.
+  ScopedServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return uninstallFailure(GetLastError());
-  ScopedServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_ALL_ACCESS));
+  ScopedServiceHandle service(OpenServiceA(manager.get(), name.c_str(), kUninstallRights));
   if (!service) return uninstallFailure(GetLastError());
   if (!DeleteService(service.get())) return uninstallFailure(GetLastError());
+  // A service that still runs stays registered until it stops.
+  SERVICE_STATUS status = {};
+  stillRunning = QueryServiceStatus(service.get(), &status) && status.dwCurrentState != kServiceStopped;
   return 0;
 }
 

@@ -10,7 +10,7 @@ namespace {
 
 class NoManagerLink : public ServiceManagerLink {
  public:
-  uint32_t open(const std::string&, bool) override { return kWinOldWindows; }
+  uint32_t open(const std::string&, uint32_t) override { return kWinOldWindows; }
   uint32_t query(ServiceStatusView&) override { return kWinOldWindows; }
   uint32_t queryConfig(ServiceConfigView&) override { return kWinOldWindows; }
   uint32_t start(const StringList&) override { return kWinOldWindows; }

@@ -10,12 +10,10 @@ namespace {
 
 class WindowsManagerLink : public ServiceManagerLink {
  public:
-  uint32_t open(const std::string& name, bool forControl) override {
+  uint32_t open(const std::string& name, uint32_t rights) override {
     manager_.reset(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager_) return GetLastError();
-    DWORD access = SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG;
-    if (forControl) access |= SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE;
-    service_.reset(OpenServiceA(manager_.get(), name.c_str(), access));
+    service_.reset(OpenServiceA(manager_.get(), name.c_str(), rights));
     return service_ ? 0 : GetLastError();
   }
 
@@ -58,6 +56,7 @@ class WindowsManagerLink : public ServiceManagerLink {
     if (QueryServiceConfig2A(service_.get(), SERVICE_CONFIG_DELAYED_AUTO_START_INFO,
                              reinterpret_cast<LPBYTE>(&delayed), sizeof(delayed), &needed))
       view.delayed = delayed.fDelayedAutostart != FALSE;
+    queryRecovery(view);
     return 0;
   }
 
@@ -79,6 +78,30 @@ class WindowsManagerLink : public ServiceManagerLink {
   uint64_t nowMs() override { return GetTickCount64(); }
 
  private:
+  // Managers that keep no failure actions (or cannot tell them) leave the
+  // view at "not known".
+  void queryRecovery(ServiceConfigView& view) {
+    // Room for the most actions a manager keeps (1024) and its texts.
+    static BYTE buffer[16384];
+    auto* actions = reinterpret_cast<SERVICE_FAILURE_ACTIONSA*>(buffer);
+    DWORD needed = 0;
+    if (!QueryServiceConfig2A(service_.get(), SERVICE_CONFIG_FAILURE_ACTIONS, buffer, sizeof buffer,
+                              &needed))
+      return;
+    view.recoveryKnown = true;
+    view.resetSeconds = actions->dwResetPeriod;
+    // SC_ACTION and RecoveryAction are the same two 32-bit numbers.
+    static_assert(sizeof(SC_ACTION) == sizeof(RecoveryAction), "two 32-bit numbers");
+    if (actions->lpsaActions != nullptr) {
+      const auto* first = reinterpret_cast<const RecoveryAction*>(actions->lpsaActions);
+      view.recovery.assign(first, first + actions->cActions);
+    }
+    SERVICE_FAILURE_ACTIONS_FLAG flag = {};
+    if (QueryServiceConfig2A(service_.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG,
+                             reinterpret_cast<LPBYTE>(&flag), sizeof(flag), &needed))
+      view.failOnExit = flag.fFailureActionsOnNonCrashFailures ? 1 : 0;
+  }
+
   ScopedServiceHandle manager_;
   ScopedServiceHandle service_;
 };

@@ -7,17 +7,21 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 
 #include "launcher/config.h"
 #include "launcher/launcher_context.h"
+#include "launcher/launcher_version.h"
 #include "launcher/messages.h"
 #include "launcher/handle_win.h"
 #include "launcher/process_state.h"
+#include "launcher/trace.h"
 #include "launcher/win32.h"
 #include "redirect/redirect.h"
 #include "service/service_bridge.h"
 #include "service/service_command_line.h"
 #include "service/stop_timeout.h"
+#include "service/vm_exit_watch.h"
 #include "vm/launch.h"
 #include "vm/vm_host.h"
 
@@ -54,6 +58,89 @@ class ManagerReporter : public StatusReporter {
 
 ManagerReporter gReporter;
 
+// The launcher's own lines go straight to the error log's handle, stamped
+// with the local time: no lock of the runtime library, which a thread of a
+// hung application might hold, is needed.
+class ErrorLogWriter : public ServiceLogWriter {
+ public:
+  void write(const std::string& line) override {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    LogStamp stamp;
+    putLogStamp(stamp, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    std::string text(stamp.text);
+    text.append(line).append("\r\n");
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()),
+              &written, nullptr);
+  }
+};
+
+ErrorLogWriter gLogWriter;
+std::atomic<bool> gStartLineWritten{false};
+
+// The file version of the program's own version resource, "1.2.3.4".
+std::string programVersion() {
+  HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));
+  HGLOBAL loaded = resource ? LoadResource(nullptr, resource) : nullptr;
+  const auto* data = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+  const DWORD size = data ? SizeofResource(nullptr, resource) : 0;
+  // The fixed part follows the block's header and key at a 4-byte boundary.
+  for (DWORD at = 0; at + sizeof(VS_FIXEDFILEINFO) <= size && at < 128; at += 4) {
+    VS_FIXEDFILEINFO info;
+    std::memcpy(&info, data + at, sizeof info);
+    if (info.dwSignature != 0xFEEF04BD) continue;
+    const DWORD parts[] = {HIWORD(info.dwFileVersionMS), LOWORD(info.dwFileVersionMS),
+                           HIWORD(info.dwFileVersionLS), LOWORD(info.dwFileVersionLS)};
+    std::string version;
+    DecimalBuffer number;
+    for (DWORD part : parts) version.append(version.empty() ? "" : ".").append(decimal(part, number));
+    return version;
+  }
+  return "not set";
+}
+
+// The first line of the service's run, once: when the VM is ready for
+// main, or when the launch ended before that. The account is the one the
+// process runs as, as the system names it ("SYSTEM", "LOCAL SERVICE", a
+// user's name).
+void writeStartLine(JNIEnv* env) {
+  if (gStartLineWritten.exchange(true)) return;
+  std::string runtime = modulePath(moduleOfVm(runningJavaVm()));
+  std::string version;
+  if (runtime.empty()) {
+    runtime = version = "none";
+  } else if (env == nullptr || !javaVersionOf(env, version) || version.empty()) {
+    version = "unknown";
+  }
+  char account[257];
+  DWORD size = sizeof account;
+  if (!GetUserNameA(account, &size)) std::memcpy(account, "unknown", 8);
+  gLogWriter.write(fillPlaceholders(
+      "Service '%s' starting: version %s, qlx %s, account %s, runtime %s, Java %s.",
+      {messageText(kMsgServiceName), programVersion(), kLauncherVersion, account, runtime, version},
+      std::string::npos));
+}
+
+// The VM is ending the process in order (System.exit) with this code.
+// A stop that came while the service was starting may end the process
+// before main ran: the run still gets its first line (no Java asked then).
+void onVmExit(int code) {
+  writeStartLine(nullptr);
+  serviceBridge().processEnding(true, code);
+  // What is still on its way into a rotated log, the line just written
+  // among it, must reach the file before the process goes.
+  finishRotatedLogs();
+}
+
+// Runs on the service thread once the VM exists, before main.
+void serviceStartHook() {
+  JNIEnv* env = processState().vmHost->env();
+  markRunAsService(env);
+  observeVmExit(moduleOfVm(runningJavaVm()), onVmExit);
+  writeStartLine(env);
+}
+
 void __cdecl stopThread(void*) { serviceBridge().runStop(runningJavaVm, endApplication); }
 
 // The line goes straight to the error log's handle: no lock of the runtime
@@ -62,10 +149,7 @@ void __cdecl stopThread(void*) { serviceBridge().runStop(runningJavaVm, endAppli
   // The application's last output, still on its way into a rotated log,
   // goes into the file first, and the line after it.
   drainRotatedLogs(2000);
-  const std::string line = stopOverrunLine(seconds);
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
-            nullptr);
+  gLogWriter.write(stopOverrunLine(seconds));
   serviceBridge().reportForcedStop();
   TerminateProcess(GetCurrentProcess(), 1);
   for (;;) Sleep(INFINITE);
@@ -97,9 +181,17 @@ unsigned __stdcall handlerCallThread(void* control) {
   return 0;
 }
 
-// The process ends inside the VM's exit (System.exit) with a VM that does
-// not call the exit hook: the code is unknown here.
-void onProcessExit() { serviceBridge().processEnding(false, 0); }
+// The process ends through the runtime's exit without the code having
+// been seen on its way (a library other than the VM called exit).
+void onProcessExit() {
+  writeStartLine(nullptr);
+  serviceBridge().processEnding(false, 0);
+}
+
+void JNICALL exitHook(jint code) {
+  writeStartLine(nullptr);
+  serviceExitHook(code);
+}
 
 DWORD WINAPI serviceControlHandler(DWORD control, DWORD, void*, void*) {
   ServiceBridge& bridge = serviceBridge();
@@ -141,6 +233,7 @@ void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
   if (state.context != nullptr) {
     bridge.setStopTimeout(stopTimeoutSeconds(stopTimeoutValue(*state.context)));
   }
+  bridge.setLog(name, &gLogWriter);
   bridge.setReporter(&gReporter);
   _beginthread(fallbackThread, 0, nullptr);
 
@@ -157,19 +250,20 @@ void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
 
   // The stopped state is reported from the process's end, once the
   // application's shutdown hooks have run: through the VM's exit hook where
-  // the VM calls it (with the exit code), else from the runtime's exit.
+  // the VM calls it, else through its call of exit (serviceStartHook routes
+  // that through the launcher), both with the exit code; the runtime's exit
+  // handler is the last resort.
   std::atexit(onProcessExit);
   if (state.vmHost != nullptr) {
-    state.vmHost->addOption("exit", reinterpret_cast<void*>(&serviceExitHook));
+    state.vmHost->addOption("exit", reinterpret_cast<void*>(&exitHook));
   }
 
   // A service whose log cannot be opened does not start (one line has
   // said which log and why): the manager, and /start, see it fail.
   const int result = state.logNotOpened != 0
                          ? state.logNotOpened
-                         : launchApplication(
-                               first, [] { markRunAsService(processState().vmHost->env()); },
-                               second);
+                         : launchApplication(first, serviceStartHook, second);
+  writeStartLine(state.vmHost != nullptr ? state.vmHost->env() : nullptr);
   // A launch that failed never ran: the manager sees it stop while
   // starting, which is what /start reports as a failed start.
   if (result == 0) bridge.reportRunningIfSilent();

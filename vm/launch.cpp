@@ -212,12 +212,17 @@ void reportFailure(int result, const std::string& version, const std::string& mi
   // in, never used as a format.
   if (result == kMsgVersionTooLow)
     text = fillPlaceholders(text, {version, minimum});
+  else if (result == kMsgVersionTooHigh && minimum.empty())
+    // Only an upper limit: no range to name. The exit code stays 12.
+    text = fillPlaceholders(messageText(kMsgVersionTooHighMaxOnly), {version, maximum});
   else if (result == kMsgVersionTooHigh)
     text = fillPlaceholders(text, {version, minimum, maximum});
   printMessage(text);
 }
 
 }  // namespace
+
+bool javaVersionOf(JNIEnv* env, std::string& version) { return getJavaVersion(env, version); }
 
 int launchApplication(LauncherContext& context, VmHost& host, Os& os, const StringList& firstArgs,
                       const std::function<void()>& startHook, const StringList& secondArgs) {

@@ -24,6 +24,9 @@ int launchApplication(const StringList& firstArgs, const std::function<void()>& 
 int launchApplication(LauncherContext& context, VmHost& host, Os& os, const StringList& firstArgs,
                       const std::function<void()>& startHook, const StringList& secondArgs);
 
+// java.version as the VM reports it; false when it cannot be asked.
+bool javaVersionOf(JNIEnv* env, std::string& version);
+
 // Elevation test: Windows token elevation (elevation_win.cpp), effective
 // user root on Linux (elevation_posix.cpp).
 bool isElevated();

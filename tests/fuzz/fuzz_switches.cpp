@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "service/install_settings.h"
+#include "service/nearest_word.h"
+#include "service/service_command_line.h"
 #include "service/switches.h"
 #include "vm/version.h"
 
@@ -43,6 +46,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   index = 0;
   while (custom.next(index).status != 0) {
   }
+
+  // The early decision of a run, and the install values typed by hand.
+  (void)runKindOf(argc, argv.data());
+  RecoverySettings recovery;
+  std::string why;
+  if (parseRecovery(strings.front(), recovery, &why) && recovery.enabled &&
+      (recovery.count == 0 || recovery.count > kMaxRecoveryCount ||
+       recovery.delaySeconds > kMaxRecoveryDelaySeconds))
+    std::abort();  // out of bounds yet taken
+  (void)builtInAccountNear(strings.back());
+  size_t distance = 0;
+  const char* const words[] = {"status", "stop", nullptr};
+  if (nearestWord(strings.front(), words, distance) == nullptr) std::abort();
 
   const std::string text(reinterpret_cast<const char*>(data), size);
   const std::vector<int> version = parseVersion(text);

@@ -173,13 +173,14 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"TooLow", "minjre 99\r\nmainclass qlxtest.Main\r\n", 6,
                     "^Java virtual machine version 1[7-9][^ ]* is too low, require 99 or "
                     "higher\\.\n$"},
+        // With only an upper limit there is no range to name; the code stays 12.
         FailureCase{"TooHigh", "maxjre 11\r\nmainclass qlxtest.Main\r\n", 12,
-                    "^Java virtual machine version 1[7-9][^ ]* is too high, version between  "
-                    "and 11 is required\\.\n$"},
+                    "^Java virtual machine version 1[7-9][^ ]* is too high, require 11 or "
+                    "lower\\.\n$"},
         FailureCase{"TooHighWithBoth", "minjre 1.6\r\nmaxjre 1.8.0_402\r\nmainclass qlxtest.Main\r\n", 12,
                     "version between 1\\.6 and 1\\.8\\.0_402 is required\\.\n$"},
         FailureCase{"HostileLimitsAreNotFormats", "maxjre 11%n%s%x\r\nmainclass qlxtest.Main\r\n",
-                    12, "between  and 11%n%s%x is required\\.\n$"},
+                    12, "too high, require 11%n%s%x or lower\\.\n$"},
         FailureCase{"WithinLimits", "minjre 1.6\r\nmaxjre 17\r\nmainclass qlxtest.Main\r\n", 0,
                     ""},
         FailureCase{"LimitWithoutNumber", "minjre x\r\nmaxjre y\r\nmainclass qlxtest.Main\r\n", 0,

@@ -63,6 +63,24 @@ def test_handover_prints_the_first_instance_answer(program, tmp_path):
     assert start_line(first)["first"] == "true"
 
 
+def test_commands_are_never_handed_over(program, tmp_path):
+    # A command is decided before the handover: it runs itself (here the
+    # Linux build's "no service manager" answer, 272) instead of carrying
+    # its command line, a password among it, to the running instance.
+    p = program("handover")
+    first = tmp_path / "first.txt"
+    p.start(first, "/test", "serve")
+    for args, code in [(("/install", "/account:bob", "/password:S3cret"), 272),
+                       (("/status",), 272), (("/stop",), 272), (("/help",), 0)]:
+        r = p.run(tmp_path / "command.txt", *args)
+        assert r.returncode == code & 0xFF, (args, r)
+        assert b"answer:" not in r.stdout, args
+    second = p.run(tmp_path / "second.txt", "a")  # the application's own runs still are
+    assert (second.returncode, second.stdout) == (13, b"answer:a")
+    handed = [line for line in lines_of(first) if "args from other" in line]
+    assert handed == ["args from other a"]
+
+
 def test_objects_and_replies_between_processes(program, tmp_path):
     p = program("custom")
     serve, send = tmp_path / "serve.txt", tmp_path / "send.txt"

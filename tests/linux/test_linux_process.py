@@ -36,14 +36,19 @@ def wait_for(predicate, timeout=20.0):
 # --- service command line -------------------------------------------------
 
 @pytest.mark.parametrize("args, code, expected", [
-    (["/install"], 272, "Service '' install failed, " + NT_ONLY),
-    (["/install:auto", "a", "b"], 272, "Service '' install failed, " + NT_ONLY),
-    (["/uninstall"], 272, "Service '' uninstall failed, " + NT_ONLY),
-    (["-UNINST", "/install"], 272, "Service '' uninstall failed, " + NT_ONLY),
+    # Without a service name of its own the program is named after its file.
+    (["/install"], 272, "Service 'app' install failed, " + NT_ONLY),
+    (["/install:auto", "a", "b"], 272, "Service 'app' install failed, " + NT_ONLY),
+    (["/uninstall"], 272, "Service 'app' uninstall failed, " + NT_ONLY),
+    (["-UNINST", "/install"], 272, "Service 'app' uninstall failed, " + NT_ONLY),
+    (["/status"], 272, "Service 'app' status failed, " + NT_ONLY),
     (["/help"], 0, USAGE),
     (["-?"], 0, USAGE),
     ([], 0, USAGE),                     # no switch: usage, then the dispatcher returns at once
-    (["plain", "/unknown"], 0, USAGE),
+    (["plain"], 0, USAGE),
+    # A switch that is no command is a mistake from a console, never a success.
+    (["plain", "/staus"], 307, USAGE + "\nUnknown switch '/staus'; did you mean /status?"),
+    (["--stpo", "x"], 307, USAGE + "\nUnknown switch '--stpo'; did you mean /stop?"),
 ])
 def test_service_switches(wrap_probe, args, code, expected):
     app = wrap_probe()
@@ -51,6 +56,38 @@ def test_service_switches(wrap_probe, args, code, expected):
     # A Linux exit status keeps the low 8 bits only: 272 arrives as 16.
     assert r.returncode == code & 0xFF
     assert out_text(r) == expected + "\n"
+
+
+# Mistakes on the /install line are refused before anything is registered,
+# each with its own code and line; a password given any other way than
+# /password:VALUE is used nowhere, not even in the line that refuses it.
+@pytest.mark.parametrize("args, code, reason", [
+    (["/install:bogus"], 302, "'bogus' is no start type (auto, delayed, manual, disabled); for an "
+                              "argument use /install:manual bogus"),
+    (["/install", "p1.txt", "z"], 302, "'p1.txt' is no start type (auto, delayed, manual, "
+                                       "disabled); for an argument use /install:manual p1.txt"),
+    (["/install", "/account:LocalServce"], 308,
+     "'LocalServce' is no account; did you mean LocalService? (a user: .\\LocalServce)"),
+    (["/install", "/account:bob", "/password", "-S3cretDash"], 309,
+     "give it as /password:VALUE; the argument after it was not used."),
+    (["/install", "/account:bob", "/password", "S3cret"], 309,
+     "give it as /password:VALUE; the argument after it was not used."),
+    (["/install", "/account:bob", "/passwordS3cret"], 309,
+     "give it as /password:VALUE; the argument after it was not used."),
+    (["/install", "/recovery:60/5000"], 303,
+     "the value of /recovery is not valid: '60/5000' (COUNT is 1 to 1023)."),
+    (["/install", "/recovery:999999999"], 303,
+     "the value of /recovery is not valid: '999999999' (DELAY is at most 86400)."),
+    # Given right, the password passes every check and reaches the (absent) manager.
+    (["/install", "/account:bob", "/password:S3cret", "--port", "1"], 272, NT_ONLY),
+])
+def test_install_mistakes_are_refused_with_their_reason(wrap_probe, args, code, reason):
+    app = wrap_probe()
+    r = app.run(*args)
+    assert r.returncode == code & 0xFF
+    assert out_text(r) == f"Service 'app' install failed, {reason}\n"
+    assert b"S3cret" not in r.stdout + r.stderr
+    assert "S3cret" not in app.log()
 
 
 # --- standard streams -----------------------------------------------------

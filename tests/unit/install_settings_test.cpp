@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "service/install_settings.h"
+#include "service/nearest_word.h"
 
 namespace qlx {
 namespace {
@@ -72,6 +73,79 @@ TEST(InstallSettings, AccountsAsTheManagerTakesThem) {
     EXPECT_EQ(name, c.name) << c.given;
     EXPECT_EQ(accountNeedsPassword(name), c.password) << c.given;
   }
+}
+
+// Recovery values are bounded before anything is built from them: the
+// delay becomes milliseconds in 32 bits, the count the action list.
+TEST(InstallSettings, RecoveryBoundsAndWhatTheyTell) {
+  struct Case {
+    const char* text;
+    bool ok;
+    const char* why;
+  } cases[] = {
+      {"86400/1023/999999999", true, ""},
+      {"86401", false, "DELAY is at most 86400"},
+      {"4294968", false, "DELAY is at most 86400"},  // x1000 wraps in 32 bits
+      {"60/1024", false, "COUNT is 1 to 1023"},
+      {"60/999999999", false, "COUNT is 1 to 1023"},
+      {"60/0", false, "COUNT is 1 to 1023"},
+      {"60/3/1234567890", false, "DELAY[/COUNT[/RESET]], seconds"},
+      {"5/x", false, "DELAY[/COUNT[/RESET]], seconds"},
+  };
+  for (const Case& c : cases) {
+    RecoverySettings recovery;
+    std::string why;
+    EXPECT_EQ(parseRecovery(c.text, recovery, &why), c.ok) << c.text;
+    EXPECT_EQ(why, c.why) << c.text;
+    // The stored form and qlxwrap take the same rule and say the same.
+    InstallSettings settings;
+    std::string bad, storedWhy;
+    EXPECT_EQ(applyStoredSettings(std::string("recovery=") + c.text, settings, bad, &storedWhy),
+              c.ok)
+        << c.text;
+    EXPECT_EQ(storedWhy, c.why) << c.text;
+  }
+}
+
+TEST(InstallSettings, NamesNearABuiltInAccountAreTakenForSlips) {
+  struct Case {
+    const char* given;
+    const char* near;  // null: taken as it stands
+  } cases[] = {
+      {"LocalServce", "LocalService"}, {"localsytem", "LocalSystem"},
+      {"NetworkSevrice", "NetworkService"}, {"virtaul", "virtual"},
+      {"LocalService", nullptr},       {"LOCALSYSTEM", nullptr},
+      {"alice", nullptr},              {".\\LocalServce", nullptr},
+      {"CORP\\LocalServce", nullptr}, {"LocalServce@corp", nullptr},
+      {"", nullptr},
+  };
+  for (const Case& c : cases) {
+    const char* near = builtInAccountNear(c.given);
+    EXPECT_STREQ(near, c.near) << c.given;
+    InstallSettings settings;
+    std::string bad, why;
+    EXPECT_EQ(applyStoredSettings(std::string("account=") + c.given, settings, bad, &why),
+              c.near == nullptr || *c.given == 0)
+        << c.given;
+  }
+}
+
+TEST(NearestWord, EditsIgnoreCase) {
+  struct Case {
+    const char* a;
+    const char* b;
+    size_t distance;
+  } cases[] = {
+      {"staus", "status", 1}, {"stpo", "stop", 2},    {"STATUS", "status", 0},
+      {"", "stop", 4},        {"isntall", "install", 2}, {"paus", "pause", 1},
+      {"contniue", "continue", 2}, {"xyz", "", 3},
+  };
+  for (const Case& c : cases) EXPECT_EQ(editDistanceIgnoreCase(c.a, c.b), c.distance) << c.a;
+  const char* const words[] = {"start", "stop", "status", nullptr};
+  size_t distance = 0;
+  EXPECT_STREQ(nearestWord("staus", words, distance), "status");
+  EXPECT_EQ(distance, 1u);
+  EXPECT_STREQ(nearestWord("sto", words, distance), "stop");
 }
 
 }  // namespace

@@ -30,7 +30,9 @@ TEST(ServiceBridge, HowTheServiceEnds) {
       {"launch failed", 7, false, 0, kErrorServiceSpecific, 7, true},
       {"System.exit(3)", -1, true, 3, kErrorServiceSpecific, 3, true},
       {"System.exit(0)", -1, true, 0, 0, 0, true},
-      {"exit without a code", -1, false, 5, 0, 0, false},  // the manager sees the process die
+      // The code was not seen (a library other than the VM called exit):
+      // never left "running" with a dead process, and told as aborted.
+      {"exit without a code", -1, false, 5, kErrorProcessAborted, 0, true},
   };
   for (const Row& row : rows) {
     ServiceBridge bridge;
@@ -100,7 +102,78 @@ TEST(ServiceBridge, StopControlsBeginOneBoundedStop) {
     bridge.processEnding(true, 0);
     EXPECT_EQ(recorder.sent.size(), sent) << row.what;
   }
-  EXPECT_EQ(stopOverrunLine(3), "The service stop took longer than 3 s; the process is ended.\n");
+  EXPECT_EQ(stopOverrunLine(3), "The service stop took longer than 3 s; the process is ended.");
+}
+
+// The launcher's own lines about a run, as the error log gets them: the
+// stop asked for, how long it took, and one line with how the service
+// ended, whatever way it ended.
+struct LogRecorder : ServiceLogWriter {
+  std::vector<std::string> lines;
+  void write(const std::string& line) override { lines.push_back(line); }
+};
+
+uint64_t gFakeNow = 0;
+uint64_t fakeNow() { return gFakeNow; }
+
+TEST(ServiceBridge, LogLinesTellHowEachRunEnded) {
+  enum class End { MainReturned, LaunchFailed, Exit, StopThenExit, ShutdownThenExit, StopAtBound,
+                   UnknownCode };
+  struct Row {
+    const char* what;
+    End end;
+    int code;
+    std::vector<std::string> lines;
+  } rows[] = {
+      {"main returned", End::MainReturned, 0, {"Service 'Tick' ended, exit code 0."}},
+      {"launch failed", End::LaunchFailed, 7, {"Service 'Tick' ended, exit code 7."}},
+      {"System.exit(3)", End::Exit, 3, {"Service 'Tick' ended, exit code 3."}},
+      {"stop", End::StopThenExit, 0,
+       {"Service 'Tick' stop requested (stop).", "Service 'Tick' stop finished in 1.5 s.",
+        "Service 'Tick' ended, exit code 0."}},
+      {"shutdown, the application exiting with 4 meanwhile", End::ShutdownThenExit, 4,
+       {"Service 'Tick' stop requested (shutdown).",
+        "Service 'Tick' stop finished in 1.5 s.", "Service 'Tick' ended, exit code 0."}},
+      {"stop at the bound", End::StopAtBound, 0,
+       {"Service 'Tick' stop requested (stop).", "Service 'Tick' ended, exit code 0."}},
+      {"unknown code", End::UnknownCode, 0, {"Service 'Tick' ended, exit code unknown."}},
+  };
+  for (const Row& row : rows) {
+    ServiceBridge bridge;
+    Recorder recorder;
+    LogRecorder log;
+    gFakeNow = 10000;
+    bridge.setClock(fakeNow);
+    bridge.setReporter(&recorder);
+    bridge.setLog("Tick", &log);
+    switch (row.end) {
+      case End::MainReturned: bridge.reportFinished(0); break;
+      case End::LaunchFailed: bridge.reportFinished(row.code); break;
+      case End::Exit: bridge.processEnding(true, row.code); break;
+      case End::StopThenExit:
+      case End::ShutdownThenExit:
+        bridge.control(row.end == End::StopThenExit ? kControlStop : kControlShutdown);
+        gFakeNow += 1460;
+        bridge.processEnding(true, row.code);
+        break;
+      case End::StopAtBound:
+        bridge.control(kControlStop);
+        bridge.reportForcedStop();
+        break;
+      case End::UnknownCode: bridge.processEnding(false, 0); break;
+    }
+    bridge.reportFinished(0);  // the service main's end finds nothing left to say
+    bridge.processEnding(false, 0);
+    EXPECT_EQ(log.lines, row.lines) << row.what;
+  }
+}
+
+TEST(ServiceBridge, LogStampIsTheLocalTimeToTheSecond) {
+  LogStamp stamp;
+  putLogStamp(stamp, 2024, 5, 1, 9, 3, 7);
+  EXPECT_STREQ(stamp.text, "2024-05-01 09:03:07 qlx: ");
+  putLogStamp(stamp, 1999, 12, 31, 23, 59, 58);
+  EXPECT_STREQ(stamp.text, "1999-12-31 23:59:58 qlx: ");
 }
 
 // Without a handler pause and continue are obeyed at once; the accepted

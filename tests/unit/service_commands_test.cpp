@@ -6,6 +6,8 @@
 
 #include "launcher/messages.h"
 #include "service/service_commands.h"
+#include "service/service_numbers.h"
+#include "service/service_rights.h"
 
 namespace qlx {
 namespace {
@@ -15,31 +17,41 @@ namespace {
 class ScriptedManager : public ServiceManagerLink {
  public:
   uint32_t openError = 0, startError = 0, controlError = 0;
+  // Refusals of the first controls only (a service still starting).
+  std::vector<uint32_t> controlErrors;
   std::vector<ServiceStatusView> states;
   ServiceConfigView config;
   std::vector<std::string> calls;
   uint64_t now = 0;
+  uint32_t rights = 0;  // asked for at open
+  uint32_t used = 0;    // needed by the calls made since
 
-  uint32_t open(const std::string& name, bool forControl) override {
-    calls.push_back(std::string(forControl ? "open-control " : "open-query ") + name);
+  uint32_t open(const std::string& name, uint32_t asked) override {
+    calls.push_back("open " + name);
+    rights = asked;
     return openError;
   }
   uint32_t query(ServiceStatusView& status) override {
+    used |= kRightQueryStatus;
     status = states[next_ < states.size() ? next_++ : states.size() - 1];
     return 0;
   }
   uint32_t queryConfig(ServiceConfigView& view) override {
+    used |= kRightQueryConfig;
     view = config;
     return 0;
   }
   uint32_t start(const StringList& parameters) override {
+    used |= kRightStart;
     std::string call = "start";
     for (const std::string& p : parameters) call += " " + p;
     calls.push_back(call);
     return startError;
   }
   uint32_t control(uint32_t control) override {
+    used |= control == kControlStop ? uint32_t{kRightStop} : uint32_t{kRightPauseContinue};
     calls.push_back("control " + std::to_string(control));
+    if (controls_ < controlErrors.size()) return controlErrors[controls_++];
     return controlError;
   }
   void sleepMs(uint32_t ms) override { now += ms; }
@@ -47,6 +59,7 @@ class ScriptedManager : public ServiceManagerLink {
 
  private:
   size_t next_ = 0;
+  size_t controls_ = 0;
 };
 
 ServiceStatusView state(uint32_t s, uint32_t win32 = 0, uint32_t specific = 0) {
@@ -147,6 +160,9 @@ TEST(ServiceCommands, OutcomesLinesAndExitCodes) {
        "Service 'Svc' continued."},
       {"other manager error", ServiceCommand::Start, {state(1)}, 0, 1055, 0, kMsgManagerError,
        "Service 'Svc' start failed, the Service Control Manager reported error 1055."},
+      // A stop already under way is waited for, not refused.
+      {"stop while stopping", ServiceCommand::Stop, {state(3), state(3), state(1)}, 0, 0, 1061, 0,
+       "Service 'Svc' stopped."},
   };
   for (const Case& c : cases) {
     ScriptedManager manager;
@@ -167,7 +183,7 @@ TEST(ServiceCommands, StartPassesParametersAndShowsProgressWhileWaiting) {
                     state(2), state(2), state(2), state(2), state(2), state(4)};
   const CommandOutcome r = run(ServiceCommand::Start, manager, {"a", "b c"});
   EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(manager.calls, (std::vector<std::string>{"open-control Svc", "start a b c"}));
+  EXPECT_EQ(manager.calls, (std::vector<std::string>{"open Svc", "start a b c"}));
   EXPECT_EQ(r.progress, "Waiting for service 'Svc' to become running..\n");
 }
 
@@ -198,10 +214,100 @@ TEST(ServiceCommands, StatusPrintsStateDetailsAndTellsTheStateByExitCode) {
     manager.config = c.config;
     const CommandOutcome r = run(ServiceCommand::Status, manager);
     EXPECT_EQ(r.code, c.code) << c.first;
-    ASSERT_EQ(r.lines.size(), 2u) << c.first;
+    ASSERT_EQ(r.lines.size(), 3u) << c.first;
     EXPECT_EQ(r.lines[0], c.first);
     EXPECT_EQ(r.lines[1], c.second);
-    EXPECT_EQ(manager.calls, std::vector<std::string>{"open-query Svc"});
+    EXPECT_EQ(r.lines[2], "Recovery: unknown.");
+    EXPECT_EQ(manager.calls, std::vector<std::string>{"open Svc"});
+  }
+}
+
+// A stop sent while the service is still starting is refused by the
+// manager until the service says what it accepts: the command waits for
+// that and then stops it; one that ends meanwhile is stopped already.
+TEST(ServiceCommands, StopWhileStartingWaitsUntilTheServiceTakesIt) {
+  struct Case {
+    const char* name;
+    std::vector<ServiceStatusView> states;
+    std::vector<uint32_t> refusals;
+    int code;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {"refused, then taken", {state(2), state(2), state(4), state(3), state(1)}, {1061}, 0,
+       {"open Svc", "control 1", "control 1"}},
+      {"refused as invalid, then taken", {state(2), state(4), state(1)}, {1052}, 0,
+       {"open Svc", "control 1", "control 1"}},
+      {"ended while starting", {state(2), state(2), state(1)}, {1061}, 0, {"open Svc", "control 1"}},
+      {"never leaves starting", {state(2)}, {1061}, kMsgCommandTimedOut, {"open Svc", "control 1"}},
+      {"refused while running", {state(4)}, {1061}, kMsgControlRefused, {"open Svc", "control 1"}},
+  };
+  for (const Case& c : cases) {
+    ScriptedManager manager;
+    manager.states = c.states;
+    manager.controlErrors = c.refusals;
+    const CommandOutcome r = run(ServiceCommand::Stop, manager);
+    EXPECT_EQ(r.code, c.code) << c.name;
+    EXPECT_EQ(manager.calls, c.calls) << c.name;
+  }
+}
+
+// Each command asks for the rights of the calls it makes, and no more: an
+// operator allowed only to start a service can start it. Every path of a
+// command is walked here, and what it used must be what it asked for.
+TEST(ServiceCommands, EachCommandAsksForExactlyTheRightsItUses) {
+  struct Case {
+    ServiceCommand command;
+    std::vector<ServiceStatusView> states;
+  } cases[] = {
+      {ServiceCommand::Status, {state(4)}},
+      {ServiceCommand::Start, {state(1), state(2), state(4)}},
+      {ServiceCommand::Stop, {state(4), state(3), state(1)}},
+      {ServiceCommand::Restart, {state(4), state(3), state(1), state(2), state(4)}},
+      {ServiceCommand::Pause, {state(4), state(7)}},
+      {ServiceCommand::Continue, {state(7), state(4)}},
+  };
+  for (const Case& c : cases) {
+    ScriptedManager manager;
+    manager.states = c.states;
+    EXPECT_EQ(run(c.command, manager).code, 0) << static_cast<int>(c.command);
+    EXPECT_EQ(manager.rights, commandRights(c.command)) << static_cast<int>(c.command);
+    EXPECT_EQ(manager.used, manager.rights) << static_cast<int>(c.command);
+  }
+  // No command but /uninstall may delete, and none of them may change the
+  // service's configuration.
+  for (const Case& c : cases) {
+    EXPECT_EQ(commandRights(c.command) & (kRightDelete | kRightChangeConfig), 0u);
+  }
+  EXPECT_EQ(kUninstallRights & kRightDelete, uint32_t{kRightDelete});
+  EXPECT_EQ(installRights(false), uint32_t{kRightChangeConfig});
+  EXPECT_EQ(installRights(true), uint32_t{kRightChangeConfig} | kRightStart);
+}
+
+TEST(ServiceCommands, RecoveryAsStatusShowsIt) {
+  struct Case {
+    bool known;
+    std::vector<RecoveryAction> actions;
+    uint32_t reset;
+    int failOnExit;
+    const char* text;
+  } cases[] = {
+      {false, {}, 0, -1, "unknown"},
+      {true, {}, 0, -1, "none"},
+      {true, {{0, 0}}, 86400, 0, "none"},
+      {true, {{1, 60000}, {1, 60000}, {1, 60000}, {0, 0}}, 86400, 1,
+       "restart after 60 s (3 times), then nothing; failures forgotten after 86400 s; a non-zero "
+       "exit counts"},
+      {true, {{1, 5000}, {1, 30000}, {2, 0}}, 0xFFFFFFFF, 0,
+       "restart after 5 s, then restart after 30 s, then reboot after 0 s; failures forgotten "
+       "after 4294967295 s"},
+  };
+  for (const Case& c : cases) {
+    ServiceConfigView config;
+    config.recoveryKnown = c.known;
+    config.recovery = c.actions;
+    config.resetSeconds = c.reset;
+    config.failOnExit = c.failOnExit;
+    EXPECT_EQ(recoveryText(config), c.text);
   }
 }
 

@@ -13,7 +13,9 @@ TEST(ServiceControlPosix, InstallAndUninstallRefuse) {
   registration.imagePath = "\"/x\" ";
   registration.name = "n";
   EXPECT_EQ(installService(registration, nullptr), kMsgNtOnly);
-  EXPECT_EQ(uninstallService("n"), kMsgNtOnly);
+  bool stillRunning = true;
+  EXPECT_EQ(uninstallService("n", stillRunning), kMsgNtOnly);
+  EXPECT_FALSE(stillRunning);
   EXPECT_FALSE(startServiceDispatcher("n"));  // must return
 }
 

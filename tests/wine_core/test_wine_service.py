@@ -76,26 +76,38 @@ def _installed(name):
     (["-install=auto"], 2, ""),
     (["/installauto"], 2, ""),
     (["/install:manual"], 3, ""),
-    (["/install", "x"], 3, ""),          # x is taken as the start mode, with a note
     (["/inst", "/other", "c"], 3, "/other c"),
-    (["plain", "/install", "y", "z"], 3, "z"),
+    (["plain", "/install:demand", "y", "z"], 3, "y z"),
 ])
 def test_install_start_type_and_image_path(service, args, start, tail):
     s = service()
     code, out = s.run(*args)
-    word = next((b for a, b in zip(args, args[1:]) if a == "/install" and b in ("x", "y")), None)
-    note = b""
-    if word is not None:
-        note = (f"'{word}' is not a start type (auto, delayed, manual, disabled), so the start "
-                f"type is manual. To pass '{word}' to the service as an argument, write "
-                f"/install:manual {word}\n").encode()
-    assert (code, out) == (0, note + _installed(s.name))
+    assert (code, out) == (0, _installed(s.name))
     reg = s.registry()
     assert reg["Start"] == ("REG_DWORD", hex(start))
     assert reg["Type"] == ("REG_DWORD", "0x10")
     assert reg["ErrorControl"] == ("REG_DWORD", "0x0")
     assert reg["ImagePath"] == ("REG_SZ", f'"{s.winexe}" {tail}')
     assert reg["DisplayName"] == ("REG_SZ", s.name)
+
+
+# A value that is no start type, a slip of a built-in account and a password
+# not given as /password:VALUE stop the install before anything is
+# registered, with the full code (read through cmd) and one line; the stray
+# password appears nowhere.
+@pytest.mark.parametrize("args, code, reason", [
+    (["/install", "x"], 302, "'x' is no start type (auto, delayed, manual, disabled); for an "
+                             "argument use /install:manual x"),
+    (["/install", "/account:NetworkSevrice"], 308,
+     "'NetworkSevrice' is no account; did you mean NetworkService? (a user: .\\NetworkSevrice)"),
+    (["/install", "/account:bob", "/password", "-S3cretDash"], 309,
+     "give it as /password:VALUE; the argument after it was not used."),
+])
+def test_install_mistakes_register_nothing(service, args, code, reason):
+    s = service()
+    assert s.run(*args) == (code, f"Service '{s.name}' install failed, {reason}\n".encode())
+    assert s.registry() is None
+    assert not s.app.stderr_log.exists() or b"S3cret" not in s.app.stderr_log.read_bytes()
 
 
 @pytest.mark.parametrize("args, service_type, tail", [
@@ -214,6 +226,13 @@ def test_no_switch_prints_usage_and_returns_from_a_console(make_app):
     app = make_app("")
     result = app.run("a", "/interactive", timeout=120)
     assert (result.returncode, result.stdout) == (0, USAGE)
+
+
+def test_unknown_switch_from_a_console_is_an_error(service):
+    s = service()
+    code, out = s.run("/staus")
+    assert (code, out) == (307, USAGE.replace(b"\r\n", b"\n") +
+                           b"Unknown switch '/staus'; did you mean /status?\n")
 
 
 def test_test_runs_the_application_with_the_following_arguments(make_app):

@@ -25,6 +25,7 @@ TEXTS = {
     13: "There is already an instance of this program running.",
     14: "This program file is damaged or incomplete: %s.",
     15: "%s cannot be written to %s: %s.",
+    16: "Java virtual machine version %s is too high, require %s or lower.",
     272: "Service can be installed on Windows NT only.",
     273: "Service '%s' installed successfully.",
     274: "Service '%s' install failed, ",

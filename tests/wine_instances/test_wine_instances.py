@@ -15,6 +15,24 @@ from instances_support import (custom_exchange_expectations, kill_hard, lines_of
                                start_line, wait_lines)
 
 
+def test_commands_are_never_handed_over(program, tmp_path):
+    # Decided before the handover, a command runs itself: /status answers
+    # that the service is not installed (282), an /install whose start type
+    # is refused registers nothing (302), and none of their command lines,
+    # the password among them, reaches the running instance.
+    p = program("handover")
+    first = tmp_path / "first.txt"
+    p.start(first, "/test", "serve")
+    for args, code in [(("/install:bogus", "/account:bob", "/password:S3cret"), 302),
+                       (("/status",), 282), (("/help",), 0)]:
+        r = p.run(tmp_path / "command.txt", *args)
+        assert r.returncode == code % 256, (args, r)
+        assert b"answer:" not in r.stdout and b"S3cret" not in r.stdout, args
+    second = p.run(tmp_path / "second.txt", "a")
+    assert (second.returncode, second.stdout) == (13, b"answer:a")
+    assert [line for line in lines_of(first) if "args from other" in line] == ["args from other a"]
+
+
 def test_handover_over_the_executable_table_and_copies_share_nothing(program, tmp_path):
     p = program("handover")
     first = tmp_path / "first.txt"

@@ -2,6 +2,7 @@
 with the real Java service on Avian: /start with parameters, /pause,
 /continue, /status in each state, /stop, /restart and their failures, and the
 install-time settings read back from the manager and the registry."""
+import re
 import subprocess
 
 import qlxtest
@@ -147,27 +148,67 @@ def test_install_settings_from_the_program_and_from_install_switches(service):
     assert "s3cret" not in registry(s)
     assert command(s, "/uninstall")[0] == 0
 
-    # An unknown start type is still the start type, and the line says so.
+    # An unknown start type is refused, with the program's own default in the
+    # way to pass the value on as an argument; nothing is installed.
     code, lines = command(s, "/install", "p1.txt", "z")
-    assert code == 0
-    assert lines[0] == (
-        "'p1.txt' is not a start type (auto, delayed, manual, disabled), so the start type is "
-        "delayed automatic. To pass 'p1.txt' to the service as an argument, write "
-        "/install:manual p1.txt")
-    assert lines[-1] == f"Service '{s.name}' installed successfully."
-    assert config(s)["path"].endswith('svc.exe" z')
+    assert (code, lines) == (302 % 256, [
+        f"Service '{s.name}' install failed, 'p1.txt' is no start type (auto, delayed, manual, "
+        "disabled); for an argument use /install:delayed p1.txt"])
+    assert command(s, "/status")[0] == 282 % 256
 
     code, lines = command(s, "/install:auto", "/recovery:5/x")
     assert (code, lines) == (303 % 256, [
-        f"Service '{s.name}' install failed, the value of /recovery is not valid: '5/x'."])
+        f"Service '{s.name}' install failed, the value of /recovery is not valid: '5/x' "
+        "(DELAY[/COUNT[/RESET]], seconds)."])
 
 
 def test_bad_settings_are_refused_when_wrapping(tmp_path, service_jar):
-    for option, value in [("--start-type", "sometimes"), ("--recovery", "0/0"),
-                          ("--fail-on-exit", "maybe"), ("--account", "")]:
+    # The generator takes the launcher's own rules, bounds and slips included.
+    for option, value, reason in [
+            ("--start-type", "sometimes", ""), ("--recovery", "0/0", ": COUNT is 1 to 1023"),
+            ("--recovery", "60/1024", ": COUNT is 1 to 1023"),
+            ("--recovery", "86401/3", ": DELAY is at most 86400"),
+            ("--fail-on-exit", "maybe", ""), ("--account", "", ""),
+            ("--account", "LocalServce", ": did you mean LocalService?")]:
         r = subprocess.run([str(qlxtest.QLXWRAP), "--stub", str(qlxtest.STUB_WIN), "--jar",
                             str(service_jar), "--output", str(tmp_path / "x.exe"), option, value],
                            capture_output=True, text=True)
         assert r.returncode == 1, (option, r.stderr)
-        assert option in r.stderr
+        assert r.stderr == f"qlxwrap: {option} '{value}' is not valid{reason}\n", r.stderr
         assert not (tmp_path / "x.exe").exists()
+
+
+def test_service_commands_leave_the_running_services_logs_alone(service):
+    # With "logrotate start" every run that opened the logs would rotate
+    # them: the commands must not, while /help still writes where stdout
+    # points. The service's own run leaves its launcher lines, stamped.
+    s = service(HANDLER + "stdout out.log\nstderr err.log\nlogrotate start\n")
+    name = s.name
+    assert command(s, "/start") == (0, [f"Service '{name}' started."])
+    assert wait_for(lambda: "started" in s.record())
+
+    def logs():
+        return {p.name: p.read_bytes() for p in s.dir.iterdir() if p.name.startswith(("out", "err"))}
+    before = logs()
+    code, lines = command(s, "/status")
+    assert code == 0 and lines[0] == f"Service '{name}' is running." and len(lines) == 3
+    assert lines[2].startswith("Recovery: ")
+    assert command(s, "/pause") == (0, [f"Service '{name}' paused."])
+    assert command(s, "/continue") == (0, [f"Service '{name}' continued."])
+    assert command(s, "/start")[0] == 285 % 256
+    assert logs() == before
+
+    assert command(s, "/stop") == (0, [f"Service '{name}' stopped."])
+    err = (s.dir / "err.log").read_text(errors="replace")
+    stamp = r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d qlx: Service '" + re.escape(name) + "' "
+    expected = [r"starting: version not set, qlx 1\.0, account \S.*, runtime "
+                + re.escape(qlxtest.wine_path(qlxtest.AVIAN / "jvm.dll")) + r", Java 1\.8\.0_avian\.",
+                r"stop requested \(stop\)\.", r"stop finished in \d+\.\d s\.", r"ended, exit code 0\."]
+    for line in expected:
+        assert len(re.findall(stamp + line + r"\r?$", err, re.M)) == 1, (line, err)
+    assert "Service type application." not in (s.dir / "out.log").read_text(errors="replace")
+
+    # /help is no service command: its text also goes where stdout points.
+    code, lines = command(s, "/help")
+    assert code == 0 and lines[0] == "Service type application."
+    assert "Service type application." in (s.dir / "out.log").read_text(errors="replace")

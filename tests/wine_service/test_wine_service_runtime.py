@@ -154,3 +154,25 @@ def test_a_long_on_stop_neither_fails_the_stop_nor_blocks_other_controls(service
     assert (seen[-1]["win32"], seen[-1]["specific"]) == (0, 0)
     assert s.record()[-3:] == ["onStop", "onStopDone", "shutdownHook"]
     assert b"took longer" not in s.stderr_log.read_bytes()
+
+
+def test_system_exit_on_the_test_vm_reports_stopped_with_its_code(service):
+    # The test VM ignores the JNI exit hook and calls the runtime's exit
+    # itself: the manager still learns STOPPED and the code, the process is
+    # gone, and the service starts again.
+    s = service("property svc.report=4\nproperty svc.exit=3\n")
+    for run in (1, 2):
+        s.start(watch_ms=40000)
+        seen = s.watched()
+        assert states(seen) == [2, 4, 1], run
+        assert (seen[-1]["win32"], seen[-1]["specific"], seen[-1]["accepted"]) == (1066, 3, 0)
+        assert s.process_ended is not None
+        assert s.record().count("shutdownHook") == run  # in order: after the hooks
+    log = s.stderr_log.read_text(errors="replace")
+    assert log.count("ended, exit code 3.") == 2
+
+    clean = service("property svc.report=4\nproperty svc.exit=0\n")
+    clean.start(watch_ms=40000)
+    seen = clean.watched()
+    assert states(seen) == [2, 4, 1]
+    assert (seen[-1]["win32"], seen[-1]["specific"]) == (0, 0)

@@ -78,10 +78,11 @@ bool settingsText(const ServiceIdentity& id, std::string& text, Failure& f) {
     if (!setting.value) continue;
     const std::string line = std::string(setting.key) + "=" + *setting.value;
     InstallSettings parsed;
-    std::string bad;
+    std::string bad, why;
     if (setting.value->empty() || setting.value->find_first_of("\r\n") != std::string::npos ||
-        !applyStoredSettings(line, parsed, bad))
-      return fail(f, kUsage, std::string(setting.option) + " '" + *setting.value + "' is not valid");
+        !applyStoredSettings(line, parsed, bad, &why))
+      return fail(f, kUsage, std::string(setting.option) + " '" + *setting.value + "' is not valid" +
+                                 (why.empty() ? std::string() : ": " + why));
     for (unsigned char c : line) {
       if (c >= 0x80) return fail(f, kUsage, std::string(setting.option) + " must be ASCII text");
     }

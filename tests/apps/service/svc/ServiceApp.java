@@ -15,7 +15,10 @@ import java.io.FileOutputStream;
  * (milliseconds onStop and onPause take), svc.throw (main ends with an
  * uncaught exception after it has started), svc.heartbeat (a line
  * "heartbeat N" on standard error every that many milliseconds, 0: without
- * a pause, until the process ends).
+ * a pause, until the process ends), svc.beat (milliseconds between
+ * numbered lines "TAG line K" on standard output, TAG the first argument;
+ * the shutdown hook stops them and writes "TAG end N", N the number of
+ * lines written, and a start parameter "slowstop" makes onStop take 1.5 s).
  */
 public class ServiceApp implements ServiceStatusHandler {
     static void record(String line) {
@@ -66,9 +69,18 @@ public class ServiceApp implements ServiceStatusHandler {
         return true;
     }
 
+    static boolean slowStop;
+    static int beats;  // lines written so far; -1 once the end line is out
+
     public boolean onStop() {
         record("onStop");
         pause("svc.stopDelay");
+        if (slowStop) {
+            try {
+                Thread.sleep(1500);
+            } catch (InterruptedException e) {
+            }
+        }
         record("onStopDone");
         return false; // cannot veto the stop
     }
@@ -81,6 +93,29 @@ public class ServiceApp implements ServiceStatusHandler {
         record("commandLine " + join(line) + " same=" + (line == ServiceStatusManager.getCommandLineArguments()));
         record("parameters " + join(params) + " same=" + (params == ServiceStatusManager.getStartupParameters()));
         final long hookDelay = Long.parseLong(System.getProperty("svc.hookDelay", "0"));
+        final long beat = Long.parseLong(System.getProperty("svc.beat", "0"));
+        final String tag = args.length > 0 ? args[0] : "-";
+        for (int i = 0; i < args.length; i++) {
+            slowStop = slowStop || args[i].equals("slowstop");
+        }
+        final Thread beater = new Thread() {
+            public void run() {
+                for (int k = 0; ; k++) {
+                    synchronized (System.out) {
+                        if (beats < 0) {
+                            return;
+                        }
+                        System.out.println(tag + " line " + k);
+                        System.out.flush();
+                        beats = k + 1;
+                    }
+                    try {
+                        Thread.sleep(beat);
+                    } catch (InterruptedException e) {
+                    }
+                }
+            }
+        };
         Runtime.getRuntime().addShutdownHook(new Thread() {
             public void run() {
                 try {
@@ -88,8 +123,20 @@ public class ServiceApp implements ServiceStatusHandler {
                 } catch (InterruptedException e) {
                 }
                 record("shutdownHook");
+                if (beat > 0) {
+                    synchronized (System.out) {
+                        System.out.println(tag + " end " + beats);
+                        System.out.flush();
+                        beats = -1;
+                    }
+                }
             }
         });
+        if (beat > 0) {
+            record("hooked " + tag);
+            beater.setDaemon(true);
+            beater.start();
+        }
         if (flag("svc.handler")) {
             ServiceStatusManager.setServiceStatusHandler(new ServiceApp());
         }
