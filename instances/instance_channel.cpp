@@ -3,20 +3,15 @@
 // wait (handover, flush), never on the transfer path.
 #include "instances/instance_channel.h"
 
-#include <chrono>
 #include <cstring>
+
+#include "launcher/trace.h"
 
 namespace qlx {
 
 namespace {
 
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-uint64_t nowMs() {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
-}
+uint64_t nowMs() { return monotonicMs(); }
 
 }  // namespace
 
@@ -29,6 +24,7 @@ InstanceChannel::InstanceChannel(std::unique_ptr<InstancePlatform> platform)
 InstanceChannel::~InstanceChannel() {
   // A thread that could not be joined may still use the platform: keep it.
   if (!stop()) platform_.release();
+  if (!deliveriesLeft_) delete deliveries_;
 }
 
 void InstanceChannel::post(uint32_t target, Bytes message) {
@@ -37,7 +33,7 @@ void InstanceChannel::post(uint32_t target, Bytes message) {
   outgoing->target = target;
   outgoing->bytes = std::move(message);
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     queue_.push_back(std::move(outgoing));
   }
   platform_->signalChange();
@@ -45,30 +41,33 @@ void InstanceChannel::post(uint32_t target, Bytes message) {
 }
 
 bool InstanceChannel::queueEmpty() {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   return queue_.empty();
 }
 
 void InstanceChannel::startReceiver(MessageHandler* handler) {
   if (started_.exchange(true)) return;
   handler_ = handler;
-  deliveryThread_ = std::thread(deliveryLoop, deliveries_, handler);
-  thread_ = std::thread([this] { receiverLoop(); });
+  deliveries_->handler = handler;
+  deliveryThread_.start(deliveryLoop, deliveries_);
+  thread_.start([](void* self) { static_cast<InstanceChannel*>(self)->receiverLoop(); }, this);
 }
 
-void InstanceChannel::deliveryLoop(std::shared_ptr<Deliveries> deliveries, MessageHandler* handler) {
-  std::unique_lock<std::mutex> guard(deliveries->lock);
+void InstanceChannel::deliveryLoop(void* shared) {
+  Deliveries* deliveries = static_cast<Deliveries*>(shared);
+  LockGuard guard(deliveries->lock);
   for (;;) {
-    deliveries->ready.wait(guard, [&] { return deliveries->stopping || !deliveries->messages.empty(); });
+    while (!deliveries->stopping && deliveries->messages.empty()) {
+      deliveries->ready.wait(deliveries->lock);
+    }
     if (deliveries->stopping) break;
     std::pair<uint32_t, Bytes> message = std::move(deliveries->messages.front());
     deliveries->messages.pop_front();
-    guard.unlock();
-    if (handler != nullptr) handler->onMessage(message.first, message.second);
-    guard.lock();
+    deliveries->lock.unlock();
+    if (deliveries->handler != nullptr) deliveries->handler->onMessage(message.first, message.second);
+    deliveries->lock.lock();
     deliveries->bytes -= message.second.size();
   }
-  deliveries->finished = true;
 }
 
 void InstanceChannel::receiverLoop() {
@@ -118,11 +117,7 @@ void InstanceChannel::pass(bool changed) {
     }
   }
 
-  bool queued;
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    queued = !queue_.empty();
-  }
+  const bool queued = !queueEmpty();
   if (queued && table.slotBusy.load() == 0 && registry_.claimSlot()) {
     const uint32_t target = postChunk();
     platform_->signalChange();
@@ -173,7 +168,7 @@ bool InstanceChannel::takeChunk(uint32_t& sender, Bytes& message) {
   chunk.length = table.chunkLength.load();
   chunk.data = table.chunkData;
   {
-    std::lock_guard<std::mutex> guard(deliveries_->lock);
+    LockGuard guard(deliveries_->lock);
     assembler_.setHeldElsewhere(deliveries_->bytes);
   }
   const bool completed = assembler_.take(chunk, nowMs(), sender, message);
@@ -185,7 +180,7 @@ uint32_t InstanceChannel::postChunk() {
   InstanceTable& table = *platform_->table();
   Outgoing* message;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     message = queue_.front().get();
   }
   const uint32_t size = static_cast<uint32_t>(message->bytes.size());
@@ -208,7 +203,7 @@ uint32_t InstanceChannel::postChunk() {
   const uint32_t target = message->target;
   message->sent += kChunkCapacity;
   if (message->sent >= size) {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     queue_.pop_front();
   }
   return target;
@@ -217,21 +212,21 @@ uint32_t InstanceChannel::postChunk() {
 void InstanceChannel::deliver(uint32_t sender, Bytes message) {
   if (handler_ == nullptr) return;
   {
-    std::lock_guard<std::mutex> guard(deliveries_->lock);
+    LockGuard guard(deliveries_->lock);
     // Its bytes were counted against the budget as they came.
     deliveries_->bytes += message.size();
     deliveries_->messages.emplace_back(sender, std::move(message));
   }
-  deliveries_->ready.notify_one();
+  deliveries_->ready.notifyOne();
 }
 
-void InstanceChannel::sendArguments(const StringList& arguments,
-                                    const std::function<bool()>& answered) {
+void InstanceChannel::sendArguments(const StringList& arguments, bool (*answered)(void* context),
+                                    void* context) {
   post(ownerId(), buildArgumentsMessage(arguments));
   if (receiverStarted()) {
     for (int i = 0; i < 100 && !queueEmpty(); ++i) sleepMs(50);
   }
-  for (int i = 0; i < 1000 && !answered(); ++i) sleepMs(50);
+  for (int i = 0; i < 1000 && !answered(context); ++i) sleepMs(50);
 }
 
 bool InstanceChannel::stop() {
@@ -245,6 +240,7 @@ bool InstanceChannel::stop() {
   }
   if (!finished_.load()) {
     thread_.detach();  // still inside a delivery; it ends with the process
+    deliveriesLeft_ = true;
     return false;
   }
   thread_.join();
@@ -254,27 +250,14 @@ bool InstanceChannel::stop() {
 void InstanceChannel::stopDeliveries() {
   if (!deliveryThread_.joinable()) return;
   {
-    std::lock_guard<std::mutex> guard(deliveries_->lock);
+    LockGuard guard(deliveries_->lock);
     deliveries_->stopping = true;
   }
-  deliveries_->ready.notify_all();
-  for (uint32_t waited = 0; waited < kReceiverJoinMs; waited += 10) {
-    {
-      std::lock_guard<std::mutex> guard(deliveries_->lock);
-      if (deliveries_->finished) break;
-    }
-    sleepMs(10);
-  }
-  bool finished;
-  {
-    std::lock_guard<std::mutex> guard(deliveries_->lock);
-    finished = deliveries_->finished;
-  }
-  // Still inside Java: it keeps its own share of the queue and ends with the process.
-  if (finished) {
-    deliveryThread_.join();
-  } else {
+  deliveries_->ready.notifyAll();
+  // Still inside Java after that: it keeps the queue and ends with the process.
+  if (!deliveryThread_.join(kReceiverJoinMs)) {
     deliveryThread_.detach();
+    deliveriesLeft_ = true;
   }
 }
 

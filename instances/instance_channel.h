@@ -6,17 +6,14 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "instances/instance_messages.h"
 #include "instances/instance_platform.h"
 #include "instances/instance_registry.h"
+#include "launcher/threading.h"
 
 namespace qlx {
 
@@ -52,7 +49,7 @@ class InstanceChannel {
   bool queueEmpty();
   // The handover of a second launch: the arguments to the owner, then the
   // wait for the queue (5 s) and for `answered` (50 s).
-  void sendArguments(const StringList& arguments, const std::function<bool()>& answered);
+  void sendArguments(const StringList& arguments, bool (*answered)(void* context), void* context);
   // Ends the receiver: wakes and joins it. False when it did not end within
   // kReceiverJoinMs; the table memory must then stay mapped.
   bool stop();
@@ -75,12 +72,12 @@ class InstanceChannel {
   // never the transfer of chunks. Shared with the thread, which may outlive
   // the channel when a delivery never returns.
   struct Deliveries {
-    std::mutex lock;
-    std::condition_variable ready;
+    Lock lock;
+    Condition ready;
     std::deque<std::pair<uint32_t, Bytes>> messages;
     size_t bytes = 0;
+    MessageHandler* handler = nullptr;
     bool stopping = false;
-    bool finished = false;
   };
 
   void receiverLoop();
@@ -93,11 +90,11 @@ class InstanceChannel {
   // Drops a chunk that has waited in the slot longer than kSlotHoldMs.
   bool releaseHeldSlot();
   void stopDeliveries();
-  static void deliveryLoop(std::shared_ptr<Deliveries> deliveries, MessageHandler* handler);
+  static void deliveryLoop(void* deliveries);
 
   std::unique_ptr<InstancePlatform> platform_;
   InstanceRegistry registry_;
-  std::mutex lock_;  // the outgoing queue
+  Lock lock_;  // the outgoing queue
   std::deque<std::unique_ptr<Outgoing>> queue_;
   ChunkAssembler assembler_;
   MessageHandler* handler_ = nullptr;
@@ -105,9 +102,12 @@ class InstanceChannel {
   std::atomic<bool> running_{true};
   std::atomic<bool> started_{false};
   std::atomic<bool> finished_{false};
-  std::thread thread_;
-  std::shared_ptr<Deliveries> deliveries_ = std::make_shared<Deliveries>();
-  std::thread deliveryThread_;
+  Thread thread_;
+  // Freed with the channel unless a thread that did not end in time may
+  // still use it; it then stays until the process ends.
+  Deliveries* deliveries_ = new Deliveries;
+  bool deliveriesLeft_ = false;
+  Thread deliveryThread_;
   // The chunk last seen waiting in the slot, and since when.
   struct HeldChunk {
     int32_t number;

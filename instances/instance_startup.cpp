@@ -46,8 +46,9 @@ void handArgumentsToFirstInstance(int argc, char** argv) {
   if (state.instanceChannel == nullptr) return;
   StringList arguments;
   for (int i = 0; i < argc; ++i) arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
-  ReceiverBridge* bridge = state.receiverBridge;
-  state.instanceChannel->sendArguments(arguments, [bridge] { return bridge->handoverDone(); });
+  state.instanceChannel->sendArguments(
+      arguments, [](void* bridge) { return static_cast<ReceiverBridge*>(bridge)->handoverDone(); },
+      state.receiverBridge);
 }
 
 void endInstances() {

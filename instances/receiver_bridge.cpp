@@ -74,7 +74,7 @@ void ReceiverBridge::onMessage(uint32_t sender, const Bytes& message) {
   }
   if (kind != kKindObject && kind != kKindArguments && kind != kKindReply) return;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     if (kind == kKindReply) {
       auto entry = findPending(pending_, replyId);
       if (entry == pending_.end() || entry->second == nullptr) return;
@@ -99,7 +99,7 @@ void ReceiverBridge::deliverToReceiver(JNIEnv* env, uint32_t sender, int32_t kin
   jobject receiver, loader;
   jmethodID onReceive;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     receiver = newLocal(env, receiver_);
     loader = newLocal(env, loader_);
     onReceive = onReceive_;
@@ -135,7 +135,7 @@ void ReceiverBridge::deliverReply(JNIEnv* env, int32_t replyId, const uint8_t* p
   jobject reply, loader;
   jmethodID set;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     auto entry = findPending(pending_, replyId);
     if (entry == pending_.end() || entry->second == nullptr || replySet_ == nullptr) return;
     reply = env->NewLocalRef(entry->second);
@@ -151,7 +151,7 @@ void ReceiverBridge::deliverReply(JNIEnv* env, int32_t replyId, const uint8_t* p
 
   std::vector<jobject> released;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     auto entry = findPending(pending_, replyId);
     if (entry != pending_.end() && entry->second != nullptr) {
       released.push_back(entry->second);
@@ -191,7 +191,7 @@ void ReceiverBridge::setReceiver(JNIEnv* env, jobject receiver) {
   }
   jobject oldReceiver, oldLoader = nullptr;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     oldReceiver = receiver_;
     receiver_ = global;
     onReceive_ = onReceive;
@@ -217,7 +217,7 @@ void ReceiverBridge::sendObject(JNIEnv* env, int32_t instance, jobject object, j
     }
     checkException(env, false);
     jobject global = env->NewGlobalRef(reply);
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     if (replySet_ == nullptr) replySet_ = set;
     auto at = std::upper_bound(
         pending_.begin(), pending_.end(), id,
@@ -270,7 +270,7 @@ void ReceiverBridge::answer(JNIEnv* env, jobject replyImpl, jobject object) {
 }
 
 bool ReceiverBridge::prepareReplyClasses(JNIEnv* env) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   if (byteArrayClass_ != nullptr && stringClass_ != nullptr) return true;
   jclass bytes = env->FindClass("[B");
   jclass strings = bytes != nullptr ? env->FindClass("java/lang/String") : nullptr;
@@ -344,7 +344,7 @@ jobject ReceiverBridge::deserializeObject(JNIEnv* env, const uint8_t* bytes, siz
 }
 
 jobject ReceiverBridge::filterFor(JNIEnv* env, jobject loader) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   if (filterLoader_ != nullptr && env->IsSameObject(filterTarget_, loader)) {
     return env->NewLocalRef(filterLoader_);
   }

@@ -2,9 +2,7 @@
 // stop watch and the end of the process change the one status record.
 #include "service/service_bridge.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 #include <vector>
 
 #include "launcher/process_state.h"
@@ -23,22 +21,22 @@ jmethodID booleanMethod(JNIEnv* env, jclass cls, const char* name) {
 }  // namespace
 
 void ServiceBridge::setReporter(StatusReporter* reporter) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   reporter_ = reporter;
 }
 
 void ServiceBridge::setCommandLine(const StringList& arguments) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   commandLine_ = arguments;
 }
 
 void ServiceBridge::setStartParameters(const StringList& parameters) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   startParameters_ = parameters;
 }
 
 void ServiceBridge::statusFromJava(int status) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   reported_ = true;
   // A stop under way is not undone by a late report of the application.
   if (stopping_ || finished_) return;
@@ -70,7 +68,7 @@ void ServiceBridge::installHandler(JNIEnv* env, jobject handler) {
 
   jobject previous;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard lock(mutex_);
     previous = handler_;
     handler_ = global;
     onPause_ = onPause;
@@ -91,7 +89,7 @@ void ServiceBridge::installHandler(JNIEnv* env, jobject handler) {
 }
 
 jobjectArray ServiceBridge::cachedArray(JNIEnv* env, jobjectArray& cache, const StringList& list) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (cache != nullptr) return cache;
   std::vector<const char*> pointers;
   pointers.reserve(list.size());
@@ -117,7 +115,7 @@ bool ServiceBridge::callHandler(JNIEnv* env, jmethodID ServiceBridge::*method, b
   jobject handler;
   jmethodID id;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard lock(mutex_);
     if (handler_ == nullptr || this->*method == nullptr) return false;
     // A local reference keeps the object alive should Java replace the
     // handler during the call.
@@ -133,17 +131,17 @@ bool ServiceBridge::callHandler(JNIEnv* env, jmethodID ServiceBridge::*method, b
 }
 
 void ServiceBridge::setStopTimeout(uint32_t seconds) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   stopTimeoutSeconds_ = seconds;
 }
 
 uint32_t ServiceBridge::stopTimeoutSeconds() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   return stopTimeoutSeconds_;
 }
 
 ServiceBridge::FollowUp ServiceBridge::control(uint32_t control) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (finished_) return FollowUp::None;
   if (stopping_) {
     reportLocked();  // a stop under way answers every control with its progress
@@ -180,7 +178,7 @@ ServiceBridge::FollowUp ServiceBridge::control(uint32_t control) {
   return FollowUp::None;
 }
 
-void ServiceBridge::runStop(const std::function<JavaVM*()>& currentVm, void (*end)(JNIEnv* env)) {
+void ServiceBridge::runStop(JavaVM* (*currentVm)(), void (*end)(JNIEnv* env)) {
   for (;;) {
     {
       VmThreadScope thread(currentVm());
@@ -194,11 +192,11 @@ void ServiceBridge::runStop(const std::function<JavaVM*()>& currentVm, void (*en
       if (thread.refused()) return;
     }
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      LockGuard lock(mutex_);
       if (finished_) return;
     }
     // No VM yet (still being created): the stop reaches it once it exists.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    sleepMs(100);
   }
 }
 
@@ -219,7 +217,7 @@ void ServiceBridge::runHandlerCall(uint32_t control, JavaVM* vm) {
       }
     }
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   handlerBusy_ = false;
   if (stopping_ || finished_) return;
   record_.state = change ? (pause ? kServicePaused : kServiceRunning) : stateBeforeCall_;
@@ -227,14 +225,14 @@ void ServiceBridge::runHandlerCall(uint32_t control, JavaVM* vm) {
 }
 
 void ServiceBridge::handlerCallSlow(uint32_t control) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (!handlerBusy_ || stopping_ || finished_) return;
   record_.state = control == kControlPause ? kServicePausePending : kServiceContinuePending;
   reportLocked();
 }
 
 void ServiceBridge::reportRunningIfSilent() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (reported_ || stopping_ || finished_) return;
   reported_ = true;
   record_.state = kServiceRunning;
@@ -242,7 +240,7 @@ void ServiceBridge::reportRunningIfSilent() {
 }
 
 void ServiceBridge::reportFinished(int launchResult) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (finished_) return;
   if (launchResult != 0 && !stopping_) {
     finishLocked(kErrorServiceSpecific, static_cast<uint32_t>(launchResult));
@@ -252,7 +250,7 @@ void ServiceBridge::reportFinished(int launchResult) {
 }
 
 ServiceBridge::StopProgress ServiceBridge::advanceStop(uint32_t elapsedMs) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (finished_) return StopProgress::Over;
   if (!stopping_) return StopProgress::Waiting;  // the handler has not begun the stop yet
   if (elapsedMs >= stopTimeoutSeconds_ * 1000) return StopProgress::Expired;
@@ -262,12 +260,12 @@ ServiceBridge::StopProgress ServiceBridge::advanceStop(uint32_t elapsedMs) {
 }
 
 void ServiceBridge::reportForcedStop() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (!finished_) finishLocked(0, 0);  // the stop was asked for: no failure
 }
 
 void ServiceBridge::processEnding(bool codeKnown, int code) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (finished_ || reporter_ == nullptr) return;
   if (stopping_) {
     finishLocked(0, 0);  // a requested stop ends cleanly, whatever the code
@@ -300,9 +298,9 @@ ServiceBridge& serviceBridge() {
   if (ServiceBridge* bridge = shared.load()) return *bridge;
   // The first mapping of the launcher to ask publishes its own; it lives as
   // long as the process (no destructor work, so natives may run at exit).
-  static ServiceBridge* const own = new ServiceBridge;
+  ServiceBridge* const own = new ServiceBridge;
   ServiceBridge* expected = nullptr;
-  shared.compare_exchange_strong(expected, own);
+  if (!shared.compare_exchange_strong(expected, own)) delete own;  // another thread was first
   return *shared.load();
 }
 

@@ -12,20 +12,20 @@ MenuOps platformMenuOps() {
 uint32_t MenuTable::create() {
   const intptr_t handle = ops_.create();
   if (handle == 0) return 0;
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   const uint32_t id = next_++;
   menus_[id].handle = handle;
   return id;
 }
 
 intptr_t MenuTable::handleOf(uint32_t id) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   auto found = menus_.find(id);
   return found == menus_.end() || found->second.released ? 0 : found->second.handle;
 }
 
 void MenuTable::appendSubmenu(uint32_t parent, const std::string& label, uint32_t child) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   auto parentMenu = menus_.find(parent);
   if (parentMenu == menus_.end() || parentMenu->second.released) return;
   auto childMenu = menus_.find(child);
@@ -39,7 +39,7 @@ void MenuTable::appendSubmenu(uint32_t parent, const std::string& label, uint32_
 }
 
 void MenuTable::release(uint32_t id) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   auto found = menus_.find(id);
   if (found == menus_.end() || found->second.released) return;
   found->second.released = true;

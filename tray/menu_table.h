@@ -8,9 +8,10 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "launcher/threading.h"
 
 namespace qlx {
 
@@ -47,7 +48,7 @@ class MenuTable {
   void destroyIfUnheld(uint32_t id);  // lock held
 
   MenuOps ops_;
-  std::mutex mutex_;
+  Lock mutex_;
   std::map<uint32_t, Menu> menus_;
   uint32_t next_ = 1;
 };
