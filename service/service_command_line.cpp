@@ -243,8 +243,7 @@ int serviceCommandLine(int argc, char** argv) {
       return reason;
     }
     case Command::Test:
-      return launchApplication(argumentsFrom(index, argc, argv), std::function<void()>(),
-                               StringList());
+      return launchApplication(argumentsFrom(index, argc, argv), nullptr, StringList());
     case Command::Help:
       printReport(messageText(kMsgUsage), serviceName);
       return 0;

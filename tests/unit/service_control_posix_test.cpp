@@ -12,7 +12,7 @@ TEST(ServiceControlPosix, InstallAndUninstallRefuse) {
   ServiceRegistration registration;
   registration.imagePath = "\"/x\" ";
   registration.name = "n";
-  EXPECT_EQ(installService(registration, nullptr), kMsgNtOnly);
+  EXPECT_EQ(installService(registration, [](const char*, uint32_t) {}), kMsgNtOnly);
   EXPECT_EQ(uninstallService("n"), kMsgNtOnly);
   EXPECT_FALSE(startServiceDispatcher("n"));  // must return
 }
