@@ -70,12 +70,21 @@ void InstanceChannel::deliveryLoop(void* shared) {
   }
 }
 
+uint32_t InstanceChannel::receiverWaitMs() {
+  InstanceTable& table = *platform_->table();
+  const bool ownerUnwatched =
+      table.ownerProcessId.load() != platform_->ownProcessId() && !platform_->watchesOwner();
+  const bool watching = table.slotBusy.load() != 0 || assembler_.partialMessages() != 0 ||
+                        ownerUnwatched || !queueEmpty();
+  return watching ? kReceiverWaitMs : kWaitForever;
+}
+
 void InstanceChannel::receiverLoop() {
   InstanceTable& table = *platform_->table();
   while (running_.load()) {
     bool changed = table.changeCounter.load() != lastSeen_;
     if (!changed) {
-      platform_->waitForChange(lastSeen_, kReceiverWaitMs);
+      platform_->waitForChange(lastSeen_, receiverWaitMs());
       if (!running_.load()) break;
       changed = table.changeCounter.load() != lastSeen_;
     }

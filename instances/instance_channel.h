@@ -24,8 +24,12 @@ class MessageHandler {
   virtual void onMessage(uint32_t sender, const Bytes& message) = 0;
 };
 
-// A lost wake-up (PulseEvent reaches only threads waiting at that moment)
-// costs at most this long; an idle receiver wakes this often and no more.
+// While this process has a chunk to send, a partial message to finish, a
+// busy slot to watch or an owner whose end would not wake it, its receiver
+// wakes at least this often: a lost wake-up (PulseEvent reaches only
+// threads waiting at that moment) costs at most this long, and held chunks
+// and partial messages age. With none of them the receiver waits for a
+// change alone, so an idle instance costs no time at all.
 constexpr uint32_t kReceiverWaitMs = 250;
 // How long stop() waits for the receiver and delivery threads to end.
 constexpr uint32_t kReceiverJoinMs = 3000;
@@ -81,6 +85,9 @@ class InstanceChannel {
   };
 
   void receiverLoop();
+  // How long the receiver may wait for a change: kReceiverWaitMs while
+  // something needs a look in any case, else kWaitForever.
+  uint32_t receiverWaitMs();
   // One pass after a wake-up; `changed` tells a real change from a time-out.
   void pass(bool changed);
   bool takeChunk(uint32_t& sender, Bytes& message);
