@@ -32,9 +32,18 @@
    wrapped program against bench/bare_vm_host running the same main with
    the very VM options and archive the launcher used (the launcher's own
    share: 1.00 means none).
+4. With --before DIR (a source tree of an older launcher, built:
+   build/host/launcher/qlx, build/win/launcher/qlx.exe), the overhead row
+   runs the hello world wrapped with that launcher too, in the same rounds,
+   and prints this launcher's time over the older one's (goal: at most 1).
+5. With --wine, the same rows for the Windows stub under Wine on the test VM
+   (Avian), beside the older stub of --before where given: the wrapped
+   hello world, and the start before the VM for a small file and for one of
+   about 100 MB (whose integrity check reads every byte). Run under
+   xvfb-run -a, as the tray window needs a display.
 
 usage: bench/startup_bench.py [--rounds N] [--archive-rounds N] [--only overhead|archive]
-                              [--explain] [--build DIR]
+                              [--explain] [--build DIR] [--before DIR] [--wine]
 Not part of the tests: it only prints figures.
 """
 import argparse
@@ -83,7 +92,7 @@ def timed_cpu(cmd, env, cwd, expect=0):
     _, status, usage = os.wait4(child.pid, 0)
     elapsed = time.perf_counter() - start
     child.returncode = os.waitstatus_to_exitcode(status)
-    if child.returncode != expect:
+    if expect is not None and child.returncode != expect:
         sys.exit(f"{cmd[0]} ended with {child.returncode}, expected {expect}")
     return elapsed, usage.ru_utime + usage.ru_stime
 
@@ -271,6 +280,58 @@ def load():
     return " ".join(f"{x:.1f}" for x in os.getloadavg()) + f" on {os.cpu_count()} CPUs"
 
 
+def paired_rows(title, commands, rounds, env, cwd, expect=0):
+    """Medians of commands run alternately, and each one's paired ratio to the first."""
+    runs = alternate_runs([lambda c=c: timed_cpu(c, env, cwd, expect) for _, c in commands], rounds)
+    print(title)
+    for k, (name, _) in enumerate(commands):
+        ratio = "" if k == 0 else f"   {paired_ratio(runs, k, 0):6.3f} of the first"
+        print(f"  {name:34}: median {median_of(runs, k) * 1000:8.1f} ms{ratio}")
+
+
+def wine_rows(qlxwrap, stubs, work, rounds):
+    """The wrapped hello world and the start before the VM under Wine, per stub."""
+    sys.path.insert(0, str(ROOT / "tests"))
+    import qlxtest
+    qlxtest.start_wine_session(*qlxtest.AVIAN_SUITE_FILES)
+    try:
+        src = work / "wine-src"
+        src.mkdir()
+        (src / "Hello.java").write_text(HELLO)
+        jar = qlxtest.compile_java(src, work / "hello-avian.jar",
+                                   bootclasspath=qlxtest.AVIAN / "classpath.jar")
+        big_jar = work / "big-avian.jar"
+        shutil.copy(jar, big_jar)
+        with zipfile.ZipFile(big_jar, "a") as z:
+            z.writestr(zipfile.ZipInfo("blob.bin"),
+                       random.Random(1).randbytes(100 * 1024 * 1024),
+                       compress_type=zipfile.ZIP_STORED)
+        env = qlxtest.wine_env()
+        hello, small, big = [], [], []
+        for k, (name, stub) in enumerate(stubs):
+            config = "mainclass Hello\n" + qlxtest.avian_config()
+            missing = "mainclass Hello\njvmdll C:\\nonexistent\\jvm.dll\njre_order c\n"
+            hello.append((name, ["wine", str(wrap(qlxwrap, stub, jar, config,
+                                                  work / f"hello{k}.exe")), "/test"]))
+            small.append((name, ["wine", str(wrap(qlxwrap, stub, jar, missing,
+                                                  work / f"small{k}.exe")), "/test"]))
+            big.append((name, ["wine", str(wrap(qlxwrap, stub, big_jar, missing,
+                                                work / f"big{k}.exe")), "/test"]))
+        for _, cmd in hello + big:  # the page cache and Wine's own start-up
+            timed(cmd, env, work, expect=None)
+        paired_rows(f"\nWine, test VM: wrapped hello /test, {rounds} alternating rounds",
+                    hello, rounds, env, work)
+        paired_rows("Wine: before the VM, small file", small, rounds, env, work, expect=1)
+        size = Path(big[0][1][1]).stat().st_size / (1024 * 1024)
+        paired_rows(f"Wine: before the VM, {size:.0f} MB file", big, rounds, env, work, expect=1)
+    finally:
+        qlxtest.stop_wineserver()
+
+
+def qlxtest_stub():
+    return Path(os.environ.get("QLX_BUILD_WIN", ROOT / "build" / "win")) / "launcher" / "qlx.exe"
+
+
 def remove_instance_tables(work):
     """The shared objects the wrapped programs' instance tables leave, named
     after each program file's device and inode."""
@@ -290,6 +351,10 @@ def main():
                         help="add the bare in-process host to the archive rows")
     parser.add_argument("--build", type=Path,
                         default=Path(os.environ.get("QLX_BUILD_HOST", ROOT / "build" / "host")))
+    parser.add_argument("--before", type=Path,
+                        help="an older launcher's built source tree, to compare with")
+    parser.add_argument("--wine", action="store_true",
+                        help="add the Windows stub's rows under Wine")
     args = parser.parse_args()
     stub, qlxwrap = args.build / "launcher" / "qlx", args.build / "tools" / "qlxwrap"
     bare_host = args.build / "bench" / "bare_vm_host" if args.explain else None
@@ -324,13 +389,21 @@ def main():
         env.pop("JAVA_TOOL_OPTIONS", None)
         java_cmd = [str(JDK / "bin" / "java"), *options, "-cp", str(jar), "Hello"]
         app_cmd = [str(app), "/test"]
+        before_cmd = None
+        if args.before:
+            old = wrap(qlxwrap, args.before / "build/host/launcher/qlx", jar, config,
+                       work / "hello-before")
+            before_cmd = [str(old), "/test"]
 
         # Warm the page cache and the CDS archive once.
         timed(java_cmd, env, work)
         timed(app_cmd, env, work)
-        launcher, java = [], []
+        if before_cmd:
+            timed(before_cmd, env, work)
+        launcher, java, before = [], [], []
         for i in range(args.rounds):
-            pair = [(app_cmd, launcher), (java_cmd, java)]
+            pair = [(app_cmd, launcher), (java_cmd, java)] + \
+                ([(before_cmd, before)] if before_cmd else [])
             if i % 2:
                 pair.reverse()
             for cmd, bucket in pair:
@@ -342,6 +415,10 @@ def main():
         paired = statistics.median(a / b for a, b in zip(launcher, java))
         print(f"launcher / java          : {paired:7.3f} ({(paired - 1) * 100:+.1f} %),"
               f" median of the rounds' ratios")
+        if before_cmd:
+            older = statistics.median(a / b for a, b in zip(launcher, before))
+            print(f"wrapped, older launcher  : median {statistics.median(before) * 1000:7.1f} ms;"
+                  f" this one / older {older:7.3f}, median of the rounds' ratios")
 
         # Only the configured library is asked for: the search must end
         # without a runtime whatever the machine has installed.
@@ -359,6 +436,11 @@ def main():
         print(f"before the VM, {size:6.1f} MB file : median {mb * 1000:7.1f} ms")
         print(f"payload cost             : {(mb - ms) * 1000:7.1f} ms for {size:.0f} MB "
               f"({size / max(mb - ms, 1e-9):.0f} MB/s)")
+        if args.wine:
+            stubs = [("this stub", qlxtest_stub())]
+            if args.before:
+                stubs.append(("older stub", args.before / "build/win/launcher/qlx.exe"))
+            wine_rows(qlxwrap, stubs, work, args.rounds)
         if args.only != "overhead":
             archive_rows(qlxwrap, stub, jar, work, args.archive_rounds, bare_host)
     finally:

@@ -2,14 +2,14 @@
 // missing field or a failed registration makes them do nothing.
 #include <jni.h>
 
-#include <mutex>
 
 #include "eventlog/event_log.h"
+#include "launcher/threading.h"
 #include "vm/jni_glue.h"
 
 namespace {
 
-std::mutex gFinalizeMutex;
+qlx::Lock gFinalizeMutex;
 
 std::u16string unitsOf(JNIEnv* env, jstring text) {
   std::u16string units;
@@ -87,7 +87,7 @@ JNIEXPORT void JNICALL Java_com_tarnwick_qlx_EventLog_finalize(JNIEnv* env, jobj
   // the collector's, or of two racing ones, exactly one deregisters.
   intptr_t handle;
   {
-    std::lock_guard<std::mutex> lock(gFinalizeMutex);
+    qlx::LockGuard lock(gFinalizeMutex);
     handle = qlx::getHandleField(env, self, "h");
     if (handle != 0) qlx::setHandleField(env, self, "h", 0);
   }

@@ -3,22 +3,23 @@
 // wait (handover, flush), never on the transfer path.
 #include "instances/instance_channel.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "launcher/trace.h"
 
 namespace qlx {
 
 namespace {
 
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+uint64_t nowMs() { return monotonicMs(); }
 
-uint64_t nowMs() {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
-}
+// What a new delivery thread starts with.
+struct DeliveryStart {
+  void* deliveries;
+  int generation;
+};
 
 }  // namespace
 
@@ -31,6 +32,7 @@ InstanceChannel::InstanceChannel(std::unique_ptr<InstancePlatform> platform)
 InstanceChannel::~InstanceChannel() {
   // A thread that could not be joined may still use the platform: keep it.
   if (!stop()) platform_.release();
+  if (!deliveriesLeft_) delete deliveries_;
 }
 
 void InstanceChannel::post(uint32_t target, Bytes message) {
@@ -40,7 +42,7 @@ void InstanceChannel::post(uint32_t target, Bytes message) {
   outgoing->target = target;
   outgoing->bytes = std::move(message);
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     queue_.push_back(std::move(outgoing));
   }
   platform_->signalChange();
@@ -48,41 +50,51 @@ void InstanceChannel::post(uint32_t target, Bytes message) {
 }
 
 bool InstanceChannel::queueEmpty() {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   return queue_.empty();
 }
 
 void InstanceChannel::startReceiver(MessageHandler* handler) {
   if (started_.exchange(true)) return;
   handler_ = handler;
+  deliveries_->handler = handler;
   startDeliveryThread(0);
-  thread_ = std::thread([this] { receiverLoop(); });
+  thread_.start([](void* self) { static_cast<InstanceChannel*>(self)->receiverLoop(); }, this);
 }
 
 void InstanceChannel::startDeliveryThread(int generation) {
   {
-    std::lock_guard<std::mutex> guard(deliveries_->lock);
+    LockGuard guard(deliveries_->lock);
     ++deliveries_->threads;
   }
-  std::thread(deliveryLoop, deliveries_, handler_, generation).detach();
+  Thread thread;
+  auto* start = new DeliveryStart{deliveries_, generation};
+  if (thread.start(deliveryLoop, start)) return;  // it runs on by itself
+  delete start;
+  LockGuard guard(deliveries_->lock);
+  --deliveries_->threads;
 }
 
-void InstanceChannel::deliveryLoop(std::shared_ptr<Deliveries> deliveries, MessageHandler* handler,
-                                   int generation) {
-  std::unique_lock<std::mutex> guard(deliveries->lock);
+void InstanceChannel::deliveryLoop(void* start) {
+  const DeliveryStart begin = *static_cast<DeliveryStart*>(start);
+  delete static_cast<DeliveryStart*>(start);
+  Deliveries* deliveries = static_cast<Deliveries*>(begin.deliveries);
+  const int generation = begin.generation;
+  MessageHandler* handler = deliveries->handler;
+  LockGuard guard(deliveries->lock);
   for (;;) {
-    deliveries->ready.wait(guard, [&] {
-      return deliveries->stopping || deliveries->generation != generation ||
-             !deliveries->messages.empty();
-    });
+    while (!deliveries->stopping && deliveries->generation == generation &&
+           deliveries->messages.empty()) {
+      deliveries->ready.wait(deliveries->lock);
+    }
     if (deliveries->stopping || deliveries->generation != generation) break;
     std::pair<uint32_t, Bytes> message = std::move(deliveries->messages.front());
     deliveries->messages.pop_front();
     deliveries->busySinceMs = nowMs();
     deliveries->busySender = message.first;
-    guard.unlock();
+    deliveries->lock.unlock();
     if (handler != nullptr) handler->onMessage(message.first, message.second);
-    guard.lock();
+    deliveries->lock.lock();
     deliveries->bytes -= message.second.size();
     if (deliveries->generation != generation) {
       --deliveries->stalled;  // replaced meanwhile: the new thread goes on
@@ -92,7 +104,7 @@ void InstanceChannel::deliveryLoop(std::shared_ptr<Deliveries> deliveries, Messa
     deliveries->busySinceMs = 0;
   }
   --deliveries->threads;
-  deliveries->ready.notify_all();
+  deliveries->ready.notifyAll();
 }
 
 void InstanceChannel::replaceStalledDelivery() {
@@ -100,7 +112,7 @@ void InstanceChannel::replaceStalledDelivery() {
   int generation = 0;
   bool atLimit = false;
   {
-    std::lock_guard<std::mutex> guard(deliveries_->lock);
+    LockGuard guard(deliveries_->lock);
     Deliveries& d = *deliveries_;
     if (d.stopping || d.busySinceMs == 0 || nowMs() - d.busySinceMs < kDeliveryBoundMs) return;
     sender = d.busySender;
@@ -121,7 +133,22 @@ void InstanceChannel::replaceStalledDelivery() {
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
   if (!atLimit) startDeliveryThread(generation);
-  deliveries_->ready.notify_all();
+  deliveries_->ready.notifyAll();
+}
+
+uint32_t InstanceChannel::receiverWaitMs() {
+  InstanceTable& table = *platform_->table();
+  const bool ownerUnwatched =
+      table.ownerProcessId.load() != platform_->ownProcessId() && !platform_->watchesOwner();
+  bool deliveryWatched;
+  {
+    // A delivery with messages behind it may overrun its bound.
+    LockGuard guard(deliveries_->lock);
+    deliveryWatched = deliveries_->busySinceMs != 0 && !deliveries_->messages.empty();
+  }
+  const bool watching = table.slotBusy.load() != 0 || assembler_.partialMessages() != 0 ||
+                        ownerUnwatched || deliveryWatched || !queueEmpty();
+  return watching ? kReceiverWaitMs : kWaitForever;
 }
 
 void InstanceChannel::receiverLoop() {
@@ -129,7 +156,7 @@ void InstanceChannel::receiverLoop() {
   while (running_.load()) {
     bool changed = table.changeCounter.load() != lastSeen_;
     if (!changed) {
-      platform_->waitForChange(lastSeen_, kReceiverWaitMs);
+      platform_->waitForChange(lastSeen_, receiverWaitMs());
       if (!running_.load()) break;
       changed = table.changeCounter.load() != lastSeen_;
     }
@@ -179,7 +206,7 @@ void InstanceChannel::pass(bool changed) {
 
   bool queued;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     queued = !queue_.empty();
   }
   if (queued && table.slotBusy.load() == 0 && registry_.claimSlot()) {
@@ -233,7 +260,7 @@ bool InstanceChannel::takeChunk(uint32_t& sender, Bytes& message) {
   chunk.length = table.chunkLength.load();
   chunk.data = table.chunkData;
   {
-    std::lock_guard<std::mutex> guard(deliveries_->lock);
+    LockGuard guard(deliveries_->lock);
     assembler_.setHeldElsewhere(deliveries_->bytes);
   }
   const bool completed = assembler_.take(chunk, nowMs(), sender, message);
@@ -245,7 +272,7 @@ uint32_t InstanceChannel::postChunk() {
   InstanceTable& table = *platform_->table();
   Outgoing* message;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     message = queue_.front().get();
   }
   const uint32_t size = static_cast<uint32_t>(message->bytes.size());
@@ -268,7 +295,7 @@ uint32_t InstanceChannel::postChunk() {
   const uint32_t target = message->target;
   message->sent += kChunkCapacity;
   if (message->sent >= size) {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     queue_.pop_front();
   }
   return target;
@@ -277,21 +304,21 @@ uint32_t InstanceChannel::postChunk() {
 void InstanceChannel::deliver(uint32_t sender, Bytes message) {
   if (handler_ == nullptr) return;
   {
-    std::lock_guard<std::mutex> guard(deliveries_->lock);
+    LockGuard guard(deliveries_->lock);
     // Its bytes were counted against the budget as they came.
     deliveries_->bytes += message.size();
     deliveries_->messages.emplace_back(sender, std::move(message));
   }
-  deliveries_->ready.notify_one();
+  deliveries_->ready.notifyOne();
 }
 
 void InstanceChannel::sendArguments(uint32_t target, const StringList& arguments,
-                                    const std::function<bool()>& answered) {
+                                    bool (*answered)(void* context), void* context) {
   post(target, buildArgumentsMessage(arguments));
   if (receiverStarted()) {
     for (int i = 0; i < 100 && !queueEmpty(); ++i) sleepMs(50);
   }
-  for (int i = 0; i < 1000 && !answered(); ++i) sleepMs(50);
+  for (int i = 0; i < 1000 && !answered(context); ++i) sleepMs(50);
 }
 
 bool InstanceChannel::stop() {
@@ -312,14 +339,19 @@ bool InstanceChannel::stop() {
 }
 
 bool InstanceChannel::stopDeliveries() {
-  std::unique_lock<std::mutex> guard(deliveries_->lock);
+  LockGuard guard(deliveries_->lock);
   deliveries_->stopping = true;
-  deliveries_->ready.notify_all();
+  deliveries_->ready.notifyAll();
   // The current delivery gets its time; overrunning ones are not waited for.
-  deliveries_->ready.wait_for(guard, std::chrono::milliseconds(kReceiverJoinMs), [this] {
-    return deliveries_->threads - deliveries_->stalled <= 0;
-  });
-  return deliveries_->threads == 0;
+  const uint64_t deadline = nowMs() + kReceiverJoinMs;
+  while (deliveries_->threads - deliveries_->stalled > 0) {
+    const uint64_t now = nowMs();
+    if (now >= deadline) break;
+    deliveries_->ready.waitFor(deliveries_->lock, static_cast<uint32_t>(deadline - now));
+  }
+  // A thread still inside Java keeps using the queue: it stays.
+  deliveriesLeft_ = deliveries_->threads != 0;
+  return !deliveriesLeft_;
 }
 
 }  // namespace qlx

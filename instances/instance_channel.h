@@ -8,17 +8,14 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "instances/instance_messages.h"
 #include "instances/instance_platform.h"
 #include "instances/instance_registry.h"
+#include "launcher/threading.h"
 
 namespace qlx {
 
@@ -29,8 +26,12 @@ class MessageHandler {
   virtual void onMessage(uint32_t sender, const Bytes& message) = 0;
 };
 
-// A lost wake-up (PulseEvent reaches only threads waiting at that moment)
-// costs at most this long; an idle receiver wakes this often and no more.
+// While this process has a chunk to send, a partial message to finish, a
+// busy slot to watch, an owner whose end would not wake it or a delivery
+// that may overrun, its receiver wakes at least this often: a lost wake-up
+// (PulseEvent reaches only threads waiting at that moment) costs at most
+// this long, and held chunks and partial messages age. With none of them
+// the receiver waits for a change alone, so an idle instance costs no time.
 constexpr uint32_t kReceiverWaitMs = 250;
 // The owner counts a chunk's waiting rounds at most once in this time.
 constexpr uint64_t kWaitRoundMs = 100;
@@ -64,7 +65,7 @@ class InstanceChannel {
   // The handover of a second launch: the arguments to `target` (the
   // owner), then the wait for the queue (5 s) and for `answered` (50 s).
   void sendArguments(uint32_t target, const StringList& arguments,
-                     const std::function<bool()>& answered);
+                     bool (*answered)(void* context), void* context);
   // Ends the receiver: wakes and joins it. False when it or a delivery did
   // not end within kReceiverJoinMs; the table memory must then stay mapped.
   bool stop();
@@ -88,10 +89,11 @@ class InstanceChannel {
   // Shared with the threads, which may outlive the channel when a delivery
   // never returns.
   struct Deliveries {
-    std::mutex lock;
-    std::condition_variable ready;
+    Lock lock;
+    Condition ready;
     std::deque<std::pair<uint32_t, Bytes>> messages;
     size_t bytes = 0;
+    MessageHandler* handler = nullptr;
     bool stopping = false;
     int generation = 0;        // the thread that takes the next message
     int threads = 0;           // running, overrunning ones included
@@ -102,6 +104,9 @@ class InstanceChannel {
   };
 
   void receiverLoop();
+  // How long the receiver may wait for a change: kReceiverWaitMs while
+  // something needs a look in any case, else kWaitForever.
+  uint32_t receiverWaitMs();
   // One pass after a wake-up; `changed` tells a real change from a time-out.
   void pass(bool changed);
   bool takeChunk(uint32_t& sender, Bytes& message);
@@ -115,12 +120,11 @@ class InstanceChannel {
   void startDeliveryThread(int generation);
   // False when a delivery thread is still inside Java.
   bool stopDeliveries();
-  static void deliveryLoop(std::shared_ptr<Deliveries> deliveries, MessageHandler* handler,
-                           int generation);
+  static void deliveryLoop(void* start);
 
   std::unique_ptr<InstancePlatform> platform_;
   InstanceRegistry registry_;
-  std::mutex lock_;  // the outgoing queue
+  Lock lock_;  // the outgoing queue
   std::deque<std::unique_ptr<Outgoing>> queue_;
   ChunkAssembler assembler_;
   MessageHandler* handler_ = nullptr;
@@ -128,8 +132,11 @@ class InstanceChannel {
   std::atomic<bool> running_{true};
   std::atomic<bool> started_{false};
   std::atomic<bool> finished_{false};
-  std::thread thread_;
-  std::shared_ptr<Deliveries> deliveries_ = std::make_shared<Deliveries>();
+  Thread thread_;
+  // Freed with the channel unless a delivery thread that did not end in
+  // time may still use it; it then stays until the process ends.
+  Deliveries* deliveries_ = new Deliveries;
+  bool deliveriesLeft_ = false;
   // The chunk last seen waiting in the slot, and since when.
   struct HeldChunk {
     int32_t number;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "instances/instance_table.h"
+#include "launcher/threading.h"
 
 namespace qlx {
 
@@ -34,6 +35,9 @@ class InstancePlatform {
   virtual void attachOwner(uint32_t ownerId, uint64_t mutexValue, uint64_t eventValue) = 0;
   // Whether the owner attached to last still runs (false when none is).
   virtual bool attachedOwnerRunning() = 0;
+  // Whether the end of the attached owner wakes waitForChange by itself;
+  // where it does not, a receiver has to look at the owner now and then.
+  virtual bool watchesOwner() { return false; }
   virtual void detachOwner() = 0;
 
   // False when there is no mutex to take.
@@ -46,7 +50,7 @@ class InstancePlatform {
   // reach it too late (a pulse finds only threads already waiting).
   virtual void wake(uint32_t id) = 0;
   // Blocks until a change is signalled, the attached owner ends, this
-  // process is woken, or timeoutMs pass.
+  // process is woken, or timeoutMs pass (never with kWaitForever).
   virtual void waitForChange(int32_t lastSeen, uint32_t timeoutMs) = 0;
   void wakeReceiver() { wake(ownProcessId()); }
 

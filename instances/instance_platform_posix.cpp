@@ -217,7 +217,8 @@ class PosixInstancePlatform : public InstancePlatform {
   void waitForChange(int32_t lastSeen, uint32_t timeoutMs) override {
     timespec timeout{static_cast<time_t>(timeoutMs / 1000),
                      static_cast<long>(timeoutMs % 1000) * 1000000L};
-    futex(&table()->changeCounter, FUTEX_WAIT, lastSeen, &timeout);
+    futex(&table()->changeCounter, FUTEX_WAIT, lastSeen,
+          timeoutMs == kWaitForever ? nullptr : &timeout);
   }
 
   // The futex compares the counter in the kernel: no signalled change is

@@ -33,6 +33,8 @@ constexpr DWORD kOwnerAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
 // The mutex guards a few field writes; a holder that keeps it longer is
 // stuck or hostile, and the slot is then claimed later.
 constexpr DWORD kSlotLockMs = 2000;
+// How often a receiver without any object to wait on looks at the table.
+constexpr DWORD kNoObjectsPollMs = 250;
 
 bool stillActive(HANDLE process) {
   DWORD code = 0;
@@ -166,6 +168,7 @@ class WindowsInstancePlatform : public InstancePlatform {
   }
 
   bool attachedOwnerRunning() override { return stillActive(owner_.get()); }
+  bool watchesOwner() override { return owner_.valid(); }
   void detachOwner() override { owner_.reset(); }
 
   bool lockSlot() override {
@@ -188,7 +191,8 @@ class WindowsInstancePlatform : public InstancePlatform {
     if (owner_) handles[count++] = owner_.get();  // every instance wakes when the owner ends
     if (wake_) handles[count++] = wake_.get();
     if (count == 0) {
-      Sleep(timeoutMs);
+      // Nothing could signal this process: look again now and then.
+      Sleep(timeoutMs < kNoObjectsPollMs ? timeoutMs : kNoObjectsPollMs);
       return;
     }
     WaitForMultipleObjects(count, handles, FALSE, timeoutMs);

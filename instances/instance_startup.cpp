@@ -3,10 +3,8 @@
 // launcher share on Linux.
 #include "instances/instance_startup.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 #include "instances/instance_filter.h"
 #include "instances/receiver_bridge.h"
@@ -49,7 +47,7 @@ uint32_t handoverTarget(InstanceChannel& channel) {
     const uint32_t first = table.handoverFirstId.load();
     if (first != 0 && first != channel.ownId() && channel.platform().isAlive(first)) return first;
     if (waited >= kFirstClaimWaitMs) return channel.ownerId();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    sleepMs(10);
   }
 }
 
@@ -108,7 +106,9 @@ void handArgumentsToFirstInstance(int argc, char** argv) {
   ReceiverBridge* bridge = state.receiverBridge;
   const uint32_t first = handoverTarget(*state.instanceChannel);
   bridge->awaitHandoverAnswer(first);
-  state.instanceChannel->sendArguments(first, arguments, [bridge] { return bridge->handoverDone(); });
+  state.instanceChannel->sendArguments(
+      first, arguments, [](void* b) { return static_cast<ReceiverBridge*>(b)->handoverDone(); },
+      bridge);
 }
 
 void endInstances() {

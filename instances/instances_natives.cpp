@@ -4,8 +4,6 @@
 // and setReceiver work then.
 #include <jni.h>
 
-#include <chrono>
-#include <thread>
 #include <vector>
 
 #include "instances/instance_startup.h"
@@ -62,7 +60,7 @@ JNIEXPORT jobject JNICALL Java_com_tarnwick_qlx_Instances_getReply(JNIEnv* env, 
 JNIEXPORT void JNICALL Java_com_tarnwick_qlx_Instances_flush(JNIEnv*, jclass) {
   qlx::InstanceChannel* channel = availableChannel();
   for (int i = 0; channel != nullptr && i < 100 && !channel->queueEmpty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    qlx::sleepMs(50);
   }
 }
 

@@ -4,10 +4,10 @@
 #include "instances/receiver_bridge.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
+#include "launcher/trace.h"
 #include "vm/jni_glue.h"
 #include "vm/vm_host.h"
 
@@ -91,7 +91,7 @@ void ReceiverBridge::onMessage(uint32_t sender, const Bytes& message) {
   }
   if (kind != kKindObject && kind != kKindArguments && kind != kKindReply) return;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     if (kind == kKindReply) {
       auto entry = findPending(pending_, replyId);
       if (entry == pending_.end() || entry->reply == nullptr || entry->target != sender) return;
@@ -113,9 +113,7 @@ void ReceiverBridge::onMessage(uint32_t sender, const Bytes& message) {
 }
 
 void ReceiverBridge::keepEarly(uint32_t sender, const Bytes& message) {
-  const uint64_t now = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                 std::chrono::steady_clock::now().time_since_epoch())
-                                                 .count());
+  const uint64_t now = monotonicMs();
   early_.push_back(EarlyMessage{sender, message, now});
   earlyBytes_ += message.size();
   size_t dropped = 0;
@@ -145,7 +143,7 @@ void ReceiverBridge::deliverToReceiver(JNIEnv* env, uint32_t sender, int32_t kin
   jobject receiver, loader;
   jmethodID onReceive;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     receiver = newLocal(env, receiver_);
     loader = newLocal(env, loader_);
     onReceive = onReceive_;
@@ -181,7 +179,7 @@ void ReceiverBridge::deliverReply(JNIEnv* env, uint32_t sender, int32_t replyId,
   jobject reply, loader;
   jmethodID set;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     auto entry = findPending(pending_, replyId);
     if (entry == pending_.end() || entry->reply == nullptr || replySet_ == nullptr) return;
     reply = env->NewLocalRef(entry->reply);
@@ -197,7 +195,7 @@ void ReceiverBridge::deliverReply(JNIEnv* env, uint32_t sender, int32_t replyId,
 
   std::vector<jobject> released;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     auto entry = findPending(pending_, replyId);
     if (entry != pending_.end() && entry->reply != nullptr) {
       released.push_back(entry->reply);
@@ -238,7 +236,7 @@ void ReceiverBridge::setReceiver(JNIEnv* env, jobject receiver) {
   jobject oldReceiver, oldLoader = nullptr;
   std::vector<EarlyMessage> early;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     oldReceiver = receiver_;
     receiver_ = global;
     onReceive_ = onReceive;
@@ -269,7 +267,7 @@ void ReceiverBridge::sendObject(JNIEnv* env, int32_t instance, jobject object, j
     }
     checkException(env, false);
     jobject global = env->NewGlobalRef(reply);
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     if (replySet_ == nullptr) replySet_ = set;
     auto at = std::upper_bound(pending_.begin(), pending_.end(), id,
                                [](int32_t key, const PendingReply& entry) { return key < entry.id; });
@@ -320,7 +318,7 @@ void ReceiverBridge::answer(JNIEnv* env, jobject replyImpl, jobject object) {
 }
 
 bool ReceiverBridge::prepareReplyClasses(JNIEnv* env) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   if (byteArrayClass_ != nullptr && stringClass_ != nullptr) return true;
   jclass bytes = env->FindClass("[B");
   jclass strings = bytes != nullptr ? env->FindClass("java/lang/String") : nullptr;
@@ -394,7 +392,7 @@ jobject ReceiverBridge::deserializeObject(JNIEnv* env, const uint8_t* bytes, siz
 }
 
 jobject ReceiverBridge::filterFor(JNIEnv* env, jobject loader) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   if (filterLoader_ != nullptr && env->IsSameObject(filterTarget_, loader)) {
     return env->NewLocalRef(filterLoader_);
   }
@@ -436,7 +434,7 @@ bool ReceiverBridge::prepareThreadLocal(JNIEnv* env) {
   if (threadLocal_.load() != nullptr) return true;
   // Made on first use, on a delivery thread; a second one may be started
   // while the first is still inside its first delivery.
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   if (threadLocal_.load() != nullptr) return true;
   jclass threadLocalClass = env->FindClass("java/lang/ThreadLocal");
   jclass implClass =

@@ -7,7 +7,6 @@
 #include <jni.h>
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -65,7 +64,7 @@ class ReceiverBridge : public MessageHandler {
   Bytes payloadOf(JNIEnv* env, jbyteArray array);
 
   InstanceChannel& channel_;
-  std::mutex lock_;  // receiver, pending replies, cached classes
+  Lock lock_;  // receiver, pending replies, cached classes
   jobject receiver_ = nullptr;
   jmethodID onReceive_ = nullptr;
   jobject loader_ = nullptr;

@@ -62,7 +62,7 @@ int wildcardMode(const std::string& value) {
 }
 
 StringList rebuildArguments(int mode, const std::string& rawCommandLine,
-                            const std::function<void(const std::string&, StringList&)>& matcher) {
+                            FunctionRef<void(const std::string&, StringList&)> matcher) {
   StringList split;
   std::vector<int32_t> marks;
   splitArguments(rawCommandLine, split, &marks);
@@ -76,7 +76,7 @@ StringList rebuildArguments(int mode, const std::string& rawCommandLine,
       continue;
     }
     StringList matches;
-    if (matcher) matcher(split[i], matches);
+    matcher(split[i], matches);
     if (matches.empty())
       out.push_back(split[i]);
     else

@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "launcher/function_ref.h"
 #include "launcher/text.h"
 
 namespace qlx {
@@ -27,7 +27,7 @@ int wildcardMode(const std::string& value);
 // Rebuilds the argument vector from the raw command line. `matcher`
 // appends the matches of one pattern (findMatches).
 StringList rebuildArguments(int mode, const std::string& rawCommandLine,
-                            const std::function<void(const std::string&, StringList&)>& matcher);
+                            FunctionRef<void(const std::string&, StringList&)> matcher);
 
 // Joins arguments into one command line that splitArguments reads back
 // into the same arguments (service image path).

@@ -2,18 +2,18 @@
 // start; nothing is parsed in advance.
 #pragma once
 
-#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
 
+#include "launcher/function_ref.h"
 #include "launcher/launcher_context.h"
 #include "launcher/os.h"
 #include "launcher/text.h"
 
 namespace qlx {
 
-using ValueHandler = std::function<void(const std::string& value)>;
+using ValueHandler = FunctionRef<void(const std::string& value)>;
 
 // First line of `key` (empty when none). embeddedOnly skips the external part.
 std::string lookupValue(const LauncherContext& context, std::string_view key, bool embeddedOnly,
@@ -25,7 +25,7 @@ void lookupValues(const LauncherContext& context, std::string_view key, const Va
 
 // Calls `handler(index, value)` for every line of keys[index], in text
 // order, for keys whose lines count together (option and options).
-using KeyedValueHandler = std::function<void(size_t index, const std::string& value)>;
+using KeyedValueHandler = FunctionRef<void(size_t index, const std::string& value)>;
 void lookupValuesOfKeys(const LauncherContext& context, std::initializer_list<std::string_view> keys,
                         const KeyedValueHandler& handler, bool embeddedOnly, bool toNarrow);
 

@@ -8,12 +8,12 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include "launcher/config.h"
 #include "launcher/expand.h"
 #include "launcher/process_state.h"
 #include "launcher/trace.h"
+#include "launcher/threading.h"
 
 namespace qlx {
 namespace {
@@ -36,7 +36,7 @@ long long parseId(std::string_view text) {
 }
 
 MessageOverrides gOverrides;
-std::once_flag gOverridesBuilt;
+Once gOverridesBuilt;
 
 }  // namespace
 
@@ -121,7 +121,7 @@ std::string messageText(int id) {
   // is no configuration to read, and the table is not frozen empty.
   const LauncherContext* context = processState().context;
   if (context != nullptr) {
-    std::call_once(gOverridesBuilt, [&] { gOverrides.build(*context, systemOs()); });
+    gOverridesBuilt.run([&] { gOverrides.build(*context, systemOs()); });
     if (const std::string* text = gOverrides.find(id)) return *text;
   }
   return stringTableText(id);

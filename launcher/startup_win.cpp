@@ -85,6 +85,7 @@ void __verbose_terminate_handler() { internalError("unexpected exception"); }
 
 namespace std {
 void __throw_bad_exception() { internalError("bad exception"); }
+void __throw_bad_function_call() { internalError("bad function call"); }
 void __throw_bad_alloc() { internalError("out of memory"); }
 void __throw_bad_array_new_length() { internalError("bad array length"); }
 void __throw_bad_cast() { internalError("bad cast"); }

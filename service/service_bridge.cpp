@@ -2,10 +2,8 @@
 // stop watch and the end of the process change the one status record.
 #include "service/service_bridge.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "launcher/messages.h"
@@ -17,11 +15,7 @@ namespace qlx {
 
 namespace {
 
-uint64_t steadyMs() {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
-}
+uint64_t steadyMs() { return monotonicMs(); }
 
 const char* stopCause(uint32_t control) {
   switch (control) {
@@ -40,33 +34,33 @@ jmethodID booleanMethod(JNIEnv* env, jclass cls, const char* name) {
 }  // namespace
 
 void ServiceBridge::setLog(const std::string& serviceName, ServiceLogWriter* writer) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   serviceName_ = serviceName;
   log_ = writer;
 }
 
 void ServiceBridge::setClock(uint64_t (*nowMs)()) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   nowMs_ = nowMs;
 }
 
 void ServiceBridge::setReporter(StatusReporter* reporter) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   reporter_ = reporter;
 }
 
 void ServiceBridge::setCommandLine(const StringList& arguments) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   commandLine_ = arguments;
 }
 
 void ServiceBridge::setStartParameters(const StringList& parameters) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   startParameters_ = parameters;
 }
 
 void ServiceBridge::statusFromJava(int status) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   reported_ = true;
   // A stop under way is not undone by a late report of the application.
   if (stopping_ || finished_) return;
@@ -98,7 +92,7 @@ void ServiceBridge::installHandler(JNIEnv* env, jobject handler) {
 
   jobject previous;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard lock(mutex_);
     previous = handler_;
     handler_ = global;
     onPause_ = onPause;
@@ -119,7 +113,7 @@ void ServiceBridge::installHandler(JNIEnv* env, jobject handler) {
 }
 
 jobjectArray ServiceBridge::cachedArray(JNIEnv* env, jobjectArray& cache, const StringList& list) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (cache != nullptr) return cache;
   std::vector<const char*> pointers;
   pointers.reserve(list.size());
@@ -145,7 +139,7 @@ bool ServiceBridge::callHandler(JNIEnv* env, jmethodID ServiceBridge::*method, b
   jobject handler;
   jmethodID id;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    LockGuard lock(mutex_);
     if (handler_ == nullptr || this->*method == nullptr) return false;
     // A local reference keeps the object alive should Java replace the
     // handler during the call.
@@ -161,17 +155,17 @@ bool ServiceBridge::callHandler(JNIEnv* env, jmethodID ServiceBridge::*method, b
 }
 
 void ServiceBridge::setStopTimeout(uint32_t seconds) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   stopTimeoutSeconds_ = seconds;
 }
 
 uint32_t ServiceBridge::stopTimeoutSeconds() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   return stopTimeoutSeconds_;
 }
 
 ServiceBridge::FollowUp ServiceBridge::control(uint32_t control) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (finished_) return FollowUp::None;
   if (stopping_) {
     reportLocked();  // a stop under way answers every control with its progress
@@ -210,7 +204,7 @@ ServiceBridge::FollowUp ServiceBridge::control(uint32_t control) {
   return FollowUp::None;
 }
 
-void ServiceBridge::runStop(const std::function<JavaVM*()>& currentVm, void (*end)(JNIEnv* env)) {
+void ServiceBridge::runStop(JavaVM* (*currentVm)(), void (*end)(JNIEnv* env)) {
   for (;;) {
     {
       VmThreadScope thread(currentVm());
@@ -224,11 +218,11 @@ void ServiceBridge::runStop(const std::function<JavaVM*()>& currentVm, void (*en
       if (thread.refused()) return;
     }
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      LockGuard lock(mutex_);
       if (finished_) return;
     }
     // No VM yet (still being created): the stop reaches it once it exists.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    sleepMs(100);
   }
 }
 
@@ -249,7 +243,7 @@ void ServiceBridge::runHandlerCall(uint32_t control, JavaVM* vm) {
       }
     }
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   handlerBusy_ = false;
   if (stopping_ || finished_) return;
   record_.state = change ? (pause ? kServicePaused : kServiceRunning) : stateBeforeCall_;
@@ -257,14 +251,14 @@ void ServiceBridge::runHandlerCall(uint32_t control, JavaVM* vm) {
 }
 
 void ServiceBridge::handlerCallSlow(uint32_t control) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (!handlerBusy_ || stopping_ || finished_) return;
   record_.state = control == kControlPause ? kServicePausePending : kServiceContinuePending;
   reportLocked();
 }
 
 void ServiceBridge::reportRunningIfSilent() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (reported_ || stopping_ || finished_) return;
   reported_ = true;
   record_.state = kServiceRunning;
@@ -272,7 +266,7 @@ void ServiceBridge::reportRunningIfSilent() {
 }
 
 void ServiceBridge::reportFinished(int launchResult) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (finished_) return;
   if (launchResult != 0 && !stopping_) {
     finishLocked(kErrorServiceSpecific, static_cast<uint32_t>(launchResult));
@@ -282,7 +276,7 @@ void ServiceBridge::reportFinished(int launchResult) {
 }
 
 ServiceBridge::StopProgress ServiceBridge::advanceStop(uint32_t elapsedMs) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (finished_) return StopProgress::Over;
   if (!stopping_) return StopProgress::Waiting;  // the handler has not begun the stop yet
   if (elapsedMs >= stopTimeoutSeconds_ * 1000) return StopProgress::Expired;
@@ -292,13 +286,13 @@ ServiceBridge::StopProgress ServiceBridge::advanceStop(uint32_t elapsedMs) {
 }
 
 void ServiceBridge::reportForcedStop() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   forced_ = true;  // the overrun line says how the stop ended
   if (!finished_) finishLocked(0, 0);  // the stop was asked for: no failure
 }
 
 void ServiceBridge::processEnding(bool codeKnown, int code) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  LockGuard lock(mutex_);
   if (finished_ || reporter_ == nullptr) return;
   if (stopping_) {
     finishLocked(0, 0);  // a requested stop ends cleanly, whatever the code
@@ -345,9 +339,9 @@ ServiceBridge& serviceBridge() {
   if (ServiceBridge* bridge = shared.load()) return *bridge;
   // The first mapping of the launcher to ask publishes its own; it lives as
   // long as the process (no destructor work, so natives may run at exit).
-  static ServiceBridge* const own = new ServiceBridge;
+  ServiceBridge* const own = new ServiceBridge;
   ServiceBridge* expected = nullptr;
-  shared.compare_exchange_strong(expected, own);
+  if (!shared.compare_exchange_strong(expected, own)) delete own;  // another thread was first
   return *shared.load();
 }
 

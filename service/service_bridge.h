@@ -23,12 +23,11 @@
 #include <jni.h>
 
 #include <cstdint>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "launcher/text.h"
+#include "launcher/threading.h"
 #include "service/service_numbers.h"
 
 namespace qlx {
@@ -100,7 +99,7 @@ class ServiceBridge {
   // The stop thread: onStop, then `end` (System.exit(0)), with the thread
   // attached. A VM still being created is waited for; nothing is done once
   // the VM is ending or the service has finished.
-  void runStop(const std::function<JavaVM*()>& currentVm, void (*end)(JNIEnv* env));
+  void runStop(JavaVM* (*currentVm)(), void (*end)(JNIEnv* env));
   // The handler-call thread of a pause or continue: asks the handler and
   // reports the state it decides.
   void runHandlerCall(uint32_t control, JavaVM* vm);
@@ -141,7 +140,7 @@ class ServiceBridge {
   // when there is no handler or no such method.
   bool callHandler(JNIEnv* env, jmethodID ServiceBridge::*method, bool& called);
 
-  std::mutex mutex_;
+  Lock mutex_;
   StatusReporter* reporter_ = nullptr;
   ServiceLogWriter* log_ = nullptr;
   std::string serviceName_;

@@ -350,8 +350,7 @@ int serviceCommandLine(int argc, char** argv) {
     case Command::Uninstall:
       return uninstallCommand(serviceName);
     case Command::Test:
-      return launchApplication(argumentsFrom(d.index, argc, argv), std::function<void()>(),
-                               StringList());
+      return launchApplication(argumentsFrom(d.index, argc, argv), nullptr, StringList());
     case Command::Help:
       printReport(messageText(kMsgUsage), serviceName);
       return 0;

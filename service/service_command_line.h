@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
+#include "launcher/function_ref.h"
 #include "service/install_settings.h"
 
 namespace qlx {
@@ -34,7 +34,7 @@ struct ServiceRegistration {
 
 // A setting the manager refused after the service was created: its name
 // and the Win32 error. The service stays installed.
-using SettingRefused = std::function<void(const char* setting, uint32_t error)>;
+using SettingRefused = FunctionRef<void(const char* setting, uint32_t error)>;
 
 // Platform side (service_control_win.cpp / service_control_posix.cpp):
 // 0 or the message id of the failure reason.

@@ -56,8 +56,7 @@ std::string startTypeText(const ServiceConfigView& config) {
 class CommandRun {
  public:
   CommandRun(ServiceCommand command, const CommandSetting& setting, ServiceManagerLink& link,
-             const std::function<void(const std::string&)>& print,
-             const std::function<void(const std::string&)>& progress)
+             LinePrinter print, LinePrinter progress)
       : command_(command), setting_(setting), link_(link), print_(print), progress_(progress) {}
 
   int run(const StringList& parameters) {
@@ -267,8 +266,8 @@ class CommandRun {
   ServiceCommand command_;
   const CommandSetting& setting_;
   ServiceManagerLink& link_;
-  const std::function<void(const std::string&)>& print_;
-  const std::function<void(const std::string&)>& progress_;
+  LinePrinter print_;
+  LinePrinter progress_;
   ServiceStatusView status_;
   std::string detail_;  // a reason text with its values filled in
   std::string targetWord_;
@@ -326,8 +325,7 @@ std::string serviceStateWord(uint32_t state) {
 
 int runServiceCommand(ServiceCommand command, const StringList& parameters,
                       const CommandSetting& setting, ServiceManagerLink& link,
-                      const std::function<void(const std::string&)>& print,
-                      const std::function<void(const std::string&)>& progress) {
+                      LinePrinter print, LinePrinter progress) {
   return CommandRun(command, setting, link, print, progress).run(parameters);
 }
 

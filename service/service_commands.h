@@ -6,11 +6,11 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "launcher/function_ref.h"
 #include "launcher/text.h"
 
 namespace qlx {
@@ -79,6 +79,8 @@ class ServiceManagerLink {
 // with kWinOldWindows.
 std::unique_ptr<ServiceManagerLink> systemServiceManager();
 
+using LinePrinter = FunctionRef<void(const std::string& text)>;
+
 struct CommandSetting {
   std::string serviceName;
   uint32_t stopBoundSeconds = 20;
@@ -91,8 +93,7 @@ struct CommandSetting {
 // `progress` the dots a console shows while waiting.
 int runServiceCommand(ServiceCommand command, const StringList& parameters,
                       const CommandSetting& setting, ServiceManagerLink& link,
-                      const std::function<void(const std::string&)>& print,
-                      const std::function<void(const std::string&)>& progress);
+                      LinePrinter print, LinePrinter progress);
 
 // "stopped", "starting", "stopping", "running", "continuing", "pausing",
 // "paused", or "in state N".

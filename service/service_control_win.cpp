@@ -79,8 +79,8 @@ void applySettings(ChangeConfig2 change, SC_HANDLE service, const InstallSetting
                    const SettingRefused& refused) {
   auto apply = [&](const char* setting, DWORD level, void* info) {
     if (change == nullptr) {
-      if (refused) refused(setting, ERROR_CALL_NOT_IMPLEMENTED);
-    } else if (!change(service, level, info) && refused) {
+      refused(setting, ERROR_CALL_NOT_IMPLEMENTED);
+    } else if (!change(service, level, info)) {
       refused(setting, GetLastError());
     }
   };

@@ -1,6 +1,7 @@
 """Instances of a wrapped test program (tests/apps/instances), run as real
 processes under Wine (Avian) or natively on Linux (HotSpot): started in the
 background, sent work, killed, and read back through their record files."""
+import ctypes
 import os
 import signal
 import subprocess
@@ -122,6 +123,10 @@ def linux_table_path(exe=None, appid=None):
     return Path("/dev/shm") / linux_table_name(exe, appid)[1:]
 
 
+_LIBC = ctypes.CDLL(None, use_errno=True)
+_SYS_FUTEX = {"x86_64": 202, "aarch64": 98}.get(os.uname().machine, 202)
+
+
 class LinuxTable:
     """Writes into a running program's table the way any process of the user
     can: fields at their offsets, no lock, no help from the launcher."""
@@ -142,7 +147,12 @@ class LinuxTable:
         self.memory[offset:offset + 4] = (value & 0xFFFFFFFF).to_bytes(4, "little")
 
     def changed(self):
+        """Counts a change and wakes the receivers waiting on the counter (a
+        futex on the shared page), as any process of the user can."""
         self.put(32, self.get(32) + 1)
+        counter = ctypes.c_int32.from_buffer(self.memory, 32)
+        _LIBC.syscall(_SYS_FUTEX, ctypes.byref(counter), 1, 0x7FFFFFFF, None, None, 0)  # FUTEX_WAKE
+        del counter  # the mapping cannot close while a view of it exists
 
     def wait_free(self, timeout=20.0):
         end = time.monotonic() + timeout

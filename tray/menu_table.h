@@ -7,10 +7,10 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "launcher/threading.h"
 
 namespace qlx {
 
@@ -44,11 +44,18 @@ class MenuTable {
     int parents = 0;                 // items of live parents that show it
     bool released = false;
   };
-  void destroyIfUnheld(uint32_t id);  // lock held
+  struct Entry {
+    uint32_t id;
+    Menu menu;
+  };
+  // Lock held. A program holds a few menus: a list searched in order costs
+  // less than a tree, in time and in the stub's size.
+  Menu* find(uint32_t id);
+  void destroyIfUnheld(uint32_t id);
 
   MenuOps ops_;
-  std::mutex mutex_;
-  std::map<uint32_t, Menu> menus_;
+  Lock mutex_;
+  std::vector<Entry> menus_;  // in creation order
   uint32_t next_ = 1;
 };
 

@@ -48,7 +48,7 @@ TrayTable::Entry* TrayTable::entryOf(uint32_t id) {
 }
 
 TrayIconRecord* TrayTable::add(int iconId, const TrayTexts& texts, int infoFlags) {
-  std::lock_guard<std::mutex> change(changeMutex_);
+  LockGuard change(changeMutex_);
   auto record = std::make_unique<TrayIconRecord>();
   record->size = recordSizeFor(shellMajorVersion(), texts.info != nullptr,
                                texts.infoTitle != nullptr);
@@ -61,25 +61,25 @@ TrayIconRecord* TrayTable::add(int iconId, const TrayTexts& texts, int infoFlags
   }
   record->infoFlags = static_cast<uint32_t>(infoFlags);
   TrayIconRecord* made = record.get();
-  std::lock_guard<std::mutex> lookup(lookupMutex_);
+  LockGuard lookup(lookupMutex_);
   entries_.push_back(Entry{std::move(record), nullptr});
   return made;
 }
 
 void TrayTable::show(JNIEnv* env, jobject self, uint32_t id) {
-  std::lock_guard<std::mutex> change(changeMutex_);
+  LockGuard change(changeMutex_);
   Entry* entry = entryOf(id);
   if (entry == nullptr || entry->record->shown) return;
   TrayIconRecord* record = entry->record.get();
   notifyShell(ShellRequest::Add, *record);  // a refusal still counts as shown
   record->shown = true;
   jobject object = env->NewGlobalRef(self);
-  std::lock_guard<std::mutex> lookup(lookupMutex_);
+  LockGuard lookup(lookupMutex_);
   entry->object = object;
 }
 
 void TrayTable::hide(JNIEnv* env, uint32_t id) {
-  std::lock_guard<std::mutex> change(changeMutex_);
+  LockGuard change(changeMutex_);
   Entry* entry = entryOf(id);
   if (entry == nullptr || !entry->record->shown) return;
   TrayIconRecord* record = entry->record.get();
@@ -87,7 +87,7 @@ void TrayTable::hide(JNIEnv* env, uint32_t id) {
   record->shown = false;
   jobject object;
   {
-    std::lock_guard<std::mutex> lookup(lookupMutex_);
+    LockGuard lookup(lookupMutex_);
     object = entry->object;
     entry->object = nullptr;
   }
@@ -95,7 +95,7 @@ void TrayTable::hide(JNIEnv* env, uint32_t id) {
 }
 
 void TrayTable::change(uint32_t id, int iconId, const TrayTexts& texts, int infoFlags) {
-  std::lock_guard<std::mutex> change(changeMutex_);
+  LockGuard change(changeMutex_);
   Entry* entry = entryOf(id);
   if (entry == nullptr || !entry->record->shown) return;
   TrayIconRecord* record = entry->record.get();
@@ -113,7 +113,7 @@ void TrayTable::change(uint32_t id, int iconId, const TrayTexts& texts, int info
 }
 
 void TrayTable::finalize(JNIEnv* env, uint32_t id) {
-  std::lock_guard<std::mutex> change(changeMutex_);
+  LockGuard change(changeMutex_);
   Entry* entry = entryOf(id);
   if (entry == nullptr) return;
   TrayIconRecord* record = entry->record.get();
@@ -124,7 +124,7 @@ void TrayTable::finalize(JNIEnv* env, uint32_t id) {
   destroyTrayIcon(record->icon);
   jobject object;
   {
-    std::lock_guard<std::mutex> lookup(lookupMutex_);
+    LockGuard lookup(lookupMutex_);
     object = entry->object;
     entries_.erase(entries_.begin() + (entry - entries_.data()));
   }
@@ -137,7 +137,7 @@ void TrayTable::setCallback(JNIEnv* env, jobject callback) {
   jobject global = callback != nullptr ? env->NewGlobalRef(callback) : nullptr;
   jobject previous;
   {
-    std::lock_guard<std::mutex> lookup(lookupMutex_);
+    LockGuard lookup(lookupMutex_);
     previous = callback_;
     callback_ = global;
   }
@@ -146,13 +146,13 @@ void TrayTable::setCallback(JNIEnv* env, jobject callback) {
 }
 
 void TrayTable::removeAll() {
-  std::lock_guard<std::mutex> change(changeMutex_);
+  LockGuard change(changeMutex_);
   if (removed_) return;
   removed_ = true;
   vm = nullptr;  // the VM is gone: later notifications are dropped
   std::vector<Entry> entries;
   {
-    std::lock_guard<std::mutex> lookup(lookupMutex_);
+    LockGuard lookup(lookupMutex_);
     entries.swap(entries_);
   }
   // The VM is gone by now, so the entries' Java references stay as they are.
@@ -163,18 +163,18 @@ void TrayTable::removeAll() {
 }
 
 jobject TrayTable::callback(JNIEnv* env) {
-  std::lock_guard<std::mutex> lookup(lookupMutex_);
+  LockGuard lookup(lookupMutex_);
   return callback_ != nullptr ? env->NewLocalRef(callback_) : nullptr;
 }
 
 bool TrayTable::hasCallback() {
-  std::lock_guard<std::mutex> lookup(lookupMutex_);
+  LockGuard lookup(lookupMutex_);
   return callback_ != nullptr;
 }
 
 bool TrayTable::objectOf(JNIEnv* env, uint32_t iconId, jobject& object) {
   object = nullptr;
-  std::lock_guard<std::mutex> lookup(lookupMutex_);
+  LockGuard lookup(lookupMutex_);
   for (const Entry& entry : entries_) {
     if (entry.record->id != iconId) continue;
     if (entry.object != nullptr) object = env->NewLocalRef(entry.object);

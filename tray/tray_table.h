@@ -16,10 +16,10 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "launcher/threading.h"
 #include "tray/tray.h"
 
 namespace qlx {
@@ -64,8 +64,8 @@ class TrayTable {
   };
   Entry* entryOf(uint32_t id);  // change lock held
 
-  std::mutex changeMutex_;
-  std::mutex lookupMutex_;
+  Lock changeMutex_;
+  Lock lookupMutex_;
   std::vector<Entry> entries_;
   uint32_t nextId_ = 1;
   jobject callback_ = nullptr;  // global reference

@@ -169,7 +169,7 @@ int callMain(JNIEnv* env, const std::string& className, const StringList& argvLi
 
 // Steps after the options are collected; returns 0 or a message id.
 int runVm(LauncherContext& context, VmHost& host, Os& os, const StringList& firstArgs,
-          const std::function<void()>& startHook, const StringList& secondArgs,
+          void (*startHook)(), const StringList& secondArgs,
           std::string& version, std::string& minimum, std::string& maximum) {
   const std::string library = findVmLibrary(context, os);
   if (library.empty()) return kMsgJreNotFound;
@@ -198,7 +198,7 @@ int runVm(LauncherContext& context, VmHost& host, Os& os, const StringList& firs
     if (versionTooHigh(actual, parseVersion(maximum))) return kMsgVersionTooHigh;
   }
 
-  if (startHook) startHook();
+  if (startHook != nullptr) startHook();
 
   StringList argvLines;
   argvValues(context, argvLines, os);
@@ -225,7 +225,7 @@ void reportFailure(int result, const std::string& version, const std::string& mi
 bool javaVersionOf(JNIEnv* env, std::string& version) { return getJavaVersion(env, version); }
 
 int launchApplication(LauncherContext& context, VmHost& host, Os& os, const StringList& firstArgs,
-                      const std::function<void()>& startHook, const StringList& secondArgs) {
+                      void (*startHook)(), const StringList& secondArgs) {
   // The VM takes the executable's path as narrow text (class path,
   // qlx.app.path), and a path with '?' in place of what the code page cannot
   // spell names no file: it would only report a main class it cannot find.
@@ -244,7 +244,7 @@ int launchApplication(LauncherContext& context, VmHost& host, Os& os, const Stri
   return result;
 }
 
-int launchApplication(const StringList& firstArgs, const std::function<void()>& startHook,
+int launchApplication(const StringList& firstArgs, void (*startHook)(),
                       const StringList& secondArgs) {
   ProcessState& state = processState();
   if (state.context == nullptr || state.vmHost == nullptr) {

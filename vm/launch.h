@@ -2,7 +2,6 @@
 // creation, properties, version limits, the caller's hook and main().
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "launcher/launcher_context.h"
@@ -17,12 +16,13 @@ namespace qlx {
 // reported message id (1, 2, 4, 5, 6, 7, 8, 12), already printed.
 inline constexpr int kUncaughtExceptionExit = 1;
 
-int launchApplication(const StringList& firstArgs, const std::function<void()>& startHook,
+// `startHook` (may be null) runs once the VM exists, right before main.
+int launchApplication(const StringList& firstArgs, void (*startHook)(),
                       const StringList& secondArgs);
 
 // The same with everything passed in (used by the above and by tests).
 int launchApplication(LauncherContext& context, VmHost& host, Os& os, const StringList& firstArgs,
-                      const std::function<void()>& startHook, const StringList& secondArgs);
+                      void (*startHook)(), const StringList& secondArgs);
 
 // java.version as the VM reports it; false when it cannot be asked.
 bool javaVersionOf(JNIEnv* env, std::string& version);

@@ -10,10 +10,10 @@
 
 #include <jni.h>
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <vector>
+
+#include "launcher/threading.h"
 
 namespace qlx {
 
@@ -46,8 +46,8 @@ class VmGate {
   void addClosingListener(void (*listener)());
 
  private:
-  std::mutex mutex_;
-  std::condition_variable left_;
+  Lock mutex_;
+  Condition left_;
   JavaVM* open_ = nullptr;
   bool closing_ = false;
   bool destroying_ = false;

@@ -12,7 +12,7 @@ TEST(ServiceControlPosix, InstallAndUninstallRefuse) {
   ServiceRegistration registration;
   registration.imagePath = "\"/x\" ";
   registration.name = "n";
-  EXPECT_EQ(installService(registration, nullptr), kMsgNtOnly);
+  EXPECT_EQ(installService(registration, [](const char*, uint32_t) {}), kMsgNtOnly);
   bool stillRunning = true;
   EXPECT_EQ(uninstallService("n", stillRunning), kMsgNtOnly);
   EXPECT_FALSE(stillRunning);

@@ -1,0 +1,79 @@
+// Two pieces of the C++ runtime that the stub supplies itself, because the
+// library's own versions would bring their exception machinery and a POSIX
+// thread layer along (about 30 KB): the global operator new and delete, and
+// the guards of function-local statics.
+//
+// The launcher catches no exception, so running out of memory ends the
+// process with one line, as the library's throw helpers do here
+// (startup_win.cpp).
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "launcher/threading.h"
+
+void* operator new(std::size_t size) {
+  if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
+  std::fputs("qlx: internal error: out of memory\n", stderr);
+  std::fflush(stderr);
+  std::abort();
+}
+
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return std::malloc(size != 0 ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return std::malloc(size != 0 ? size : 1);
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+
+// The guard of a function-local static: its first byte tells the compiled
+// code that the object is built, the second that some thread is building
+// it. Threads that come meanwhile wait for the end of that construction.
+// One lock serves every guard: it is held only to look at and change the
+// two bytes, never during a construction, so a construction may itself
+// build other statics.
+namespace {
+
+qlx::Lock gGuardLock;
+qlx::Condition gGuardChanged;
+
+unsigned char* bytesOf(long long* guard) { return reinterpret_cast<unsigned char*>(guard); }
+
+}  // namespace
+
+extern "C" int __cxa_guard_acquire(long long* guard) {
+  unsigned char* bytes = bytesOf(guard);
+  if (__atomic_load_n(&bytes[0], __ATOMIC_ACQUIRE) != 0) return 0;
+  qlx::LockGuard lock(gGuardLock);
+  for (;;) {
+    if (bytes[0] != 0) return 0;
+    if (bytes[1] == 0) {
+      bytes[1] = 1;  // this thread builds the object
+      return 1;
+    }
+    gGuardChanged.wait(gGuardLock);
+  }
+}
+
+extern "C" void __cxa_guard_release(long long* guard) {
+  unsigned char* bytes = bytesOf(guard);
+  {
+    qlx::LockGuard lock(gGuardLock);
+    bytes[1] = 0;
+    __atomic_store_n(&bytes[0], 1, __ATOMIC_RELEASE);
+  }
+  gGuardChanged.notifyAll();
+}
+
+extern "C" void __cxa_guard_abort(long long* guard) {
+  {
+    qlx::LockGuard lock(gGuardLock);
+    bytesOf(guard)[1] = 0;
+  }
+  gGuardChanged.notifyAll();
+}

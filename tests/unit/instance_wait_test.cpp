@@ -1,0 +1,121 @@
+// How long a started receiver waits for a change: without a time limit when
+// it has nothing to watch (an idle instance must cost nothing), bounded
+// while a chunk, a partial message, a queued message or an owner that
+// cannot wake it needs a look now and then.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "instances/instance_channel.h"
+
+namespace qlx {
+namespace {
+
+constexpr uint32_t kOwn = 100;
+constexpr uint32_t kOther = 500;
+
+// Records every wait and blocks in it until woken, as a quiet system would.
+struct WaitingPlatform : InstancePlatform {
+  InstanceTable* memory;
+  std::set<uint32_t> alive{kOwn, kOther, 600};
+  bool ownerWatched = false;
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<uint32_t> waits;
+  bool woken = false;
+
+  explicit WaitingPlatform(InstanceTable* table) : memory(table) {}
+  InstanceTable* table() override { return memory; }
+  uint32_t ownProcessId() override { return kOwn; }
+  bool isAlive(uint32_t id) override { return alive.count(id) != 0; }
+  bool hasSyncObjects() override { return true; }
+  void createSyncObjects() override {}
+  void publishedValues(uint64_t& m, uint64_t& e) override { m = 1, e = 2; }
+  void attachOwner(uint32_t, uint64_t, uint64_t) override {}
+  bool attachedOwnerRunning() override { return true; }
+  bool watchesOwner() override { return ownerWatched; }
+  void detachOwner() override {}
+  bool lockSlot() override { return false; }  // the slot is never claimed here
+  void unlockSlot() override {}
+  void signalChange() override { memory->changeCounter.fetch_add(1); }
+  void waitForChange(int32_t, uint32_t timeoutMs) override {
+    std::unique_lock<std::mutex> guard(lock);
+    waits.push_back(timeoutMs);
+    changed.notify_all();
+    changed.wait(guard, [this] { return woken; });
+    woken = false;
+  }
+  void wake(uint32_t id) override {
+    if (id != kOwn) return;
+    std::lock_guard<std::mutex> guard(lock);
+    woken = true;
+    changed.notify_all();
+  }
+  void releaseTable() override {}
+
+  // The time limit of the receiver's first wait (0 if it never waited).
+  uint32_t firstWait() {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait_for(guard, std::chrono::seconds(10), [this] { return !waits.empty(); });
+    return waits.empty() ? 0 : waits.front();
+  }
+};
+
+struct NoHandler : MessageHandler {
+  void onMessage(uint32_t, const Bytes&) override {}
+};
+
+TEST(InstanceChannel, ReceiverWaitsWithoutLimitOnlyWhenNothingNeedsALook) {
+  struct Row {
+    const char* what;
+    uint32_t owner;      // in the table before this instance registers (0: none)
+    bool ownerWatched;   // the owner's end wakes the wait by itself
+    bool queued;         // a message waits for the slot
+    uint32_t slotFor;    // a chunk in the slot for this id (0: the slot is free)
+    int32_t lastIndex;   // of that chunk's message, whose chunk 0 it is
+    uint32_t expected;
+  } rows[] = {
+      {"an idle owner", 0, false, false, 0, 0, kWaitForever},
+      {"an idle instance whose owner's end wakes it", kOther, true, false, 0, 0, kWaitForever},
+      {"an instance that must look at its owner", kOther, false, false, 0, 0, kReceiverWaitMs},
+      {"a message waiting for the slot", 0, false, true, 0, 0, kReceiverWaitMs},
+      {"another instance's chunk in the slot", 0, false, false, kOther, 0, kReceiverWaitMs},
+      {"the first of two chunks taken", 0, false, false, kOwn, 1, kReceiverWaitMs},
+  };
+  for (const Row& row : rows) {
+    alignas(8) static unsigned char memory[4096];
+    std::memset(memory, 0, sizeof(memory));
+    InstanceTable* table = tableAt(memory);
+    table->ownerProcessId.store(row.owner);
+    auto owned = std::make_unique<WaitingPlatform>(table);
+    WaitingPlatform& platform = *owned;
+    platform.ownerWatched = row.ownerWatched;
+    NoHandler handler;
+    InstanceChannel channel(std::move(owned));
+    if (row.queued) channel.post(kOther, Bytes(16, 1));
+    if (row.slotFor != 0) {
+      table->senderProcessId.store(600);
+      table->messageSerial.store(7);
+      table->chunkIndex.store(0);
+      table->lastChunkIndex.store(row.lastIndex);
+      table->messageSize.store(kChunkCapacity * (row.lastIndex + 1));
+      table->chunkLength.store(kChunkCapacity);
+      table->slotBusy.store(1);
+      table->targetProcessId.store(row.slotFor);
+      platform.signalChange();
+    }
+    channel.startReceiver(&handler);
+    EXPECT_EQ(platform.firstWait(), row.expected) << row.what;
+    if (row.slotFor == kOwn) EXPECT_EQ(table->slotBusy.load(), 0) << "taken: " << row.what;
+    EXPECT_TRUE(channel.stop()) << row.what;
+  }
+}
+
+}  // namespace
+}  // namespace qlx
