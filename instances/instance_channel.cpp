@@ -142,9 +142,10 @@ uint32_t InstanceChannel::receiverWaitMs() {
       table.ownerProcessId.load() != platform_->ownProcessId() && !platform_->watchesOwner();
   bool deliveryWatched;
   {
-    // A delivery with messages behind it may overrun its bound.
+    // Messages waiting for the delivery thread: the delivery before them
+    // may overrun its bound.
     LockGuard guard(deliveries_->lock);
-    deliveryWatched = deliveries_->busySinceMs != 0 && !deliveries_->messages.empty();
+    deliveryWatched = !deliveries_->messages.empty();
   }
   const bool watching = table.slotBusy.load() != 0 || assembler_.partialMessages() != 0 ||
                         ownerUnwatched || deliveryWatched || !queueEmpty();

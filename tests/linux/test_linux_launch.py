@@ -12,6 +12,7 @@ from linux_e2e import facts
 
 MSG_TOO_LOW = "Java virtual machine version {} is too low, require {} or higher."
 MSG_TOO_HIGH = "Java virtual machine version {} is too high, version between {} and {} is required."
+MSG_TOO_HIGH_MAX_ONLY = "Java virtual machine version {} is too high, require {} or lower."
 MSG_NO_CLASS = "The main startup class could not be found."
 MSG_NO_MAIN = "The main startup class is not valid, main method missing."
 
@@ -191,7 +192,8 @@ def test_version_limits(wrap_probe, java_version, limits, result):
     if result == 6:
         message = MSG_TOO_LOW.format(java_version, conf["minjre"])
     else:
-        message = MSG_TOO_HIGH.format(java_version, conf.get("minjre", ""), conf["maxjre"])
+        message = (MSG_TOO_HIGH.format(java_version, conf["minjre"], conf["maxjre"]) if "minjre" in conf
+                   else MSG_TOO_HIGH_MAX_ONLY.format(java_version, conf["maxjre"]))
     # Printed once to standard output and once into the standard error log.
     assert out_text(r).splitlines() == [message]
     assert app.log().splitlines()[-1] == message

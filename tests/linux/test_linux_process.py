@@ -125,8 +125,17 @@ def test_command_that_ends_early_does_not_kill_the_application(wrap_probe):
     assert r.returncode == 5, app.log()
 
 
-def test_unopenable_target_leaves_the_stream_alone(wrap_probe):
+def test_missing_log_folders_are_made_and_an_unopenable_target_leaves_the_stream_alone(wrap_probe):
     app = wrap_probe("stdout missing/dir/out.log\nstderr missing/dir/err.log")
+    r = app.run("/test", "print:into the file", "eprint:into the error file")
+    assert r.returncode == 0 and out_text(r) == "" and r.stderr == b""
+    logs = app.path.parent / "missing" / "dir"
+    assert "into the file" in (logs / "out.log").read_text().splitlines()
+    assert "into the error file" in (logs / "err.log").read_text().splitlines()
+
+    # A folder that cannot be made (a file stands in its way): the streams stay.
+    (app.path.parent / "blocked").write_text("")
+    app = wrap_probe("stdout blocked/out.log\nstderr blocked/err.log")
     r = app.run("/test", "print:still on stdout", "eprint:still on stderr")
     assert r.returncode == 0
     assert "still on stdout" in out_text(r)

@@ -1,5 +1,7 @@
 """`singleinstance` under Wine: a named mutex owned for the life of the
-first instance; a second start ends with message 13 and exit code 13."""
+first instance; a second start of the program ends with message 13 and exit
+code 13. (/help and the service commands are no start of the program: they
+are never refused.)"""
 import os
 import shutil
 import signal
@@ -25,7 +27,7 @@ def test_second_start_is_refused_while_the_first_runs(make_app, value):
     app = make_app(f"singleinstance {value}\n")
     first = _start_first(app, 4000)
     try:
-        second = app.run("/help")
+        second = app.run()
         assert second.returncode == 13
         assert second.stdout.strip() == MSG_RUNNING
         assert MSG_RUNNING in app.stderr_log.read_bytes()
@@ -33,16 +35,16 @@ def test_second_start_is_refused_while_the_first_runs(make_app, value):
         first.wait(timeout=60)
     assert first.returncode == 0
     # Once the first has ended, the next start is a first instance again.
-    assert app.run("/help").stdout == USAGE
+    assert app.run().stdout == USAGE
 
 
 def test_a_killed_first_instance_frees_the_mutex(make_app):
     app = make_app("singleinstance true\n")
     first = _start_first(app, 60000)
-    assert app.run("/help").returncode == 13
+    assert app.run().returncode == 13
     os.kill(first.pid, signal.SIGKILL)
     first.wait(timeout=30)
-    assert wait_for(lambda: app.run("/help").returncode == 0, 30)
+    assert wait_for(lambda: app.run().returncode == 0, 30)
 
 
 def test_appid_names_the_mutex_across_programs(make_app, tmp_path):
@@ -51,9 +53,9 @@ def test_appid_names_the_mutex_across_programs(make_app, tmp_path):
     other = make_app("singleinstance true\n", directory=tmp_path / "other")
     first = _start_first(one, 4000)
     try:
-        assert two.run("/help").returncode == 13
+        assert two.run().returncode == 13
         # Without the appid the program's own path names the mutex.
-        assert other.run("/help").returncode == 0
+        assert other.run().returncode == 0
     finally:
         first.wait(timeout=60)
 
@@ -63,7 +65,7 @@ def test_other_values_allow_several_instances(make_app, value):
     app = make_app(f"singleinstance {value}\n")
     first = _start_first(app, 3000)
     try:
-        assert app.run("/help").stdout == USAGE
+        assert app.run().stdout == USAGE
     finally:
         first.wait(timeout=60)
 
@@ -72,7 +74,7 @@ def test_handover_second_start_ends_with_13_silently(make_app):
     app = make_app("singleinstance handover\n")
     first = _start_first(app, 4000)
     try:
-        second = app.run("/help")
+        second = app.run()
         assert (second.returncode, second.stdout) == (13, b"")
         assert MSG_RUNNING not in app.stderr_log.read_bytes()
     finally:
@@ -99,7 +101,7 @@ def test_failing_mutex_creation_counts_as_another_instance(make_app, named_event
                               stderr=subprocess.DEVNULL)
     try:
         assert holder.stdout.readline().strip() == b"ready"
-        result = app.run("/help")
+        result = app.run()
         assert result.returncode == 13
         assert result.stdout.splitlines() == [b"CreateMutex error: 6", MSG_RUNNING]
     finally:

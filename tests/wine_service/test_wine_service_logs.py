@@ -53,6 +53,9 @@ def test_the_stop_bound_line_and_the_last_output_reach_a_rotated_log(service):
     lines = s.stderr_log.read_text(errors="replace").splitlines()
     # Before, the pipe still held the line (and the last heartbeats) when
     # the process was ended.
-    assert lines[-1] == "The service stop took longer than 3 s; the process is ended."
+    # The line, stamped, is followed only by the launcher's last line.
+    assert lines[-2].endswith(" qlx: The service stop took longer than 3 s; the process is ended."), \
+        lines[-3:]
+    assert lines[-1].endswith(" ended, exit code 0."), lines[-3:]
     beats = [int(line.split()[1]) for line in lines if line.startswith("heartbeat ")]
     assert len(beats) > 20 and beats == list(range(beats[0], beats[0] + len(beats)))

@@ -141,7 +141,7 @@ public class ServiceApp implements ServiceStatusHandler {
             ServiceStatusManager.setServiceStatusHandler(new ServiceApp());
         }
         if (System.getProperty("svc.heartbeat") != null) {
-            Thread beat = new Thread() {
+            Thread heart = new Thread() {
                 public void run() {
                     for (int n = 0;; n++) {
                         System.err.println("heartbeat " + n);
@@ -149,8 +149,8 @@ public class ServiceApp implements ServiceStatusHandler {
                     }
                 }
             };
-            beat.setDaemon(true);
-            beat.start();
+            heart.setDaemon(true);
+            heart.start();
         }
         String report = System.getProperty("svc.report", "");
         if (report.length() > 0) {
