@@ -232,23 +232,11 @@ def stream_named(name):
 def other_user(name):
     """(uid, gid) of an unprivileged account made for the test; skips the test
     with the reason where accounts cannot be made."""
-    import pwd
-    import pytest
-    try:
-        entry = pwd.getpwnam(name)
-        return entry.pw_uid, entry.pw_gid
-    except KeyError:
-        pass
-    if os.geteuid() != 0:
-        pytest.skip(f"another user is needed and {name} cannot be made without root")
-    made = subprocess.run(["useradd", "-M", "-N", "-s", "/usr/sbin/nologin", name],
-                          capture_output=True, text=True)
-    if made.returncode != 0:
-        pytest.skip(f"cannot make the user {name}: {made.stderr.strip()}")
-    entry = pwd.getpwnam(name)
-    return entry.pw_uid, entry.pw_gid
+    import second_user
+    return second_user.second_user(name)
 
 
 def as_user(uid, gid, command):
     """A command line that runs `command` as that user, without root's groups."""
-    return ["setpriv", f"--reuid={uid}", f"--regid={gid}", "--clear-groups", *map(str, command)]
+    import second_user
+    return second_user.as_user((uid, gid), command)

@@ -10,7 +10,7 @@ import subprocess
 NAME = "qlxother"
 
 
-def second_user():
+def second_user(name=NAME):
     """(uid, gid) of the account, made when missing; skips without root."""
     import pytest
     if os.geteuid() != 0:
@@ -19,13 +19,13 @@ def second_user():
         if shutil.which(tool) is None:
             pytest.skip(f"acting as a second user needs {tool}")
     try:
-        entry = pwd.getpwnam(NAME)
+        entry = pwd.getpwnam(name)
     except KeyError:
-        made = subprocess.run(["useradd", "-M", "-N", "-s", "/usr/sbin/nologin", NAME],
+        made = subprocess.run(["useradd", "-M", "-N", "-s", "/usr/sbin/nologin", name],
                               capture_output=True, text=True)
         if made.returncode != 0:
             pytest.skip(f"cannot create a second user: {made.stderr.strip()}")
-        entry = pwd.getpwnam(NAME)
+        entry = pwd.getpwnam(name)
     return entry.pw_uid, entry.pw_gid
 
 

@@ -58,7 +58,7 @@ assemble.dependsOn qlxLinux
 def repository(tmp_path_factory):
     qlxtest.require_gradle()
     if not qlxtest.QLX_WRAP_JAR.exists():
-        pytest.fail(f"{qlxtest.QLX_WRAP_JAR} is missing (tools/build-all.sh)")
+        pytest.fail(f"{qlxtest.QLX_WRAP_JAR} was not built (run tools/build-all.sh)")
     yield bp.build_repository(tmp_path_factory.mktemp("gradle"), "gradle")
     qlxtest.stop_wineserver()
 

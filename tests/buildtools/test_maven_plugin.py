@@ -92,7 +92,7 @@ POM = """<?xml version="1.0" encoding="UTF-8"?>
 def repository(tmp_path_factory):
     qlxtest.require_maven()
     if not qlxtest.QLX_WRAP_JAR.exists():
-        pytest.fail(f"{qlxtest.QLX_WRAP_JAR} is missing (tools/build-all.sh)")
+        pytest.fail(f"{qlxtest.QLX_WRAP_JAR} was not built (run tools/build-all.sh)")
     yield bp.build_repository(tmp_path_factory.mktemp("maven"), "maven")
     qlxtest.stop_wineserver()
 

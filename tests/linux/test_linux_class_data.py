@@ -11,7 +11,6 @@ ends while it is created with the archive options stops later starts from
 adding them; and no other user can put an archive in the program's way."""
 import fcntl
 import os
-import pwd
 import shutil
 import signal
 import stat
@@ -24,6 +23,7 @@ from pathlib import Path
 import pytest
 
 import qlxtest
+import second_user
 from linux_e2e import Wrapped
 
 JDK17 = Path("/usr/lib/jvm/java-17-openjdk-amd64")
@@ -503,23 +503,11 @@ def test_the_dynamic_archive_where_no_cache_can_be_made(wrap_probe, tmp_path, ja
 @pytest.fixture(scope="session")
 def other_user():
     """(uid, gid) of a second, unprivileged account, made once."""
-    if os.geteuid() != 0:
-        pytest.skip("a second user can only be made as root")
-    try:
-        account = pwd.getpwnam(OTHER_USER)
-    except KeyError:
-        r = subprocess.run(["useradd", "-M", "-N", "-s", "/usr/sbin/nologin", OTHER_USER],
-                           capture_output=True, text=True)
-        if r.returncode != 0:
-            pytest.skip(f"cannot create a second user: {r.stderr.strip()}")
-        account = pwd.getpwnam(OTHER_USER)
-    return account.pw_uid, account.pw_gid
+    return second_user.second_user(OTHER_USER)
 
 
 def as_other(user, *command):
-    uid, gid = user
-    return subprocess.run(["setpriv", f"--reuid={uid}", f"--regid={gid}", "--clear-groups",
-                           *command], capture_output=True, text=True, timeout=60)
+    return second_user.run_as(user, command, text=True)
 
 
 @pytest.fixture
