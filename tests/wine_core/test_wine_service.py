@@ -29,8 +29,13 @@ class Service:
         """Runs the program through a batch file: (full exit code, stdout)."""
         batch = self.app.dir / "run.bat"
         batch.write_text(f'@"{self.winexe}" %*\r\n@echo exitcode=%ERRORLEVEL%\r\n')
-        result = qlxtest.run_wine("cmd", "/c", qlxtest.wine_path(batch), *args,
-                                  env=self.app.env(), cwd=self.app.dir)
+        for _ in range(2):
+            result = qlxtest.run_wine("cmd", "/c", qlxtest.wine_path(batch), *args,
+                                      env=self.app.env(), cwd=self.app.dir)
+            # Wine's cmd now and then fails to start a program it has just been
+            # given (seen once on a loaded machine); the program never ran.
+            if b"ShellExecuteEx failed" not in result.stdout:
+                break
         out = result.stdout.replace(b"\r\n", b"\n")
         match = re.search(rb"exitcode=(-?\d+)\n?$", out)
         assert match, result
