@@ -102,7 +102,8 @@ def timed(cmd, env, cwd, expect=0):
 
 
 def wrap(qlxwrap, stub, jar, config, out):
-    cfg = out.with_suffix(".cfg")
+    # Not beside the program under its own name: it would read the file again at each start.
+    cfg = out.with_name(out.name + "-source.cfg")
     cfg.write_text(config)
     subprocess.run([str(qlxwrap), "--stub", str(stub), "--jar", str(jar), "--config", str(cfg),
                     "--output", str(out)], check=True)
