@@ -38,7 +38,8 @@ def test_project_versions_become_four_numbers(check):
 
 def test_findings_name_the_setting_or_file_line(check, tmp_path):
     jar = qlxtest.make_jar(tmp_path / "app.jar", {
-        "META-INF/MANIFEST.MF": b"Manifest-Version: 1.0\r\nMain-Class: demo.FromManifest\r\n\r\n"})
+        "META-INF/MANIFEST.MF": b"Manifest-Version: 1.0\r\nMain-Class: demo.FromManifest\r\n\r\n",
+        "demo/FromManifest.class": b"\xca\xfe\xba\xbe"})
     cfg = tmp_path / "app.cfg"
     cfg.write_bytes(b"\xef\xbb\xbfstoptimout 30\r\nminjre 17\r\n")
     out = tmp_path / "app.exe"
@@ -54,8 +55,11 @@ def test_findings_name_the_setting_or_file_line(check, tmp_path):
             "failed 1 configuration line 3: singleinstance 'maybe' cannot be read: expected true, handover, custom "
             "or false [setting config]"]),
         ("appid demo", "1.x", [f"failed 1 configuration line 3: minjre '1.x' cannot be read: {expect} [setting minJre]"]),
-        # no manifest line now: option, minjre 1.8, mainclass, then the file
+        # no manifest line now: option, minjre 1.8, mainclass, then the file; the JAR lacks demo.Given
         ("mainclass demo.Given", "1.8", [
+            "warning warning: configuration: mainclass demo.Given is in neither the JAR nor a merged archive "
+            "(no demo/Given.class): the program will report that its main class cannot be found unless its class "
+            "path brings it [setting config]",
             f"warning warning: configuration line 4: unknown key 'stoptimout' is ignored (nearest known key: "
             f"'stoptimeout') [{cfg} line 1]",
             f"warning warning: configuration line 5: minjre is set again: only line 2 counts [{cfg} line 2]",

@@ -39,11 +39,14 @@ def pool(tmp_path_factory):
 class Case:
     """One command line; "{out}" stands for each tool's own output folder, "{config}" for the case's file."""
 
-    def __init__(self, folder, name, args, config=None):
+    def __init__(self, folder, name, args, config=None, beside=None):
+        """`beside` is (file name, bytes): a file put into each tool's output folder first."""
         self.folder, self.name, self.template, self.config = Path(folder), name, list(map(str, args)), config
         self.folder.mkdir(parents=True)
         for tool in ("native", "java"):
             (self.folder / tool).mkdir()
+            if beside is not None:
+                (self.folder / tool / beside[0]).write_bytes(beside[1])
         if config is not None:
             (self.folder / "app.cfg").write_bytes(config)
 
@@ -148,6 +151,45 @@ def table(pool, folder):
         ("service texts too long", [*base, "-o", out, "--description", "x" * 5000]),
         ("account not ASCII", [*base, "-o", out, "--account", "J\u00fcrgen"]),
         ("recovery unreadable", [*base, "-o", out, "--recovery", "60/0"]),
+        ("recovery delay past a day", [*base, "-o", out, "--recovery", "86401/1"]),
+        ("recovery count too large", [*base, "-o", out, "--recovery", "60/1024/60"]),
+        ("recovery at its bounds", [*base, "-o", out, "--recovery", " 86400/1023/0 "]),
+        ("recovery with four fields", [*base, "-o", out, "--recovery", "60/1/2/3"]),
+        ("account one slip from a built-in", [*base, "-o", out, "--account", "LocalServce"]),
+        ("account two slips from a built-in", [*base, "-o", out, "--account", "NetwrkServce"]),
+        ("account three slips: a user", [*base, "-o", out, "--account", "NtwrkServce"]),
+        ("built-in account in another case", [*base, "-o", out, "--account", "localservice"]),
+        ("local user named like a built-in", [*base, "-o", out, "--account", ".\\LocalServce"]),
+        ("main class from a deflated manifest", ["--stub", win, "--jar", j["manifest.jar"], "-o", out]),
+        ("main class from the manifest, config without one",
+         ["--stub", win, "--jar", j["manifest.jar"], "--config", c["nomain.cfg"], "-o", out]),
+        ("empty mainclass line, main class from the manifest",
+         ["--stub", win, "--jar", j["manifest.jar"], "--config", c["emptymain.cfg"], "-o", out]),
+        ("configuration's main class before the manifest's",
+         ["--stub", win, "--jar", j["manifest-missing.jar"], "--config", main, "-o", out]),
+        ("stored manifest with a continuation line", ["--stub", win, "--jar", j["manifest-stored.jar"], "-o", out]),
+        ("manifest names a class the JAR lacks", ["--stub", win, "--jar", j["manifest-missing.jar"], "-o", out]),
+        ("main class in a version folder", ["--stub", win, "--jar", j["multirelease.jar"], "-o", out]),
+        ("manifest main class with a control character",
+         ["--stub", win, "--jar", j["manifest-controls.jar"], "-o", out]),
+        ("manifest in lower case with LF lines", ["--stub", win, "--jar", j["manifest-lf.jar"], "-o", out]),
+        ("manifest main class, errors allowed",
+         ["--stub", win, "--jar", j["manifest-missing.jar"], "--config", c["errors.cfg"], "-o", out,
+          "--allow-config-errors"]),
+        ("main class only in a merged archive",
+         ["--stub", win, "--jar", hello, "--config", c["mergedmain.cfg"], "-o", out, "--merge", m["lib2.jar"]]),
+        ("main class in no archive", ["--stub", win, "--jar", hello, "--config", c["mergedmain.cfg"], "-o", out]),
+        ("--strict and a clean configuration", [*base, "-o", out, "--strict"]),
+        ("--strict and warnings", ["--stub", win, "--jar", hello, "--config", c["warnings.cfg"], "-o", out,
+                                   "--strict"]),
+        ("--strict and a main class in no archive",
+         ["--strict", "--stub", win, "--jar", j["manifest-missing.jar"], "-o", out]),
+        ("--strict and errors allowed", [*base, "-o", out, "--strict", "--allow-config-errors"]),
+        ("--strict with a value", [*base, "-o", out, "--strict=yes"]),
+        ("--check --strict with warnings", ["--check", c["external.cfg"], "--strict"]),
+        ("--check --strict clean", ["--strict", "--check", main]),
+        ("--check --strict with errors", ["--check=" + str(c["errors.cfg"]), "--strict"]),
+        ("--check --strict with another option", ["--check", main, "--strict", "--support"]),
         ("start type unreadable", [*base, "-o", out, "--start-type", "sometimes"]),
         ("fail-on-exit unreadable", [*base, "-o", out, "--fail-on-exit", "none"]),
         ("file version too large", [*base, "-o", out, "--file-version", "70000"]),
@@ -176,11 +218,28 @@ def table(pool, folder):
                for name, path in c.items()]
     allowed = [(f"configuration {name}, errors allowed",
                 ["--stub", win, "--jar", hello, "--config", c[name], "-o", out, "--allow-config-errors"])
-               for name in ("errors.cfg", "controls.cfg", "nomain.cfg", "warnings.cfg")]
+               for name in ("errors.cfg", "controls.cfg", "nomain.cfg", "warnings.cfg", "filters.cfg")]
     stubs = [(f"stub {name}", ["--stub", path, "--jar", hello, "--config", main, "-o", out])
              for name, path in s.items()]
-    return [Case(Path(folder) / f"t{n:03}", name, args) for n, (name, args) in
-            enumerate(rows + icons + configs + allowed + stubs)]
+    # A configuration source where the output reads its external file (app.cfg, app.exe.config beside
+    # app.exe) is read twice; under another name, or in another case on Linux, it is not.
+    text = main.read_bytes()
+    beside = [
+        ("configuration beside the output as app.cfg", ["--stub", win, "--jar", hello, "--config", "{out}/app.cfg",
+                                                          "-o", out], ("app.cfg", text)),
+        ("configuration beside the output as app.exe.config",
+         ["--stub", win, "--jar", hello, "--config={out}/app.exe.config", "-o", out], ("app.exe.config", text)),
+        ("configuration beside a program without a dot", ["--stub", s["qlx"], "--jar", hello, "--config",
+                                                           "{out}/tool.cfg", "-o", "{out}/tool"], ("tool.cfg", text)),
+        ("configuration beside the output in another case",
+         ["--stub", win, "--jar", hello, "--config", "{out}/App.exe.cfg", "-o", out], ("App.exe.cfg", text)),
+        ("configuration beside the output under another name",
+         ["--stub", win, "--jar", hello, "--config", "{out}/app.src.cfg", "-o", out], ("app.src.cfg", text)),
+        ("configuration beside the output, --strict",
+         ["--stub", win, "--jar", hello, "--config", "{out}/app.cfg", "-o", out, "--strict"], ("app.cfg", text)),
+    ]
+    return [Case(Path(folder) / f"t{n:03}", row[0], row[1], beside=row[2] if len(row) > 2 else None)
+            for n, row in enumerate(rows + icons + configs + allowed + stubs + beside)]
 
 
 def inspect_targets(pool, folder):
@@ -248,8 +307,15 @@ def test_table_of_cases_gives_the_same_results(pool, driver, tmp_path):
     assert len(written) >= 25, written
     notes = b"".join(native["stderr"] for _, native, _ in results if native["code"] == 0)
     for note in (b"was signed", b"not a Windows executable", b"warning: configuration line",
-                 b"error (allowed): configuration"):
+                 b"error (allowed): configuration", b"the Main-Class of the JAR's manifest, is used",
+                 b"is in neither the JAR nor a merged archive", b"reaches the VM as written",
+                 b"looks for its external configuration"):
         assert note in notes or (note == b"was signed" and "signed.exe" not in pool["stub"]), note
+    said = b"".join(native["stderr"] for _, native, _ in results)
+    for text in (b"is not valid: COUNT is 1 to 1023", b"error (--strict): configuration line", b"error (--strict): the configuration file",
+                 b"is not valid: did you mean NetworkService?", b"is not valid: DELAY is at most 86400",
+                 b"instancefilter 'srv**;!*' cannot be read: expected class patterns"):
+        assert text in said, text
 
 
 def test_randomised_command_lines_give_the_same_results(pool, driver, tmp_path):
@@ -258,8 +324,8 @@ def test_randomised_command_lines_give_the_same_results(pool, driver, tmp_path):
     rng = random.Random(seed)
     cases = []
     for n in range(count):
-        args, config = wrap_inputs.random_case(rng, pool)
-        cases.append(Case(tmp_path / f"r{n:04}", f"random case {n}", args, config))
+        args, config, beside = wrap_inputs.random_case(rng, pool)
+        cases.append(Case(tmp_path / f"r{n:04}", f"random case {n}", args, config, beside))
     results = run_both(cases, driver, tmp_path)
     found = differences(results)
     assert not found, f"seed {seed} (QLX_DIFF_SEED={seed} repeats it):\n" + "\n".join(found[:20])

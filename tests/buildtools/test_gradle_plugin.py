@@ -2,7 +2,8 @@
 consumer as the Maven test runs `gradle build`; the programs it makes run
 under Wine on the test VM and on HotSpot, with the dependency merged and in
 lib/; a second run is up to date, a changed setting runs the task again; a
-wrong minJre fails the build with the generator's message."""
+wrong minJre fails the build with the generator's message, and so does a
+warning with strict."""
 import shutil
 import subprocess
 
@@ -33,7 +34,8 @@ jar {{ manifest {{ attributes 'Main-Class': 'demo.App' }} }}
 qlx {{
     dependencies = project.findProperty('qlxDependencies') ?: 'merge'
     minJre = project.findProperty('qlxMinJre') ?: '1.8'
-    options = ['-Xmx64m']
+    options = [project.findProperty('qlxOption') ?: '-Xmx64m']
+    strict = project.hasProperty('qlxStrict')
     serviceName = 'DemoSvc'
     displayName = 'Demo Service'
     serviceDescription = 'Runs the demo'
@@ -114,4 +116,11 @@ def test_gradle_configuration_error_fails_the_build(tmp_path, repository):
     assert build.returncode != 0
     assert ("qlxwrap: configuration line 3: minjre '1.x' cannot be read: expected a Java version: 1 to 4 numbers "
             "joined by '.' or '_' (17, 1.8.0_392) [qlx { minJre }]") in build.stdout + build.stderr
+    assert not (project / "build" / "qlx" / "demo-2.5.1.exe").exists()
+    # Strict, a warning (a quoted option line) fails the task too, naming the setting it came from.
+    strict = gradle(project, "assemble", '-PqlxOption="-Xmx64m"', "-PqlxStrict")
+    said = strict.stdout + strict.stderr
+    assert strict.returncode != 0
+    assert "qlxwrap: strict: warnings count as errors, nothing was written" in said, said[-3000:]
+    assert "option '\"-Xmx64m\"' reaches the VM as written" in said and "[qlx { options }]" in said, said[-3000:]
     assert not (project / "build" / "qlx" / "demo-2.5.1.exe").exists()

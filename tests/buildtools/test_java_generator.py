@@ -167,3 +167,28 @@ def test_inspect_names_the_external_file_the_launcher_would_read(tmp_path, hello
         line = next(l for l in native.stdout.splitlines() if l.startswith("external config:"))
         assert line == f"external config:    {expected}", (program, config, beside)
         assert mine.stdout.decode() == native.stdout and mine.returncode == native.returncode == 0
+
+
+def test_instancefilter_grammar_is_the_receivers(tmp_path):
+    """The grammar's shared table (the receiver's and qlxwrap's tests read it too): the Java generator gives
+    each filter the same problem, and its configuration check refuses exactly the filters with one (an empty
+    value is never checked: the launcher takes it as unset)."""
+    classes = tmp_path / "classes"
+    subprocess.run([str(JDK / "bin" / "javac"), "-d", str(classes), "-cp", str(QLX_WRAP_JAR),
+                    str(Path(__file__).parent / "FilterGrammarCheck.java")], check=True, timeout=120)
+    rows = []
+    for line in (qlxtest.ROOT / "tests" / "data" / "instancefilter_grammar.tsv").read_text("utf-8").splitlines():
+        if line and not line.startswith("#"):
+            verdict, flt, problem = line.split("\t")
+            rows.append((verdict, flt.replace("\\t", "\t"), problem))
+    assert len(rows) > 20
+    out = subprocess.run([str(JDK / "bin" / "java"), "-cp", f"{QLX_WRAP_JAR}:{classes}",
+                          "com.tarnwick.qlx.wrap.FilterGrammarCheck", *(f for _, f, _ in rows)],
+                         capture_output=True, text=True, timeout=60, encoding="utf-8")
+    assert out.returncode == 0, out.stderr
+    got = out.stdout.splitlines()
+    assert len(got) == len(rows)
+    for (verdict, flt, problem), line in zip(rows, got):
+        checked = "error" if problem and flt.strip() else "ok"
+        assert line == f"{problem}|{checked}", (flt, line)
+        assert (verdict == "ok") == (problem == ""), flt

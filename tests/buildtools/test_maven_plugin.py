@@ -2,7 +2,8 @@
 runtime dependency from the Debian repository and a service configuration
 runs `mvn package`; the programs it makes run under Wine on the test VM and
 on HotSpot, with the dependency merged and copied into lib/; a wrong minJre
-fails the build with the generator's message and the POM line."""
+fails the build with the generator's message and the POM line, and so does
+a warning with strict."""
 import re
 import shutil
 import subprocess
@@ -157,6 +158,14 @@ def test_maven_configuration_error_fails_the_build_and_skip_skips(tmp_path, repo
     line = next(n for n, text in enumerate((project / "pom.xml").read_text().splitlines(), 1) if "<minJre>" in text)
     assert ("qlxwrap: configuration line 3: minjre '1.x' cannot be read: expected a Java version: 1 to 4 numbers "
             f"joined by '.' or '_' (17, 1.8.0_392) [pom.xml line {line}, <minJre>]") in build.stdout, build.stdout[-4000:]
+    assert not list((project / "target").glob("demo*.exe"))
+    # Strict, the warning about the typed key fails the build, naming its POM line; nothing is written.
+    strict = mvn(project, "package", "-Dqlx.strict")
+    assert strict.returncode != 0
+    config = next(n for n, text in enumerate((project / "pom.xml").read_text().splitlines(), 1) if "<config>" in text)
+    assert "qlxwrap: strict: warnings count as errors, nothing was written" in strict.stdout, strict.stdout[-4000:]
+    assert re.search(r"warning: configuration line \d+: unknown key 'mainclas' is ignored \(nearest known key: "
+                     rf"'mainclass'\) \[pom.xml line {config}, <config>\]", strict.stdout), strict.stdout[-4000:]
     assert not list((project / "target").glob("demo*.exe"))
     skipped = mvn(project, "package", "-DqlxMinJre=1.x", "-Dqlx.skip")
     assert skipped.returncode == 0, skipped.stdout[-4000:]

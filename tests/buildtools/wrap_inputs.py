@@ -35,10 +35,10 @@ def dib(w, h):
 PNG = b"\x89PNG\r\n\x1a\n" + bytes(120)
 
 
-def zip_bytes(entries, comment=b"", descriptor=False):
+def zip_bytes(entries, comment=b"", descriptor=False, method=zipfile.ZIP_DEFLATED):
     import io
     buf = io.BytesIO()
-    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+    with zipfile.ZipFile(buf, "w", method) as z:
         z.comment = comment
         for name, data in entries.items():
             z.writestr(name, data)
@@ -91,6 +91,28 @@ def make_inputs(folder, hello_jar):
     bad_local[0] = 0x51  # the first local header's signature
     put("jar", "badlocal.jar", bytes(bad_local))
     classes = hello_jar.parent / (hello_jar.stem + "-classes")
+    hello_class = (classes / "sample" / "Hello.class").read_bytes()
+
+    def manifest(lines):
+        return b"Manifest-Version: 1.0\r\n" + lines + b"\r\n"
+
+    # Main-Class in the manifest: deflated and stored, wrapped, absent from the
+    # archive, in a version folder only, with a control character, in lower case.
+    put("jar", "manifest.jar", zip_bytes({"META-INF/MANIFEST.MF": manifest(b"Main-Class: sample.Hello\r\n"),
+                                          "sample/Hello.class": hello_class}))
+    put("jar", "manifest-stored.jar", zip_bytes({
+        "META-INF/MANIFEST.MF": manifest(b"Created-By: a tool whose name is long enough to wrap\r\n"
+                                         b"Main-Class: sample.Hel\r\n lo \r\nX-Other: 1\r\n"),
+        "sample/Hello.class": hello_class}, method=zipfile.ZIP_STORED))
+    put("jar", "manifest-missing.jar", zip_bytes({"META-INF/MANIFEST.MF": manifest(b"Main-Class: gone.Main\r\n"),
+                                                  "sample/Hello.class": hello_class}))
+    put("jar", "multirelease.jar", zip_bytes({
+        "META-INF/MANIFEST.MF": manifest(b"Multi-Release: true\r\nMain-Class: mr.Main\r\n"),
+        "META-INF/versions/11/mr/Main.class": b"\xca\xfe\xba\xbe"}))
+    put("jar", "manifest-controls.jar", zip_bytes({"META-INF/MANIFEST.MF": manifest(b"Main-Class: a.\x1bB\r\n"),
+                                                   "a/\x1bB.class": b"x"}))
+    put("jar", "manifest-lf.jar", zip_bytes({"META-INF/MANIFEST.MF": b"main-class:   caf\xc3\xa9.Main \t\nother: x\n",
+                                             "caf\u00e9/Main.class": b"x"}))
     streamed = folder / "jar" / "streamed.jar"
     subprocess.run([str(qlxtest.JDK / "bin" / "jar"), "cf", str(streamed), "-C", str(classes), "."],
                    check=True, timeout=60)
@@ -101,7 +123,7 @@ def make_inputs(folder, hello_jar):
         "META-INF/LIB.SF": b"signature file", "META-INF/lib.rsa": b"block", "META-INF/X.DSA": b"d",
         "META-INF/Y.EC": b"e", "META-INF/INDEX.LIST": b"index", "META-INF/maven/g/a/pom.xml": b"<project/>",
         "sample/Hello.class": b"not the application's class", "lib/data.txt": b"from the library"}))
-    put("merge", "lib2.jar", zip_bytes({"lib/data.txt": b"second copy", "lib2/x.txt": b"x",
+    put("merge", "lib2.jar", zip_bytes({"lib/data.txt": b"second copy", "lib2/x.txt": b"x", "lib2/Main.class": b"x",
                                         "META-INF/services/a.B": b"c.D"}))
     put("merge", "text.jar", b"not a zip")
     pool["merge"]["streamed.jar"] = streamed
@@ -142,6 +164,12 @@ CONFIGS = {
     "controls.cfg": "mainclass a.B\nappid \x1b[31mred\nminjre \u202e1.8\nsingleinstance \x7f\n".encode(),
     "external.cfg": b"mainclass x.Y\ndisableexternal true\nminjre 17\nunknownkey 1\n",
     "empty.cfg": b"",
+    "quoted.cfg": b'mainclass sample.Hello\noption "-Dgreeting=hello world"\noption -Dx="a"\noptions "-Dy=1 2"\n',
+    "filters.cfg": b"mainclass sample.Hello\ninstancefilter srv**;!*\ninstancefilter **\n"
+                   b"instancefilter maxdepth=5;maxrefs=9\n",
+    "padded.cfg": b"  mainclass  sample.Hello  \n",
+    "mergedmain.cfg": b"mainclass lib2.Main\n",
+    "emptymain.cfg": b"mainclass\nmainclass sample.Other\noption -Xmx1g\n",
 }
 
 # Values per key: ones the key's form takes | ones it refuses.
@@ -155,15 +183,17 @@ KEY_VALUES = {
     "mainargv": (["cs", "sc  ", "s"], ["x", " c"]),
     "disableexternal": (["true", "false"], ["1"]),
     "stoptimeout": (["30", "3600", "007"], ["0", "3601", "abc", "1234567890"]),
-    "instancefilter": (["com.example.**;!*", "maxdepth=5;java.lang.*", "mod/com.x.*", "com.caf\u00e9.*",
-                        "maxbytes=1234567890123456789", " java.** ; !* "], ["!", "a*b", "maxfoo=1", ";;"]),
+    "instancefilter": (["com.example.**;!*", "maxdepth=5;java.lang.*", "com.caf\u00e9.*", "*",
+                        "maxbytes=123456789012345678;a.B", " java.** ; !* "],
+                       ["!", "a*b", "maxfoo=1", ";;", "mod/com.x.*", "srv**;!*", "**", "maxdepth=5",
+                        "maxbytes=1234567890123456789;a.B", "MAXDEPTH=1;a"]),
     "classdata": (["auto", "off", "C:\\cache"], []),
     "logrotate": (["10M", "daily, start", "1G start", "18446744073709551615", "16GB", "512kb"],
                   ["0", "10X", "18446744073709551616", "16EB", ",,"]),
     "logkeep": (["5", "9999", " 7 "], ["10000", "x"]),
     "logmaxage": (["30d", "12h", "2w", "90M"], ["0", "100001", "5y"]),
     "appid": (["MyApp", "", "\x1b[31mred"], []),
-    "option": (["-Xmx256m", "-Dx=caf\u00e9"], []),
+    "option": (["-Xmx256m", "-Dx=caf\u00e9", "-Dx=caf\u00e9", "\"-Dq=a b\"", "-Dq=\"\u202e\""], []),
     "options": (["-Xmx1g"], []),
     "argv": (["a b \"c d\""], []),
     "property": (["a=b", "\u202ex=y"], []),
@@ -189,8 +219,11 @@ LINE_ENDS = ["\n", "\r\n", "\r", "\n\r"]
 def random_config(rng):
     """A configuration file's bytes: lines of every kind, any line ends, and now and then an encoding fault."""
     lines = []
-    if rng.random() < 0.95:
+    main = rng.random()
+    if main < 0.92:
         lines.append("mainclass sample.Hello")
+    elif main < 0.95:
+        lines.append(rng.choice(["mainclass sample.Missing", "mainclass sample/Hello", "mainclass"]))
     for _ in range(rng.randint(0, 10)):
         pick = rng.random()
         if pick < 0.65:
@@ -232,8 +265,10 @@ NAMES = (["Svc", "My App", "Caf\u00e9 \u20ac", "\U0001F600 smile", "%1 $x \\n"],
 TEXTS = (["Plain", "D\u00e9j\u00e0 vu \u20ac", "", "100% of C:\\Temp", "\u202eevil", "\U0001F600"], ["x" * 5000])
 VALUES = {
     "--start-type": (["auto", "delayed", "Manual", "disabled", "demand"], ["sometimes", "", "auto\n"]),
-    "--account": (["LocalService", "NetworkService", "virtual", "DOMAIN\\user", " "], ["J\u00fcrgen", "a\rb"]),
-    "--recovery": (["60", "60/3/86400", "none", "off", " 30 "], ["0/0", "a", "60/1/2/3", "5/0", "1234567890"]),
+    "--account": (["LocalService", "NetworkService", "virtual", "DOMAIN\\user", " ", "localsystem", ".\\virtul"],
+                  ["J\u00fcrgen", "a\rb", "LocalServce", "virtua", "NetworkSrvice ", "LocalSyst\u00e9m"]),
+    "--recovery": (["60", "60/3/86400", "none", "off", " 30 ", "86400/1023"],
+                   ["0/0", "a", "60/1/2/3", "5/0", "1234567890", "86401", "60/1024", "60/999999999"]),
     "--fail-on-exit": (["yes", "no", "ON", "0"], ["none", "maybe"]),
     "--file-version": (["1.2.3.4", "1", "065535.1"], ["70000", "1.2.3.4.5", "", "a", "1234567"]),
     "--product-version": (["2.0", "1.2.3.4"], ["x.y"]),
@@ -250,15 +285,24 @@ OUTPUT_NAMES = ["app.exe", "App.EXE", "tool", "Caf\u00e9.exe", "svc.exe"]
 
 
 def random_case(rng, pool):
-    """One command line for both generators: (arguments with {out} for the output folder, config bytes or None)."""
+    """One command line for both generators: (arguments with {out} for the output folder, config bytes or None,
+    and None or (name, bytes) of a configuration file to put into the output folder)."""
     stub = rng.choices(list(pool["stub"]), [20 if n in ("qlx.exe", "qlx", "fake") else 1 for n in pool["stub"]])[0]
     jar = rng.choices(list(pool["jar"]), [30 if n == "hello.jar" else 1 for n in pool["jar"]])[0]
     args = ["--stub", str(pool["stub"][stub]), "--jar", str(pool["jar"][jar])]
-    config = None
+    config = beside = None
+    name = rng.choice(OUTPUT_NAMES)
     if rng.random() < 0.95:
         config = random_config(rng)
-        args += rng.choice([["--config", "{config}"], ["--config={config}"]])
-    out = "{out}/" + rng.choice(OUTPUT_NAMES)
+        path = "{config}"
+        if rng.random() < 0.08:
+            # Where the program reads its external file, or beside it under another name.
+            stem = name.rsplit(".", 1)[0]
+            beside = (rng.choice([name + ".cfg", name + ".config", stem + ".cfg", stem + ".config", stem + ".src"]),
+                      config)
+            path = "{out}/" + beside[0]
+        args += rng.choice([["--config", path], ["--config=" + path]])
+    out = "{out}/" + name
     args += rng.choice([["-o", out], ["--output", out], ["--output=" + out]])
     for option in ("--service-name", "--display-name", "--description"):
         if rng.random() < 0.25:
@@ -278,8 +322,8 @@ def random_case(rng, pool):
     merges = list(pool["merge"])
     for _ in range(rng.choice([0, 0, 0, 1, 2, 3])):
         args += ["--merge", str(pool["merge"][rng.choices(merges, [1 if n == "text.jar" else 10 for n in merges])[0]])]
-    for flag in ("--support", "--utf8-codepage", "--allow-config-errors"):
-        if rng.random() < 0.15:
+    for flag in ("--support", "--utf8-codepage", "--allow-config-errors", "--strict"):
+        if rng.random() < (0.08 if flag == "--strict" else 0.15):
             args.append(flag)
     fault = rng.random()
     if fault < 0.02:
@@ -290,4 +334,4 @@ def random_case(rng, pool):
         args += ["--support=yes"]
     elif fault < 0.06:
         args.append("--icon")
-    return args, config
+    return args, config, beside

@@ -40,6 +40,7 @@ public class QlxExtension {
     String executionLevel;
     Boolean utf8CodePage;
     Boolean support;
+    Boolean strict;
     File configFile;
     List<String> config;
     String dependencies;
@@ -161,6 +162,10 @@ public class QlxExtension {
     /** Merge the support classes com.tarnwick.qlx.*. */
     public Boolean getSupport() { return support; }
     public void setSupport(Boolean v) { support = v; }
+
+    /** Every configuration warning fails the task and nothing is written (qlxwrap --strict). */
+    public Boolean getStrict() { return strict; }
+    public void setStrict(Boolean v) { strict = v; }
 
     /** A configuration file whose lines follow the ones made from the settings. */
     public File getConfigFile() { return configFile; }

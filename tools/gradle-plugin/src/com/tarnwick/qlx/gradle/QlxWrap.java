@@ -326,6 +326,15 @@ public class QlxWrap extends DefaultTask {
         own.support = v;
     }
 
+    @Input
+    public Boolean getStrict() {
+        return pick(own.strict, defaults().strict, Boolean.FALSE);
+    }
+
+    public void setStrict(Boolean v) {
+        own.strict = v;
+    }
+
     @InputFile @Optional
     public File getConfigFile() {
         return pick(own.configFile, defaults().configFile, null);
@@ -363,6 +372,7 @@ public class QlxWrap extends DefaultTask {
         w.platform = getPlatform();
         w.stub = getStub() != null ? getStub().getPath() : null;
         w.support = getSupport();
+        w.strict = getStrict();
         w.icon = getIcon() != null ? getIcon().getPath() : null;
         w.executionLevel = getExecutionLevel();
         w.utf8CodePage = getUtf8CodePage();

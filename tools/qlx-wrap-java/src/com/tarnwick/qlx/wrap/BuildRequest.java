@@ -165,6 +165,14 @@ public final class BuildRequest {
             if (n >= 1 && n <= lines.size()) origin = lines.get(n - 1).origin;
         } else if (message.contains("no mainclass")) {
             origin = origins.of("mainClass");
+        } else if (message.contains("is in neither the JAR")) {
+            // The class the first mainclass line names, wherever that line came from.
+            for (Line l : lines) {
+                if (ConfigCheck.firstValue(l.text, "mainclass") != null) {
+                    origin = l.origin;
+                    break;
+                }
+            }
         }
         return origin == null ? message : message + " [" + origin + "]";
     }
@@ -191,6 +199,13 @@ public final class BuildRequest {
             String shown = withOrigin(note, lines, origins);
             if (note.startsWith("note: ")) outcome.notes.add(shown);
             else outcome.warnings.add(shown);
+        }
+        for (String warning : result.warnings) outcome.warnings.add(withOrigin("warning: " + warning, lines, origins));
+        if (!result.written) {
+            // Strict: the warnings are the failure, so the build log shows each with its origin.
+            StringBuilder message = new StringBuilder("strict: warnings count as errors, nothing was written");
+            for (String w : outcome.warnings) message.append("\n  ").append(w);
+            throw new WrapException(ExitCodes.USAGE, message.toString());
         }
         if (dependencies == Dependencies.LIB) copyLibraries(outcome);
         return outcome;

@@ -18,7 +18,7 @@ public final class ConfigCheck {
         EXTERNAL
     }
 
-    /** One finding: an error stops the generator, a warning does not. */
+    /** One finding: an error stops the generator, a warning does not (unless strict). */
     public static final class Finding {
         final Findings kind;
         public final boolean error;
@@ -76,7 +76,7 @@ public final class ConfigCheck {
                 continue;
             }
             if (role == Role.EXTERNAL && key.embeddedOnly) {
-                out.add(Findings.EMBEDDED_ONLY.at(number, key.name));
+                out.add(Findings.EMBEDDED_ONLY_KEY.at(number, key.name));
                 continue;
             }
             if (!key.manyValues) {
@@ -89,6 +89,10 @@ public final class ConfigCheck {
             }
             if (key.check != null && !value.isEmpty() && !key.check.accepts(value)) {
                 out.add(Findings.UNREADABLE_VALUE.at(number, key.name, Text.printable(value), key.form));
+            }
+            if (key.name.equals("option") && value.indexOf('"') >= 0) {
+                out.add(Findings.QUOTED_OPTION.at(number, Text.printable(value),
+                        Text.printable(value.replace("\"", ""))));
             }
             if (key.name.equals("mainclass") && !value.isEmpty()) mainClassSet = true;
         }
@@ -111,6 +115,22 @@ public final class ConfigCheck {
         int v = Text.firstNotSpace(line, k);
         if (v >= 0 && line.charAt(v) == '=') v = Text.firstNotSpace(line, v + 1);
         return new String[] {line.substring(i, k), v < 0 ? "" : line.substring(v)};
+    }
+
+    /**
+     * The value of the first line of `key` in a byte string, as the
+     * launcher's lookup reads it; empty when no line has the key.
+     */
+    static String firstValueRaw(String text, String key) {
+        int pos = 0;
+        int size = text.length();
+        while (pos < size) {
+            int end = lineEnd(text, pos);
+            String[] split = split(text.substring(pos, end));
+            if (split != null && Text.lowerAscii(split[0]).equals(key)) return split[1];
+            pos = end + (end + 1 < size && text.charAt(end) == '\r' && text.charAt(end + 1) == '\n' ? 2 : 1);
+        }
+        return "";
     }
 
     /** The value of the first line of `key` in a Java text, or null when no line belongs to it. */

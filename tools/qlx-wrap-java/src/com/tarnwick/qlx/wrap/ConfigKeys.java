@@ -40,7 +40,9 @@ public final class ConfigKeys {
             key("mainargv", false, false, "c, s, cs or sc", ValueForms::isArgumentSources),
             key("disableexternal", true, false, "true or false", v -> ValueForms.oneOf(v, "true", "false")),
             key("stoptimeout", false, false, "a whole number of seconds from 1 to 3600", ValueForms::isSeconds),
-            key("instancefilter", false, false, "a filter pattern such as com.example.**;!*",
+            key("instancefilter", false, false, "class patterns (a.B, a.*, a.**, a.B*, *; ! refuses) and limits "
+                    + "(maxdepth=, maxrefs=, maxarray=, maxbytes= and a number) separated by ';', with at least "
+                    + "one pattern, such as com.example.**;!*",
                     ValueForms::isFilterPattern),
             free("classdata", false, false), // auto, off or a folder
             key("logrotate", false, false, "a size such as 10M, daily or start (several: comma-separated)",

@@ -55,6 +55,15 @@ final class InputFiles {
         }
     }
 
+    /** Both names lead to one existing file, whatever links or spellings lead there. */
+    static boolean sameFile(String a, String b) {
+        try {
+            return Files.isSameFile(path(a), path(b));
+        } catch (IOException | SecurityException e) {
+            return false;
+        }
+    }
+
     static boolean isRegularFile(String name) {
         try {
             return Files.isRegularFile(path(name));

@@ -61,12 +61,19 @@ public final class Main {
             out.print("qlx-wrap " + BuiltIn.version() + "\n");
             return ExitCodes.OK;
         }
-        if (options.check != null) return checkExternal(options.check, out, err);
+        if (options.check != null) return checkExternal(options.check, options.request.strict, out, err);
         if (options.inspect != null) return inspect(options.inspect, out, err);
+        final boolean strict = options.request.strict;
         try {
-            Wrapper.Result result = Wrapper.wrap(options.request);
-            for (String note : result.notes) err.print("qlxwrap: " + note + "\n");
-            return ExitCodes.OK;
+            // Said before the output is written, so a failure to write comes last.
+            Wrapper.Result result = Wrapper.wrap(options.request, r -> {
+                for (String note : r.notes) err.print("qlxwrap: " + note + "\n");
+                for (String warning : r.warnings) {
+                    err.print("qlxwrap: " + (strict ? "error (--strict)" : "warning") + ": " + warning + "\n");
+                }
+                return !(strict && !r.warnings.isEmpty());
+            });
+            return result.written ? ExitCodes.OK : ExitCodes.USAGE;
         } catch (WrapException e) {
             return report(err, e.code(), e.getMessage());
         }
@@ -84,7 +91,7 @@ public final class Main {
     }
 
     /** A configuration file that is to lie beside a program, checked the way the launcher will read it. */
-    private static int checkExternal(String path, PrintStream out, PrintStream err) {
+    private static int checkExternal(String path, boolean strict, PrintStream out, PrintStream err) {
         byte[] file;
         try {
             file = InputFiles.readAll(path);
@@ -104,10 +111,11 @@ public final class Main {
         for (ConfigCheck.Finding f : ConfigCheck.checkRaw(text, ConfigCheck.Role.EXTERNAL)) {
             if (f.error) ++errors;
             else ++warnings;
-            err.print("qlxwrap: " + shown + ": " + (f.error ? "error" : "warning") + ": " + f.text() + "\n");
+            String label = f.error ? "error" : strict ? "error (--strict)" : "warning";
+            err.print("qlxwrap: " + shown + ": " + label + ": " + f.text() + "\n");
         }
         out.print(shown + ": " + errors + " error" + (errors == 1 ? "" : "s") + ", " + warnings + " warning"
                 + (warnings == 1 ? "" : "s") + "\n");
-        return errors == 0 ? ExitCodes.OK : ExitCodes.USAGE;
+        return errors == 0 && !(strict && warnings > 0) ? ExitCodes.OK : ExitCodes.USAGE;
     }
 }

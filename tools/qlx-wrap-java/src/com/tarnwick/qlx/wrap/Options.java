@@ -46,10 +46,12 @@ final class Options {
                 o.version = true;
                 continue;
             }
-            if (arg.equals("--utf8-codepage") || arg.equals("--allow-config-errors") || arg.equals("--support")) {
+            if (arg.equals("--utf8-codepage") || arg.equals("--allow-config-errors") || arg.equals("--strict")
+                    || arg.equals("--support")) {
                 if (inline != null) throw new Usage(arg + " takes no value");
                 if (arg.equals("--utf8-codepage")) r.utf8CodePage = true;
                 else if (arg.equals("--allow-config-errors")) r.allowConfigErrors = true;
+                else if (arg.equals("--strict")) r.strict = true;
                 else r.support = true;
                 continue;
             }
@@ -71,9 +73,10 @@ final class Options {
             return o;
         }
         if (o.check != null) {
-            if (args.size() > 2) throw new Usage("--check takes one file and no other option");
+            if (args.size() > (r.strict ? 3 : 2)) throw new Usage("--check takes one file and no other option but --strict");
             return o;
         }
+        if (r.strict && r.allowConfigErrors) throw new Usage("--strict and --allow-config-errors cannot be used together");
         if (r.executionLevel != null && !r.executionLevel.equals("asInvoker")
                 && !r.executionLevel.equals("requireAdministrator") && !r.executionLevel.equals("highestAvailable")) {
             throw new Usage("--execution-level must be asInvoker, requireAdministrator or highestAvailable");

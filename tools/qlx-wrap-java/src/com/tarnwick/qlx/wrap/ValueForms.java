@@ -61,49 +61,9 @@ final class ValueForms {
         return n > 0 && n <= MAX_STOP_TIMEOUT_SECONDS;
     }
 
-    /**
-     * The JDK's serial filter syntax: patterns separated by ';', each a limit
-     * (maxdepth=, maxrefs=, maxbytes=, maxarray= and a number) or a class
-     * pattern, optionally negated with '!', that may end in ".*", ".**" or
-     * "*" and may start with a module name and '/'.
-     */
+    /** The receiver's own grammar: what it refuses, the generator refuses. */
     static boolean isFilterPattern(String v) {
-        int pos = 0;
-        boolean any = false;
-        while (pos <= v.length()) {
-            int end = v.indexOf(';', pos);
-            if (end < 0) end = v.length();
-            String p = v.substring(pos, end);
-            pos = end + 1;
-            int from = 0;
-            int to = p.length();
-            while (from < to && p.charAt(from) == ' ') ++from;
-            while (to > from && p.charAt(to - 1) == ' ') --to;
-            p = p.substring(from, to);
-            if (p.isEmpty()) continue;
-            any = true;
-            int eq = p.indexOf('=');
-            if (eq >= 0) {
-                String name = p.substring(0, eq);
-                String number = p.substring(eq + 1);
-                if (!oneOf(name, "maxdepth", "maxrefs", "maxbytes", "maxarray")) return false;
-                if (number.isEmpty() || number.length() > 18) return false;
-                for (int i = 0; i < number.length(); ++i) {
-                    if (!Text.isDigit(number.charAt(i))) return false;
-                }
-                continue;
-            }
-            if (p.charAt(0) == '!') p = p.substring(1);
-            int star = p.indexOf('*');
-            if (star >= 0 && star < p.length() - (p.startsWith("**", star) ? 2 : 1)) return false;
-            String name = star >= 0 ? p.substring(0, star) : p;
-            if (name.isEmpty() && star < 0) return false;
-            for (int i = 0; i < name.length(); ++i) {
-                char c = name.charAt(i);
-                if (!(Text.isWordChar(c) || c == '.' || c == '$' || c == '/' || c >= 0x80)) return false;
-            }
-        }
-        return any;
+        return FilterGrammar.problem(v).isEmpty();
     }
 
     // Log rotation, read by the launcher's rules: sizes in bytes with K, M, G

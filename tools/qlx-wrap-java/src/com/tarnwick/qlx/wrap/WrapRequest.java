@@ -61,4 +61,6 @@ public final class WrapRequest {
     public boolean utf8CodePage;
     /** Write the program even when the configuration has errors; they become notes. */
     public boolean allowConfigErrors;
+    /** Every warning counts as an error: nothing is written when there is one. */
+    public boolean strict;
 }

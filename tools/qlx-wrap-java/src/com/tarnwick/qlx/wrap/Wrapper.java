@@ -24,20 +24,36 @@ public final class Wrapper {
 
     private Wrapper() {}
 
-    /** What a run reports besides failures: notes and warnings, one line each. */
+    /** What a run reports besides failures, one line each. */
     public static final class Result {
+        /** What the generator decided or noticed (errors allowed included). */
         public final List<String> notes = new ArrayList<String>();
+        /** Mistakes that did not stop the generator; strict, they do. */
+        public final List<String> warnings = new ArrayList<String>();
+        /** False when the program was not written because warnings count as errors. */
+        public boolean written;
+    }
+
+    /** Hears what a run found before anything is written. */
+    public interface Report {
+        /** False stops the run, with nothing written. */
+        boolean proceed(Result result);
     }
 
     private static WrapException fail(int code, String message) {
         return new WrapException(code, message);
     }
 
-    /** Writes the program `request` describes. */
+    /** Writes the program `request` describes; strict, warnings leave it unwritten (see Result.written). */
     public static Result wrap(WrapRequest request) throws WrapException {
+        return wrap(request, r -> !(request.strict && !r.warnings.isEmpty()));
+    }
+
+    /** Writes the program `request` describes, once `report` has heard the findings and agrees. */
+    public static Result wrap(WrapRequest request, Report report) throws WrapException {
         List<Source> open = new ArrayList<Source>();
         try {
-            return wrap(request, open);
+            return wrap(request, report, open);
         } finally {
             for (Source s : open) {
                 try {
@@ -49,7 +65,7 @@ public final class Wrapper {
         }
     }
 
-    private static Result wrap(WrapRequest in, List<Source> open) throws WrapException {
+    private static Result wrap(WrapRequest in, Report report, List<Source> open) throws WrapException {
         // Inputs in a fixed order, so the first unreadable one is the one named.
         byte[] stub;
         if (in.stub != null) {
@@ -100,19 +116,67 @@ public final class Wrapper {
         // After the inputs' own faults, so each of those keeps its exit code.
         // The block is mark + text + NUL.
         String text = Text.raw(block, 3, block.length - 1);
+        byte[] mainClassLine = Text.bytes(MainClass.settle(archive.entries(), text, result));
+        if (mainClassLine.length > 0) {
+            byte[] longer = new byte[block.length + mainClassLine.length];
+            System.arraycopy(block, 0, longer, 0, 3);
+            System.arraycopy(mainClassLine, 0, longer, 3, mainClassLine.length);
+            System.arraycopy(block, 3, longer, 3 + mainClassLine.length, block.length - 3);
+            block = longer;
+        }
         for (ConfigCheck.Finding f : ConfigCheck.checkRaw(text, ConfigCheck.Role.EMBEDDED)) {
+            // Line numbers name the author's lines, so the check reads the text as given.
+            if (f.kind == Findings.NO_MAIN_CLASS && mainClassLine.length > 0) continue;
             String where = (f.line > 0 ? "configuration " : "configuration: ") + f.text();
             if (f.error && !in.allowConfigErrors) throw fail(ExitCodes.USAGE, where);
-            result.notes.add((f.error ? "error (allowed): " : "warning: ") + where);
+            if (f.error) result.notes.add("error (allowed): " + where);
+            else result.warnings.add(where);
         }
         long total = (long) stub.length + block.length + 4 + Digest.SIZE + archive.length;
         if (total > MAX_FILE_SIZE) throw fail(ExitCodes.BAD_ARCHIVE, "wrapped program would be larger than 2 GB");
+        checkConfigLocation(in, result.warnings);
+        if (!report.proceed(result)) return result;
         byte[] head = new byte[stub.length + block.length + 4];
         System.arraycopy(stub, 0, head, 0, stub.length);
         System.arraycopy(block, 0, head, stub.length, block.length);
         Bytes.put32(head, stub.length + block.length, block.length);
         write(in, head, archive, total);
+        result.written = true;
         return result;
+    }
+
+    /**
+     * The output's external configuration files, in the order the launcher
+     * tries them: program.exe.cfg, program.exe.config, program.cfg, program.config.
+     */
+    static List<String> externalConfigNames(String output) {
+        int sep = Math.max(output.lastIndexOf('/'), output.lastIndexOf('\\'));
+        int dot = output.lastIndexOf('.');
+        List<String> names = new ArrayList<String>();
+        names.add(output + ".cfg");
+        names.add(output + ".config");
+        if (dot >= 0 && dot > sep) {
+            names.add(output.substring(0, dot) + ".cfg");
+            names.add(output.substring(0, dot) + ".config");
+        }
+        return names;
+    }
+
+    /**
+     * A configuration source kept where the program reads its external file
+     * is read twice: once embedded, and again beside it at every start.
+     * Compared as files, not as names: relative paths, links and the case of
+     * a Windows name all lead to the same file.
+     */
+    private static void checkConfigLocation(WrapRequest in, List<String> warnings) {
+        if (in.config == null || in.configText != null) return;
+        for (String candidate : externalConfigNames(in.output)) {
+            if (InputFiles.sameFile(in.config, candidate)) {
+                warnings.add(Findings.CONFIG_BESIDE_OUTPUT.message(Text.printableText(in.config),
+                        Text.printableText(fileName(in.output))));
+                return;
+            }
+        }
     }
 
     /** The archive that goes in: the application's (without its comment), or the merged one. */
@@ -120,6 +184,14 @@ public final class Wrapper {
         ZipArchive.View app;
         ZipArchive.Merge merge;
         long length;
+
+        /** Its entries, in order (duplicate names of merged archives left out). */
+        List<ZipArchive.Piece> entries() {
+            if (merge != null) return merge.pieces;
+            List<ZipArchive.Piece> out = new ArrayList<ZipArchive.Piece>();
+            for (ZipArchive.Entry e : app.entries) out.add(new ZipArchive.Piece(app, e));
+            return out;
+        }
 
         void writeTo(ZipArchive.Sink sink) throws IOException {
             byte[] buffer = new byte[1 << 18];
@@ -253,9 +325,10 @@ public final class Wrapper {
         for (String[] s : settings) {
             if (s[0] == null) continue;
             String line = s[1] + "=" + s[0];
-            if (s[0].isEmpty() || s[0].indexOf('\r') >= 0 || s[0].indexOf('\n') >= 0
-                    || !ServiceSettings.isValidLine(Text.rawOf(line))) {
-                throw fail(ExitCodes.USAGE, s[2] + " '" + s[0] + "' is not valid");
+            String why = s[0].isEmpty() || s[0].indexOf('\r') >= 0 || s[0].indexOf('\n') >= 0 ? ""
+                    : ServiceSettings.lineProblem(Text.rawOf(line));
+            if (why != null) {
+                throw fail(ExitCodes.USAGE, s[2] + " '" + s[0] + "' is not valid" + (why.isEmpty() ? "" : ": " + why));
             }
             for (int i = 0; i < line.length(); ++i) {
                 if (line.charAt(i) >= 0x80) throw fail(ExitCodes.USAGE, s[2] + " must be ASCII text");

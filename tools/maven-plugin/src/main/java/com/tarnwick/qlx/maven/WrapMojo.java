@@ -142,6 +142,10 @@ public final class WrapMojo extends AbstractMojo {
     @Parameter(defaultValue = "false")
     private boolean support;
 
+    /** Every configuration warning fails the build and nothing is written (qlxwrap --strict). */
+    @Parameter(property = "qlx.strict", defaultValue = "false")
+    private boolean strict;
+
     /** A configuration file whose lines follow the ones made from the parameters. */
     @Parameter
     private File configFile;
@@ -178,6 +182,7 @@ public final class WrapMojo extends AbstractMojo {
         w.platform = platform;
         w.stub = stub != null ? stub.getPath() : null;
         w.support = support;
+        w.strict = strict;
         w.icon = icon != null ? icon.getPath() : null;
         w.executionLevel = executionLevel;
         w.utf8CodePage = utf8CodePage;
