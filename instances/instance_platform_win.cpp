@@ -20,6 +20,7 @@
 
 #include "instances/instance_platform.h"
 #include "launcher/handle_win.h"
+#include "launcher/text.h"
 #include "launcher/user_security_win.h"
 
 namespace qlx {
@@ -62,7 +63,7 @@ std::string executableIdentity() {
 }
 
 std::string wakeName(const std::string& base, uint32_t id) {
-  return base + ".wake." + std::to_string(id);
+  return base + ".wake." + decimalText(id);
 }
 
 class WindowsInstancePlatform : public InstancePlatform {

@@ -86,9 +86,8 @@ void noteLogNotOpened(bool standardOutput, const std::string& path, const std::s
                       const std::string& fallback) {
   if (problem.empty()) return;
   processState().logNotOpened = kMsgLogNotOpened;
-  const std::string line = fillPlaceholders(
-      messageText(kMsgLogNotOpened),
-      {standardOutput ? "Standard output" : "Standard error", path, problem});
+  const std::string line = messageWith(
+      kMsgLogNotOpened, {standardOutput ? "Standard output" : "Standard error", path, problem});
   if (tracing()) trace(line.c_str());
   sayLogNotOpened(standardOutput, line, path == fallback ? std::string() : fallback);
 }

@@ -5,6 +5,7 @@
 
 
 #include "launcher/handle_win.h"
+#include "launcher/text.h"
 #include "launcher/user_security_win.h"
 #include "redirect/log_rotation.h"
 
@@ -79,7 +80,7 @@ std::string systemErrorText(unsigned long error) {
                              result.back() == ' ' || result.back() == '.')) {
     result.pop_back();
   }
-  if (result.empty()) result = "error " + std::to_string(error);
+  if (result.empty()) result = "error " + decimalText(error);
   return result;
 }
 

@@ -204,12 +204,12 @@ bool parseRotatedName(const std::string& base, const std::string& name, RotatedN
 }
 
 std::string numberedName(const std::string& path, int number) {
-  return path + "." + std::to_string(number);
+  return path + "." + decimalText(number);
 }
 
 std::string datedName(const std::string& path, const LocalDay& day, int number) {
   std::string name = path + "." + day.text();
-  if (number > 0) name += "." + std::to_string(number);
+  if (number > 0) name += "." + decimalText(number);
   return name;
 }
 

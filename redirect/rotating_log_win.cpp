@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "launcher/handle_win.h"
+#include "launcher/text.h"
 #include "launcher/trace.h"
 #include "launcher/user_security_win.h"
 #include "redirect/log_open.h"
@@ -301,8 +302,8 @@ std::unique_ptr<LogPump> LogPump::start(const std::string& path, const RotationP
   if (!problem.empty()) return nullptr;
 
   static LONG counter = 0;
-  const std::string name = "\\\\.\\pipe\\qlx-log-" + std::to_string(GetCurrentProcessId()) + "-" +
-                           std::to_string(InterlockedIncrement(&counter));
+  const std::string name = "\\\\.\\pipe\\qlx-log-" + decimalText(GetCurrentProcessId()) + "-" +
+                           decimalText(InterlockedIncrement(&counter));
   state->readEnd.reset(CreateNamedPipeA(
       name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 1 << 20, 0, nullptr));

@@ -201,8 +201,8 @@ PasswordGiven passwordOf(const SwitchParser& parser, int argc, char** argv, std:
 int collectSettings(const SwitchParser& parser, const SwitchResult& install,
                     InstallSettings& settings, std::string& reasonText) {
   auto badValue = [&](const std::string& name, const std::string& value, const std::string& why) {
-    reasonText = fillPlaceholders(messageText(kMsgBadSetting),
-                                  {name, value, why.empty() ? std::string() : " (" + why + ")"});
+    reasonText = messageWith(kMsgBadSetting,
+                             {name, value, why.empty() ? std::string() : " (" + why + ")"});
     return kMsgBadSetting;
   };
   std::string bad, why;
@@ -210,15 +210,15 @@ int collectSettings(const SwitchParser& parser, const SwitchResult& install,
     return badValue("the stored service settings", bad, why);
   if (!install.value.empty() && !parseStartType(install.value, settings.startType)) {
     // Most often an argument meant for the service: say how to pass one.
-    reasonText = fillPlaceholders(messageText(kMsgBadStartType),
-                                  {install.value, startTypeSwitchWord(settings.startType), install.value});
+    reasonText = messageWith(kMsgBadStartType, {install.value, startTypeSwitchWord(settings.startType),
+                                                 install.value});
     return kMsgBadStartType;
   }
   std::string value;
   if (parser.findValue("account", value)) {
     settings.account = value;
     if (const char* near = builtInAccountNear(value)) {
-      reasonText = fillPlaceholders(messageText(kMsgAccountTypo), {value, near, value});
+      reasonText = messageWith(kMsgAccountTypo, {value, near, value});
       return kMsgAccountTypo;
     }
   }
@@ -246,10 +246,10 @@ int installCommand(const SwitchParser& parser, const SwitchResult& install, int 
       reason = kMsgStrayPassword;
       reasonText = messageText(reason);
     } else if (accountNeedsPassword(r.accountName) && given == PasswordGiven::None &&
-               !readPassword(fillPlaceholders(messageText(kMsgPasswordPrompt), {r.accountName}),
+               !readPassword(messageWith(kMsgPasswordPrompt, {r.accountName}),
                              r.password)) {
       reason = kMsgBadSetting;
-      reasonText = fillPlaceholders(messageText(reason), {"/password", "", ""});
+      reasonText = messageWith(reason, {"/password", "", ""});
     }
   }
   if (reason == 0) {
@@ -258,8 +258,7 @@ int installCommand(const SwitchParser& parser, const SwitchResult& install, int 
     r.imagePath = "\"" + executablePath() + "\" " +
                   joinArguments(serviceArguments(parser, index, argc, argv));
     reason = installService(r, [&](const char* setting, uint32_t code) {
-      printLine(fillPlaceholders(messageText(kMsgSettingNotApplied),
-                                 {r.name, setting, std::to_string(code)}));
+      printLine(messageWith(kMsgSettingNotApplied, {r.name, setting, decimalText(code)}));
     });
     if (reason != 0) reasonText = messageText(reason);
   }
@@ -334,7 +333,7 @@ int serviceCommandLine(int argc, char** argv) {
       printLine(messageText(kMsgUsage));
       std::string unknown;
       if (firstUnknownSwitch(parser, unknown)) {
-        printLine(fillPlaceholders(messageText(kMsgUnknownSwitch), {unknown, nearestCommand(unknown)}));
+        printLine(messageWith(kMsgUnknownSwitch, {unknown, nearestCommand(unknown)}));
         return kMsgUnknownSwitch;
       }
       return 0;

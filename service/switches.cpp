@@ -66,7 +66,7 @@ SwitchResult SwitchParser::next(int& index) const {
   return result;
 }
 
-bool SwitchParser::findValue(const std::string& name, std::string& value) const {
+bool SwitchParser::findValue(std::string_view name, std::string& value) const {
   int index = 0;
   for (;;) {
     const SwitchResult result = next(index);

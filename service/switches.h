@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qlx {
@@ -25,7 +26,7 @@ class SwitchParser {
 
   SwitchResult next(int& index) const;
   // Value of the first switch named `name` with positive status, or false.
-  bool findValue(const std::string& name, std::string& value) const;
+  bool findValue(std::string_view name, std::string& value) const;
 
  private:
   struct Entry {
