@@ -206,7 +206,8 @@ ScopedKernelHandle ownObject(ObjectKind kind, const std::string& name, const Use
   const DWORD error = GetLastError();
   if (!object) {
     problem = "cannot create " + name;
-  } else if (error == ERROR_ALREADY_EXISTS && ownerTrust(object.get(), SE_KERNEL_OBJECT, user, false) != OwnerTrust::Trusted) {
+  } else if (error == ERROR_ALREADY_EXISTS &&
+             ownerTrust(object.get(), SE_KERNEL_OBJECT, user, false) != OwnerTrust::Trusted) {
     problem = name + " belongs to another user";
     object.reset();
   }
