@@ -4,7 +4,6 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace qlx {
 
@@ -22,6 +21,7 @@ struct SwitchResult {
 
 class SwitchParser {
  public:
+  // The parser keeps a view of `table`, which must outlive it.
   SwitchParser(const char* table, int argc, char** argv);
 
   SwitchResult next(int& index) const;
@@ -29,11 +29,7 @@ class SwitchParser {
   bool findValue(std::string_view name, std::string& value) const;
 
  private:
-  struct Entry {
-    std::string name;
-    bool takesValue;
-  };
-  std::vector<Entry> entries_;
+  std::string_view table_;
   int argc_;
   char** argv_;
 };
