@@ -31,20 +31,34 @@ bool nameIs(const std::string& name, std::initializer_list<const char*> words) {
   return false;
 }
 
-bool serviceCommandOf(const std::string& name, ServiceCommand& command) {
-  static const struct {
-    const char* name;
-    ServiceCommand command;
-  } kCommands[] = {{"start", ServiceCommand::Start},     {"stop", ServiceCommand::Stop},
-                   {"restart", ServiceCommand::Restart}, {"pause", ServiceCommand::Pause},
-                   {"continue", ServiceCommand::Continue}, {"status", ServiceCommand::Status}};
-  for (const auto& entry : kCommands) {
-    if (equalsIgnoreCase(name, entry.name)) {
-      command = entry.command;
-      return true;
-    }
+// The switch words that decide what a run does, as the switch table spells
+// them; a service command word also names its command.
+const struct {
+  const char* name;
+  Command command;
+  ServiceCommand service;
+} kCommandWords[] = {
+    {"install", Command::Install, {}},    {"-install", Command::Install, {}},
+    {"inst", Command::Install, {}},       {"uninstall", Command::Uninstall, {}},
+    {"-uninstall", Command::Uninstall, {}}, {"uninst", Command::Uninstall, {}},
+    {"test", Command::Test, {}},          {"-test", Command::Test, {}},
+    {"help", Command::Help, {}},          {"-help", Command::Help, {}},
+    {"h", Command::Help, {}},             {"?", Command::Help, {}},
+    {"start", Command::Service, ServiceCommand::Start},
+    {"stop", Command::Service, ServiceCommand::Stop},
+    {"restart", Command::Service, ServiceCommand::Restart},
+    {"pause", Command::Service, ServiceCommand::Pause},
+    {"continue", Command::Service, ServiceCommand::Continue},
+    {"status", Command::Service, ServiceCommand::Status},
+};
+
+Command commandOf(const std::string& name, ServiceCommand* service = nullptr) {
+  for (const auto& word : kCommandWords) {
+    if (!equalsIgnoreCase(name, word.name)) continue;
+    if (service != nullptr && word.command == Command::Service) *service = word.service;
+    return word.command;
   }
-  return false;
+  return Command::None;
 }
 
 // Switches that configure the installation itself: read wherever they
@@ -52,16 +66,6 @@ bool serviceCommandOf(const std::string& name, ServiceCommand& command) {
 // stored anywhere).
 bool isInstallSetting(const std::string& name) {
   return nameIs(name, {"account", "password", "recovery", "failonexit"});
-}
-
-Command commandOf(const std::string& name) {
-  if (nameIs(name, {"install", "-install", "inst"})) return Command::Install;
-  if (nameIs(name, {"uninstall", "-uninstall", "uninst"})) return Command::Uninstall;
-  if (nameIs(name, {"test", "-test"})) return Command::Test;
-  if (nameIs(name, {"help", "-help", "h", "?"})) return Command::Help;
-  ServiceCommand unused;
-  if (serviceCommandOf(name, unused)) return Command::Service;
-  return Command::None;
 }
 
 struct Decision {
@@ -286,7 +290,7 @@ int uninstallCommand(const std::string& serviceName) {
 int serviceCommand(const std::string& name, const std::string& serviceName, int index, int argc,
                    char** argv) {
   ServiceCommand command = ServiceCommand::Status;
-  serviceCommandOf(name, command);
+  commandOf(name, &command);
   CommandSetting setting;
   setting.serviceName = serviceName;
   const ProcessState& state = processState();
