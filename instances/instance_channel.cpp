@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "launcher/text.h"
 #include "launcher/trace.h"
 
 namespace qlx {
@@ -126,8 +127,8 @@ void InstanceChannel::replaceStalledDelivery() {
     }
   }
   const std::string line =
-      "Instance message from " + std::to_string(sender) + ": its delivery has run for " +
-      std::to_string(kDeliveryBoundMs / 1000) + " s; " +
+      "Instance message from " + decimalText(sender) + ": its delivery has run for " +
+      decimalText(kDeliveryBoundMs / 1000) + " s; " +
       (atLimit ? "later messages wait until an overrunning delivery returns\n"
                : "later messages go to a new delivery thread\n");
   std::fputs(line.c_str(), stderr);

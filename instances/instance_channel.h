@@ -9,12 +9,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 
 #include "instances/instance_messages.h"
 #include "instances/instance_platform.h"
 #include "instances/instance_registry.h"
+#include "launcher/fifo.h"
 #include "launcher/threading.h"
 
 namespace qlx {
@@ -91,7 +91,7 @@ class InstanceChannel {
   struct Deliveries {
     Lock lock;
     Condition ready;
-    std::deque<std::pair<uint32_t, Bytes>> messages;
+    Fifo<std::pair<uint32_t, Bytes>> messages;
     size_t bytes = 0;
     MessageHandler* handler = nullptr;
     bool stopping = false;
@@ -125,7 +125,7 @@ class InstanceChannel {
   std::unique_ptr<InstancePlatform> platform_;
   InstanceRegistry registry_;
   Lock lock_;  // the outgoing queue
-  std::deque<std::unique_ptr<Outgoing>> queue_;
+  Fifo<std::unique_ptr<Outgoing>> queue_;
   ChunkAssembler assembler_;
   MessageHandler* handler_ = nullptr;
   int32_t lastSeen_ = 0;

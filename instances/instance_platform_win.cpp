@@ -15,13 +15,13 @@
 // makes the table unusable: it is not used. No handle is taken from another
 // process, and every wait on an object that a peer can hold or signal is
 // bounded.
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <vector>
 
 #include "instances/instance_platform.h"
 #include "launcher/handle_win.h"
+#include "launcher/text.h"
+#include "launcher/user_security_win.h"
 
 namespace qlx {
 
@@ -39,32 +39,6 @@ constexpr DWORD kNoObjectsPollMs = 250;
 bool stillActive(HANDLE process) {
   DWORD code = 0;
   return process != nullptr && GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
-}
-
-// The user of this process's token, as a SID and as its text.
-struct UserIdentity {
-  std::vector<BYTE> sid;
-  std::string text;
-};
-
-bool currentUser(UserIdentity& user) {
-  HANDLE raw = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
-  ScopedKernelHandle token(raw);
-  DWORD size = 0;
-  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> buffer(size);
-  if (size == 0 || !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) {
-    return false;
-  }
-  PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
-  const BYTE* start = static_cast<const BYTE*>(sid);
-  user.sid.assign(start, start + GetLengthSid(sid));
-  char* text = nullptr;
-  if (!ConvertSidToStringSidA(sid, &text)) return false;
-  user.text = text;
-  LocalFree(text);
-  return true;
 }
 
 // Eight hex digits; printf's family would bring the runtime's large
@@ -88,51 +62,8 @@ std::string executableIdentity() {
          hex8(info.nFileIndexLow);
 }
 
-// A security descriptor whose owner is the user and whose DACL grants the
-// user alone.
-class UserOnlySecurity {
- public:
-  explicit UserOnlySecurity(const UserIdentity& user) : sid_(user.sid) {
-    acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + sid_.size());
-    PACL acl = reinterpret_cast<PACL>(acl_.data());
-    ok_ = InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) &&
-          AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid_.data()) &&
-          InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
-          SetSecurityDescriptorOwner(&descriptor_, sid_.data(), FALSE) &&
-          SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE);
-    attributes_.nLength = sizeof(attributes_);
-    attributes_.lpSecurityDescriptor = &descriptor_;
-    attributes_.bInheritHandle = FALSE;
-  }
-  UserOnlySecurity(const UserOnlySecurity&) = delete;
-  UserOnlySecurity& operator=(const UserOnlySecurity&) = delete;
-
-  bool ok() const { return ok_; }
-  SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
-
- private:
-  std::vector<BYTE> sid_;
-  std::vector<BYTE> acl_;
-  SECURITY_DESCRIPTOR descriptor_{};
-  SECURITY_ATTRIBUTES attributes_{};
-  bool ok_ = false;
-};
-
-// Whether an object that already existed under our name is the user's own.
-bool ownedBy(HANDLE object, const UserIdentity& user) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  const bool same = owner != nullptr && EqualSid(owner, const_cast<BYTE*>(user.sid.data()));
-  LocalFree(descriptor);
-  return same;
-}
-
 std::string wakeName(const std::string& base, uint32_t id) {
-  return base + ".wake." + std::to_string(id);
+  return base + ".wake." + decimalText(id);
 }
 
 class WindowsInstancePlatform : public InstancePlatform {
@@ -244,8 +175,8 @@ std::string objectBase(const std::string& sid, const std::string& appid) {
 }  // namespace
 
 std::string instanceMappingName(const std::string& appid) {
-  UserIdentity user;
-  if (!currentUser(user)) return std::string();
+  UserSid user;
+  if (!currentUserSid(user)) return std::string();
   const std::string base = objectBase(user.text, appid);
   return base.empty() ? std::string() : base + ".qlx.mapping";
 }
@@ -256,7 +187,7 @@ enum class ObjectKind { Mapping, Mutex, ManualEvent, AutoEvent };
 
 // An object made under `name`, or the one there already when it is the
 // user's own; empty otherwise.
-ScopedKernelHandle ownObject(ObjectKind kind, const std::string& name, const UserIdentity& user,
+ScopedKernelHandle ownObject(ObjectKind kind, const std::string& name, const UserSid& user,
                              SECURITY_ATTRIBUTES* attributes, std::string& problem) {
   HANDLE made;
   switch (kind) {
@@ -275,7 +206,8 @@ ScopedKernelHandle ownObject(ObjectKind kind, const std::string& name, const Use
   const DWORD error = GetLastError();
   if (!object) {
     problem = "cannot create " + name;
-  } else if (error == ERROR_ALREADY_EXISTS && !ownedBy(object.get(), user)) {
+  } else if (error == ERROR_ALREADY_EXISTS &&
+             ownerTrust(object.get(), SE_KERNEL_OBJECT, user, false) != OwnerTrust::Trusted) {
     problem = name + " belongs to another user";
     object.reset();
   }
@@ -286,8 +218,8 @@ ScopedKernelHandle ownObject(ObjectKind kind, const std::string& name, const Use
 
 std::unique_ptr<InstancePlatform> openInstancePlatform(const std::string& appid,
                                                        std::string& problem) {
-  UserIdentity user;
-  if (!currentUser(user)) {
+  UserSid user;
+  if (!currentUserSid(user)) {
     problem = "the user of this process cannot be read";
     return nullptr;
   }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "launcher/text.h"
 #include "launcher/trace.h"
 #include "vm/jni_glue.h"
 #include "vm/vm_host.h"
@@ -425,7 +426,7 @@ void ReceiverBridge::reportRefused(JNIEnv* env, uint32_t sender) {
     env->DeleteLocalRef(failure);
   }
   const std::string line =
-      "Instance message from " + std::to_string(sender) + " dropped: " + why + "\n";
+      "Instance message from " + decimalText(sender) + " dropped: " + why + "\n";
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
 }

@@ -1,7 +1,8 @@
 // Two pieces of the C++ runtime that the stub supplies itself, because the
 // library's own versions would bring their exception machinery and a POSIX
 // thread layer along (about 30 KB): the global operator new and delete, and
-// the guards of function-local statics.
+// the guards of function-local statics. And one piece of the C runtime's
+// start-up that has nothing to do in the stub: the pseudo-relocation pass.
 //
 // The launcher catches no exception, so running out of memory ends the
 // process with one line, as the library's throw helpers do here
@@ -77,3 +78,10 @@ extern "C" void __cxa_guard_abort(long long* guard) {
   }
   gGuardChanged.notifyAll();
 }
+
+// The C runtime's start-up patches the references to data that the linker
+// imported from a DLL without the code asking for it. The stub is linked
+// with such imports refused (launcher/CMakeLists.txt), so there is never
+// anything to patch, and the runtime's pass (with its section walking and
+// its error reporting, about 2.5 KB) stays out.
+extern "C" void _pei386_runtime_relocator() {}

@@ -25,27 +25,17 @@
 #include <cstring>
 #include <vector>
 
+#include "launcher/digest_stripes.h"
+
 namespace qlx {
 namespace {
 
-constexpr uint64_t kP1 = 0x9E3779B185EBCA87ull;
-constexpr uint64_t kP2 = 0xC2B2AE3D27D4EB4Full;
+constexpr uint64_t kP1 = kDigestP1;
 constexpr uint64_t kP3 = 0x165667B19E3779F9ull;
 constexpr uint64_t kP4 = 0xFF51AFD7ED558CCDull;
 constexpr uint64_t kP5 = 0xC4CEB9FE1A85EC53ull;
-constexpr int kLanes = 8;
-constexpr size_t kStripe = kLanes * 8;
-
-inline uint64_t rotl(uint64_t v, int r) { return (v << r) | (v >> (64 - r)); }
-
-inline uint64_t load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  v = __builtin_bswap64(v);
-#endif
-  return v;
-}
+constexpr int kLanes = kDigestLanes;
+constexpr size_t kStripe = kDigestStripe;
 
 inline uint64_t avalanche(uint64_t v) {
   v ^= v >> 33;
@@ -99,9 +89,9 @@ class Hasher {
     }
     // Bijective on (x, y) for a fixed length.
     x ^= total_ * kP1;
-    y += rotl(x, 23);
+    y += rotl64(x, 23);
     x = avalanche(x);
-    y ^= rotl(x, 41) + total_;
+    y ^= rotl64(x, 41) + total_;
     y = avalanche(y);
     x += y;
     Digest out;
@@ -113,16 +103,7 @@ class Hasher {
   }
 
  private:
-  void stripes(const uint8_t* p, uint64_t count) {
-    // Local copies keep the lanes in registers; the eight chains are
-    // independent, so the multiplies of different lanes overlap.
-    uint64_t l[kLanes];
-    for (int i = 0; i < kLanes; ++i) l[i] = lanes_[i];
-    for (uint64_t s = 0; s < count; ++s, p += kStripe) {
-      for (int i = 0; i < kLanes; ++i) l[i] = rotl(l[i] + load64(p + 8 * i) * kP2, 31) * kP1;
-    }
-    for (int i = 0; i < kLanes; ++i) lanes_[i] = l[i];
-  }
+  void stripes(const uint8_t* p, uint64_t count) { mixStripes(lanes_, p, count); }
 
   uint64_t lanes_[kLanes];
   uint8_t buffer_[kStripe];

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "launcher/config.h"
+#include "launcher/text.h"
 
 namespace qlx {
 namespace {
@@ -179,7 +180,7 @@ std::optional<std::string> registryAt(const LauncherContext& context, Os& os,
     case 4:  // REG_DWORD
     case 5: {  // REG_DWORD_BIG_ENDIAN
       // Signed, as the registry tools print it: 0xFFFFFFFF reads -1.
-      return std::to_string(static_cast<int32_t>(dwordOf(data.bytes, data.type == 5)));
+      return decimalText(static_cast<int32_t>(dwordOf(data.bytes, data.type == 5)));
     }
     default:
       return std::string();

@@ -81,7 +81,7 @@ void loadConfiguration(LauncherContext& context) {
           locatePayload(file.data(), file.size(), archiveLength, context.payload);
       if (context.payload.rootJarLength) {
         const uint64_t rootLength = context.payload.fileSize - context.payload.trailingLength;
-        setProcessEnvironment("_BROVANE_ROOT_JAR_LENGTH_", std::to_string(rootLength));
+        setProcessEnvironment("_BROVANE_ROOT_JAR_LENGTH_", decimalText(rootLength));
       }
       if (context.payloadStatus == PayloadStatus::Ok)
         embedded = readConfigBlock(file.data(), context.payload);

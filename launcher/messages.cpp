@@ -127,6 +127,10 @@ std::string messageText(int id) {
   return stringTableText(id);
 }
 
+std::string messageWith(int id, std::initializer_list<std::string_view> args, size_t limit) {
+  return fillPlaceholders(messageText(id), args, limit);
+}
+
 namespace {
 
 // The same bytes "%s\n" would write, without the runtime's formatter.

@@ -108,6 +108,11 @@ class MessageOverrides {
 // else empty. Uses the published launcher context.
 std::string messageText(int id);
 
+// fillPlaceholders(messageText(id), args, limit), in one call for the many
+// places that say a message with its values.
+std::string messageWith(int id, std::initializer_list<std::string_view> args,
+                        size_t limit = kMaxFormattedMessage);
+
 // The string table text of an id (resource on Windows, built-in table on
 // Linux); empty when the table has none. messages_win.cpp / messages_posix.cpp.
 std::string stringTableText(int id);

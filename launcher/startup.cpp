@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "instances/instance_startup.h"
@@ -86,9 +87,8 @@ void noteLogNotOpened(bool standardOutput, const std::string& path, const std::s
                       const std::string& fallback) {
   if (problem.empty()) return;
   processState().logNotOpened = kMsgLogNotOpened;
-  const std::string line = fillPlaceholders(
-      messageText(kMsgLogNotOpened),
-      {standardOutput ? "Standard output" : "Standard error", path, problem});
+  const std::string line = messageWith(
+      kMsgLogNotOpened, {standardOutput ? "Standard output" : "Standard error", path, problem});
   if (tracing()) trace(line.c_str());
   sayLogNotOpened(standardOutput, line, path == fallback ? std::string() : fallback);
 }
@@ -150,7 +150,10 @@ int runLauncher(int argc, char** argv) {
   setUserLocale();  // step 1
   gProcessTrace.start(systemOs().getEnv("_BROVANE_TRACE_"));
 
-  LauncherContext context;  // step 2
+  // The two large objects live on the heap: in this function's frame they
+  // would put its other locals out of reach of short stack offsets.
+  const std::unique_ptr<LauncherContext> contextHolder = std::make_unique<LauncherContext>();
+  LauncherContext& context = *contextHolder;  // step 2
   loadConfiguration(context);
   traceConfiguration(context);
   if (context.payloadStatus != PayloadStatus::Ok) return refuseDamagedFile(context.payloadStatus);
@@ -163,7 +166,8 @@ int runLauncher(int argc, char** argv) {
   const RunKind run = runKindOf(argc > 0 ? argc - 1 : 0, argc > 0 ? argv + 1 : argv);
   const bool application = run == RunKind::Application;
 
-  VmHost vmHost;  // step 3
+  const std::unique_ptr<VmHost> vmHostHolder = std::make_unique<VmHost>();
+  VmHost& vmHost = *vmHostHolder;  // step 3
   if (application) attachInstances(appidValue(context), vmHost);  // steps 4-5
 
   ProcessState& state = processState();  // step 6

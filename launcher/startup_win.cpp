@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "launcher/text.h"
 #include "launcher/trace.h"
 #include "launcher/win32.h"
 
@@ -35,7 +36,7 @@ bool setWorkingDirectory(const std::string& path) { return SetCurrentDirectoryA(
 bool acquireSingleInstance(const std::string& mutexName) {
   HANDLE mutex = CreateMutexA(nullptr, FALSE, mutexName.c_str());
   if (mutex == nullptr) {
-    std::string line = "CreateMutex error: " + std::to_string(static_cast<int>(GetLastError())) + "\n";
+    std::string line = "CreateMutex error: " + decimalText(static_cast<int>(GetLastError())) + "\n";
     fputs(line.c_str(), stdout);
     return false;
   }

@@ -134,6 +134,19 @@ std::string toModifiedUtf8(std::string_view utf8) {
 
 static int foldCase(char c) { return std::tolower(static_cast<unsigned char>(c)); }
 
+std::string decimalText(int64_t value) {
+  char digits[20];
+  char* end = digits + sizeof digits;
+  char* start = end;
+  uint64_t rest = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  do {
+    *--start = static_cast<char>('0' + rest % 10);
+    rest /= 10;
+  } while (rest != 0);
+  std::string text(value < 0 ? "-" : "");
+  return text.append(start, end);
+}
+
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && startsWithIgnoreCase(a, b);
 }

@@ -45,6 +45,10 @@ std::string narrowToUtf8(std::string_view narrow);
 std::string toModifiedUtf8(std::string_view utf8);
 
 // Case-insensitive comparison in the current locale (narrow text).
+// Decimal text of a number; std::to_string would bring a formatter per
+// integer type into the stub.
+std::string decimalText(int64_t value);
+
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 bool startsWithIgnoreCase(std::string_view text, std::string_view prefix);
 // Case-insensitive over ASCII letters only, whatever the locale: for names

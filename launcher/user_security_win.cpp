@@ -27,10 +27,20 @@ bool currentUserSid(UserSid& user) {
   return true;
 }
 
-bool isTrustedOwner(PSID owner, const UserSid& user) {
-  if (owner == nullptr || !IsValidSid(owner)) return false;
-  if (EqualSid(owner, const_cast<BYTE*>(user.bytes.data()))) return true;
-  return IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
+OwnerTrust ownerTrust(HANDLE object, SE_OBJECT_TYPE type, const UserSid& user, bool privilegedToo) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(object, type, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS) {
+    return OwnerTrust::Unknown;
+  }
+  const bool trusted =
+      owner != nullptr && IsValidSid(owner) &&
+      (EqualSid(owner, const_cast<BYTE*>(user.bytes.data())) ||
+       (privilegedToo && (IsWellKnownSid(owner, WinLocalSystemSid) ||
+                          IsWellKnownSid(owner, WinBuiltinAdministratorsSid))));
+  LocalFree(descriptor);
+  return trusted ? OwnerTrust::Trusted : OwnerTrust::Other;
 }
 
 UserOnlySecurity::UserOnlySecurity(const UserSid& user) : sid_(user.bytes) {

@@ -9,6 +9,8 @@
 
 #include "launcher/win32.h"
 
+#include <aclapi.h>
+
 namespace qlx {
 
 struct UserSid {
@@ -19,9 +21,13 @@ struct UserSid {
 // False when the process token cannot be read.
 bool currentUserSid(UserSid& user);
 
-// The user itself, LocalSystem or the Administrators group: owners that an
-// unprivileged other user cannot give an object.
-bool isTrustedOwner(PSID owner, const UserSid& user);
+enum class OwnerTrust { Unknown, Trusted, Other };
+
+// The owner of an open object, which may have been made by someone else
+// under a name we use. Trusted when it is the user, or with privilegedToo
+// also LocalSystem or the Administrators group (owners that an unprivileged
+// other user cannot give an object); Unknown when it cannot be read.
+OwnerTrust ownerTrust(HANDLE object, SE_OBJECT_TYPE type, const UserSid& user, bool privilegedToo);
 
 // Owner the user, and a DACL that grants the user alone.
 class UserOnlySecurity {

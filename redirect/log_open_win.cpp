@@ -3,9 +3,9 @@
 // file read from the handle itself.
 #include "redirect/log_open.h"
 
-#include <aclapi.h>
 
 #include "launcher/handle_win.h"
+#include "launcher/text.h"
 #include "launcher/user_security_win.h"
 #include "redirect/log_rotation.h"
 
@@ -45,16 +45,8 @@ bool makeFolders(const std::string& folder) {
 // A file system without owners (FAT) has nothing to check.
 bool ownedByAnotherUser(HANDLE file) {
   if (GetFileType(file) != FILE_TYPE_DISK) return false;
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                      nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
   UserSid user;
-  const bool other = currentUserSid(user) && !isTrustedOwner(owner, user);
-  LocalFree(descriptor);
-  return other;
+  return currentUserSid(user) && ownerTrust(file, SE_FILE_OBJECT, user, true) == OwnerTrust::Other;
 }
 
 }  // namespace
@@ -88,7 +80,7 @@ std::string systemErrorText(unsigned long error) {
                              result.back() == ' ' || result.back() == '.')) {
     result.pop_back();
   }
-  if (result.empty()) result = "error " + std::to_string(error);
+  if (result.empty()) result = "error " + decimalText(error);
   return result;
 }
 

@@ -204,12 +204,12 @@ bool parseRotatedName(const std::string& base, const std::string& name, RotatedN
 }
 
 std::string numberedName(const std::string& path, int number) {
-  return path + "." + std::to_string(number);
+  return path + "." + decimalText(number);
 }
 
 std::string datedName(const std::string& path, const LocalDay& day, int number) {
   std::string name = path + "." + day.text();
-  if (number > 0) name += "." + std::to_string(number);
+  if (number > 0) name += "." + decimalText(number);
   return name;
 }
 
@@ -243,20 +243,23 @@ std::vector<std::string> retentionVictims(const std::string& base,
     RotatedName name;
     const FoundFile* file;
   };
+  // Newest first: numbered by their number, dated by day and then by the
+  // number of the rotation within the day. A folder holds few rotated
+  // files, so each is inserted in place as it is found.
+  const auto newer = [](const RotatedName& a, const RotatedName& b) {
+    if (!a.dated) return a.number < b.number;
+    if (a.dayKey != b.dayKey) return a.dayKey > b.dayKey;
+    return a.number > b.number;
+  };
   std::vector<Entry> numbered, dated;
   for (const FoundFile& file : found) {
     RotatedName name;
     if (!parseRotatedName(base, file.name, name)) continue;
-    (name.dated ? dated : numbered).push_back({name, &file});
+    std::vector<Entry>& list = name.dated ? dated : numbered;
+    list.push_back({name, &file});
+    for (size_t i = list.size() - 1; i > 0 && newer(list[i].name, list[i - 1].name); --i)
+      std::swap(list[i], list[i - 1]);
   }
-  // Newest first: numbered by their number, dated by day and then by the
-  // number of the rotation within the day.
-  std::sort(numbered.begin(), numbered.end(),
-            [](const Entry& a, const Entry& b) { return a.name.number < b.name.number; });
-  std::sort(dated.begin(), dated.end(), [](const Entry& a, const Entry& b) {
-    if (a.name.dayKey != b.name.dayKey) return a.name.dayKey > b.name.dayKey;
-    return a.name.number > b.name.number;
-  });
   std::vector<std::string> victims;
   for (const auto* list : {&numbered, &dated}) {
     for (size_t i = 0; i < list->size(); ++i) {

@@ -7,12 +7,12 @@
 // holding the lock that finish() takes: every byte is read and written
 // under that lock, and finish() can take over a read that has completed but
 // not yet been written, in order.
-#include <aclapi.h>
 #include <process.h>
 
 #include <ctime>
 
 #include "launcher/handle_win.h"
+#include "launcher/text.h"
 #include "launcher/trace.h"
 #include "launcher/user_security_win.h"
 #include "redirect/log_open.h"
@@ -59,20 +59,6 @@ std::string lockName(const std::string& path) {
   std::string name = "log-";
   for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789abcdef"[(hash >> shift) & 0xF];
   return name + ".qlx.mutex";
-}
-
-// An object that existed under our name: ours only when no other
-// (unprivileged) user can have made it.
-bool madeByTrustedOwner(HANDLE object, const UserSid& user) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  const bool trusted = isTrustedOwner(owner, user);
-  LocalFree(descriptor);
-  return trusted;
 }
 
 class WinLogFiles : public LogFileSystem {
@@ -202,7 +188,8 @@ class WinLogFiles : public LogFileSystem {
     mutex_.reset(security.ok() ? CreateMutexA(security.attributes(), FALSE, name.c_str()) : nullptr);
     if (!mutex_) {
       mutexProblem_ = "the rotation lock cannot be had: " + systemErrorText(GetLastError());
-    } else if (GetLastError() == ERROR_ALREADY_EXISTS && !madeByTrustedOwner(mutex_.get(), user)) {
+    } else if (GetLastError() == ERROR_ALREADY_EXISTS &&
+               ownerTrust(mutex_.get(), SE_KERNEL_OBJECT, user, true) != OwnerTrust::Trusted) {
       mutex_.reset();
       mutexProblem_ = "the rotation lock's name is taken by another user";
     }
@@ -315,8 +302,8 @@ std::unique_ptr<LogPump> LogPump::start(const std::string& path, const RotationP
   if (!problem.empty()) return nullptr;
 
   static LONG counter = 0;
-  const std::string name = "\\\\.\\pipe\\qlx-log-" + std::to_string(GetCurrentProcessId()) + "-" +
-                           std::to_string(InterlockedIncrement(&counter));
+  const std::string name = "\\\\.\\pipe\\qlx-log-" + decimalText(GetCurrentProcessId()) + "-" +
+                           decimalText(InterlockedIncrement(&counter));
   state->readEnd.reset(CreateNamedPipeA(
       name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 1 << 20, 0, nullptr));

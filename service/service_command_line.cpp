@@ -31,20 +31,34 @@ bool nameIs(const std::string& name, std::initializer_list<const char*> words) {
   return false;
 }
 
-bool serviceCommandOf(const std::string& name, ServiceCommand& command) {
-  static const struct {
-    const char* name;
-    ServiceCommand command;
-  } kCommands[] = {{"start", ServiceCommand::Start},     {"stop", ServiceCommand::Stop},
-                   {"restart", ServiceCommand::Restart}, {"pause", ServiceCommand::Pause},
-                   {"continue", ServiceCommand::Continue}, {"status", ServiceCommand::Status}};
-  for (const auto& entry : kCommands) {
-    if (equalsIgnoreCase(name, entry.name)) {
-      command = entry.command;
-      return true;
-    }
+// The switch words that decide what a run does, as the switch table spells
+// them; a service command word also names its command.
+const struct {
+  const char* name;
+  Command command;
+  ServiceCommand service;
+} kCommandWords[] = {
+    {"install", Command::Install, {}},    {"-install", Command::Install, {}},
+    {"inst", Command::Install, {}},       {"uninstall", Command::Uninstall, {}},
+    {"-uninstall", Command::Uninstall, {}}, {"uninst", Command::Uninstall, {}},
+    {"test", Command::Test, {}},          {"-test", Command::Test, {}},
+    {"help", Command::Help, {}},          {"-help", Command::Help, {}},
+    {"h", Command::Help, {}},             {"?", Command::Help, {}},
+    {"start", Command::Service, ServiceCommand::Start},
+    {"stop", Command::Service, ServiceCommand::Stop},
+    {"restart", Command::Service, ServiceCommand::Restart},
+    {"pause", Command::Service, ServiceCommand::Pause},
+    {"continue", Command::Service, ServiceCommand::Continue},
+    {"status", Command::Service, ServiceCommand::Status},
+};
+
+Command commandOf(const std::string& name, ServiceCommand* service = nullptr) {
+  for (const auto& word : kCommandWords) {
+    if (!equalsIgnoreCase(name, word.name)) continue;
+    if (service != nullptr && word.command == Command::Service) *service = word.service;
+    return word.command;
   }
-  return false;
+  return Command::None;
 }
 
 // Switches that configure the installation itself: read wherever they
@@ -52,16 +66,6 @@ bool serviceCommandOf(const std::string& name, ServiceCommand& command) {
 // stored anywhere).
 bool isInstallSetting(const std::string& name) {
   return nameIs(name, {"account", "password", "recovery", "failonexit"});
-}
-
-Command commandOf(const std::string& name) {
-  if (nameIs(name, {"install", "-install", "inst"})) return Command::Install;
-  if (nameIs(name, {"uninstall", "-uninstall", "uninst"})) return Command::Uninstall;
-  if (nameIs(name, {"test", "-test"})) return Command::Test;
-  if (nameIs(name, {"help", "-help", "h", "?"})) return Command::Help;
-  ServiceCommand unused;
-  if (serviceCommandOf(name, unused)) return Command::Service;
-  return Command::None;
 }
 
 struct Decision {
@@ -201,8 +205,8 @@ PasswordGiven passwordOf(const SwitchParser& parser, int argc, char** argv, std:
 int collectSettings(const SwitchParser& parser, const SwitchResult& install,
                     InstallSettings& settings, std::string& reasonText) {
   auto badValue = [&](const std::string& name, const std::string& value, const std::string& why) {
-    reasonText = fillPlaceholders(messageText(kMsgBadSetting),
-                                  {name, value, why.empty() ? std::string() : " (" + why + ")"});
+    reasonText = messageWith(kMsgBadSetting,
+                             {name, value, why.empty() ? std::string() : " (" + why + ")"});
     return kMsgBadSetting;
   };
   std::string bad, why;
@@ -210,15 +214,15 @@ int collectSettings(const SwitchParser& parser, const SwitchResult& install,
     return badValue("the stored service settings", bad, why);
   if (!install.value.empty() && !parseStartType(install.value, settings.startType)) {
     // Most often an argument meant for the service: say how to pass one.
-    reasonText = fillPlaceholders(messageText(kMsgBadStartType),
-                                  {install.value, startTypeSwitchWord(settings.startType), install.value});
+    reasonText = messageWith(kMsgBadStartType, {install.value, startTypeSwitchWord(settings.startType),
+                                                 install.value});
     return kMsgBadStartType;
   }
   std::string value;
   if (parser.findValue("account", value)) {
     settings.account = value;
     if (const char* near = builtInAccountNear(value)) {
-      reasonText = fillPlaceholders(messageText(kMsgAccountTypo), {value, near, value});
+      reasonText = messageWith(kMsgAccountTypo, {value, near, value});
       return kMsgAccountTypo;
     }
   }
@@ -246,10 +250,10 @@ int installCommand(const SwitchParser& parser, const SwitchResult& install, int 
       reason = kMsgStrayPassword;
       reasonText = messageText(reason);
     } else if (accountNeedsPassword(r.accountName) && given == PasswordGiven::None &&
-               !readPassword(fillPlaceholders(messageText(kMsgPasswordPrompt), {r.accountName}),
+               !readPassword(messageWith(kMsgPasswordPrompt, {r.accountName}),
                              r.password)) {
       reason = kMsgBadSetting;
-      reasonText = fillPlaceholders(messageText(reason), {"/password", "", ""});
+      reasonText = messageWith(reason, {"/password", "", ""});
     }
   }
   if (reason == 0) {
@@ -258,8 +262,7 @@ int installCommand(const SwitchParser& parser, const SwitchResult& install, int 
     r.imagePath = "\"" + executablePath() + "\" " +
                   joinArguments(serviceArguments(parser, index, argc, argv));
     reason = installService(r, [&](const char* setting, uint32_t code) {
-      printLine(fillPlaceholders(messageText(kMsgSettingNotApplied),
-                                 {r.name, setting, std::to_string(code)}));
+      printLine(messageWith(kMsgSettingNotApplied, {r.name, setting, decimalText(code)}));
     });
     if (reason != 0) reasonText = messageText(reason);
   }
@@ -287,7 +290,7 @@ int uninstallCommand(const std::string& serviceName) {
 int serviceCommand(const std::string& name, const std::string& serviceName, int index, int argc,
                    char** argv) {
   ServiceCommand command = ServiceCommand::Status;
-  serviceCommandOf(name, command);
+  commandOf(name, &command);
   CommandSetting setting;
   setting.serviceName = serviceName;
   const ProcessState& state = processState();
@@ -334,7 +337,7 @@ int serviceCommandLine(int argc, char** argv) {
       printLine(messageText(kMsgUsage));
       std::string unknown;
       if (firstUnknownSwitch(parser, unknown)) {
-        printLine(fillPlaceholders(messageText(kMsgUnknownSwitch), {unknown, nearestCommand(unknown)}));
+        printLine(messageWith(kMsgUnknownSwitch, {unknown, nearestCommand(unknown)}));
         return kMsgUnknownSwitch;
       }
       return 0;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "launcher/messages.h"
+#include "launcher/text.h"
 #include "launcher/trace.h"
 #include "service/service_numbers.h"
 #include "service/service_rights.h"
@@ -50,7 +51,7 @@ std::string startTypeText(const ServiceConfigView& config) {
     case 3: return "manual";
     case 4: return "disabled";
   }
-  return std::to_string(config.startType);
+  return decimalText(config.startType);
 }
 
 class CommandRun {
@@ -89,17 +90,15 @@ class CommandRun {
   int status() {
     ServiceConfigView config;
     const bool configKnown = link_.queryConfig(config) == 0;
-    print_(fillPlaceholders(messageText(kMsgStatus),
-                            {setting_.serviceName, serviceStateWord(status_.state)}));
+    print_(messageWith(kMsgStatus, {setting_.serviceName, serviceStateWord(status_.state)}));
     const std::string account =
         !configKnown ? "unknown" : config.account.empty() ? "LocalSystem" : config.account;
-    print_(fillPlaceholders(
-        messageText(kMsgStatusDetails),
-        {status_.processId != 0 ? std::to_string(status_.processId) : "none",
-         configKnown ? startTypeText(config) : "unknown", account,
-         std::to_string(status_.win32ExitCode), std::to_string(status_.serviceExitCode)}));
-    print_(fillPlaceholders(messageText(kMsgStatusRecovery),
-                            {configKnown ? recoveryText(config) : "unknown"}));
+    print_(messageWith(kMsgStatusDetails,
+                       {status_.processId != 0 ? decimalText(status_.processId) : "none",
+                        configKnown ? startTypeText(config) : "unknown", account,
+                        decimalText(status_.win32ExitCode),
+                        decimalText(status_.serviceExitCode)}));
+    print_(messageWith(kMsgStatusRecovery, {configKnown ? recoveryText(config) : "unknown"}));
     return status_.state == kServiceRunning ? 0 : static_cast<int>(status_.state);
   }
 
@@ -119,8 +118,7 @@ class CommandRun {
       const uint32_t code = status_.win32ExitCode == kWinServiceSpecificError
                                 ? status_.serviceExitCode
                                 : status_.win32ExitCode;
-      detail_ = fillPlaceholders(messageText(kMsgStartFailed),
-                                 {std::to_string(code), setting_.errorLog});
+      detail_ = messageWith(kMsgStartFailed, {decimalText(code), setting_.errorLog});
       return kMsgStartFailed;
     }
     return 0;
@@ -196,8 +194,7 @@ class CommandRun {
       }
       if (now >= nextDot) {
         if (!announced) {
-          progress_(fillPlaceholders(messageText(kMsgWaiting),
-                                     {setting_.serviceName, serviceStateWord(target)}));
+          progress_(messageWith(kMsgWaiting, {setting_.serviceName, serviceStateWord(target)}));
           announced = true;
         }
         progress_(".");
@@ -214,7 +211,7 @@ class CommandRun {
   }
 
   int refused() {
-    detail_ = fillPlaceholders(messageText(kMsgControlRefused), {serviceStateWord(status_.state)});
+    detail_ = messageWith(kMsgControlRefused, {serviceStateWord(status_.state)});
     return kMsgControlRefused;
   }
 
@@ -235,7 +232,7 @@ class CommandRun {
         link_.query(status_);
         return refused();
       default:
-        detail_ = fillPlaceholders(messageText(kMsgManagerError), {std::to_string(error)});
+        detail_ = messageWith(kMsgManagerError, {decimalText(error)});
         return kMsgManagerError;
     }
   }
@@ -244,17 +241,16 @@ class CommandRun {
 
   int finish(int reason, int successId) {
     if (reason != 0) return fail(reason);
-    print_(fillPlaceholders(messageText(successId), {setting_.serviceName}));
+    print_(messageWith(successId, {setting_.serviceName}));
     return 0;
   }
 
   int fail(int reason) {
-    std::string text = fillPlaceholders(messageText(kMsgCommandFailed),
-                                        {setting_.serviceName, verbOf(command_)});
+    std::string text = messageWith(kMsgCommandFailed, {setting_.serviceName, verbOf(command_)});
     if (!detail_.empty()) {
       text += detail_;
     } else if (reason == kMsgCommandTimedOut) {
-      text += fillPlaceholders(messageText(reason), {targetWord_, std::to_string(waitedSeconds_)});
+      text += messageWith(reason, {targetWord_, decimalText(waitedSeconds_)});
     } else {
       text += messageText(reason);
     }
@@ -320,7 +316,7 @@ std::string serviceStateWord(uint32_t state) {
     case kServicePausePending: return "pausing";
     case kServicePaused: return "paused";
   }
-  return "in state " + std::to_string(state);
+  return "in state " + decimalText(state);
 }
 
 int runServiceCommand(ServiceCommand command, const StringList& parameters,

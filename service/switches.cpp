@@ -8,46 +8,41 @@
 namespace qlx {
 
 SwitchParser::SwitchParser(const char* table, int argc, char** argv)
-    : argc_(argc < 0 ? 0 : argc), argv_(argv) {
-  std::string_view rest(table != nullptr ? table : "");
-  while (!rest.empty()) {
-    const size_t bar = rest.find('|');
-    std::string_view entry = rest.substr(0, bar);
-    rest = bar == std::string_view::npos ? std::string_view() : rest.substr(bar + 1);
-    const bool takesValue = !entry.empty() && entry.back() == ':';
-    if (takesValue) entry.remove_suffix(1);
-    if (entry.empty()) continue;
-    entries_.push_back({std::string(entry), takesValue});
-  }
-}
+    : table_(table != nullptr ? table : ""), argc_(argc < 0 ? 0 : argc), argv_(argv) {}
 
 SwitchResult SwitchParser::next(int& index) const {
   SwitchResult result;
   if (index < 0) index = 0;
   if (argv_ == nullptr || index >= argc_) return result;
-  const std::string argument = argv_[index] != nullptr ? argv_[index] : "";
+  const std::string_view argument = argv_[index] != nullptr ? argv_[index] : "";
   ++index;
   if (argument.empty() || (argument[0] != '-' && argument[0] != '/')) {
     result.status = 1;
-    result.value = argument;
+    result.value.assign(argument);
     return result;
   }
 
-  const std::string_view body = std::string_view(argument).substr(1);
+  const std::string_view body = argument.substr(1);
   const size_t separator = body.find_first_of(":=");
-  for (const Entry& entry : entries_) {
+  for (std::string_view rest = table_; !rest.empty();) {
+    const size_t bar = rest.find('|');
+    std::string_view name = rest.substr(0, bar);
+    rest = bar == std::string_view::npos ? std::string_view() : rest.substr(bar + 1);
+    const bool takesValue = !name.empty() && name.back() == ':';
+    if (takesValue) name.remove_suffix(1);
+    if (name.empty()) continue;
     std::string_view value;
     if (separator != std::string_view::npos) {
-      if (!equalsIgnoreCase(body.substr(0, separator), entry.name)) continue;
+      if (!equalsIgnoreCase(body.substr(0, separator), name)) continue;
       value = body.substr(separator + 1);
     } else {
-      if (!startsWithIgnoreCase(body, entry.name)) continue;
-      value = body.substr(entry.name.size());
+      if (!startsWithIgnoreCase(body, name)) continue;
+      value = body.substr(name.size());
     }
-    result.name = entry.name;
+    result.name.assign(name);
     result.hasName = true;
-    result.value = std::string(value);
-    if (!entry.takesValue) {
+    result.value.assign(value);
+    if (!takesValue) {
       result.status = value.empty() ? 1 : 2;
     } else if (!value.empty()) {
       result.status = 1;
@@ -61,12 +56,12 @@ SwitchResult SwitchParser::next(int& index) const {
     return result;
   }
   result.status = -2;
-  result.name = argument;
+  result.name.assign(argument);
   result.hasName = true;
   return result;
 }
 
-bool SwitchParser::findValue(const std::string& name, std::string& value) const {
+bool SwitchParser::findValue(std::string_view name, std::string& value) const {
   int index = 0;
   for (;;) {
     const SwitchResult result = next(index);

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace qlx {
 
@@ -21,18 +21,15 @@ struct SwitchResult {
 
 class SwitchParser {
  public:
+  // The parser keeps a view of `table`, which must outlive it.
   SwitchParser(const char* table, int argc, char** argv);
 
   SwitchResult next(int& index) const;
   // Value of the first switch named `name` with positive status, or false.
-  bool findValue(const std::string& name, std::string& value) const;
+  bool findValue(std::string_view name, std::string& value) const;
 
  private:
-  struct Entry {
-    std::string name;
-    bool takesValue;
-  };
-  std::vector<Entry> entries_;
+  std::string_view table_;
   int argc_;
   char** argv_;
 };

@@ -214,7 +214,7 @@ void reportFailure(int result, const std::string& version, const std::string& mi
     text = fillPlaceholders(text, {version, minimum});
   else if (result == kMsgVersionTooHigh && minimum.empty())
     // Only an upper limit: no range to name. The exit code stays 12.
-    text = fillPlaceholders(messageText(kMsgVersionTooHighMaxOnly), {version, maximum});
+    text = messageWith(kMsgVersionTooHighMaxOnly, {version, maximum});
   else if (result == kMsgVersionTooHigh)
     text = fillPlaceholders(text, {version, minimum, maximum});
   printMessage(text);

@@ -92,5 +92,18 @@ TEST(TextTest, CaseInsensitiveHelpers) {
   EXPECT_FALSE(endsWithSeparator("a"));
 }
 
+TEST(TextTest, DecimalTextCoversTheWholeRange) {
+  const struct {
+    int64_t value;
+    const char* text;
+  } cases[] = {{0, "0"},
+               {7, "7"},
+               {-1, "-1"},
+               {4294967295LL, "4294967295"},
+               {INT64_MAX, "9223372036854775807"},
+               {INT64_MIN, "-9223372036854775808"}};
+  for (const auto& c : cases) EXPECT_EQ(decimalText(c.value), c.text);
+}
+
 }  // namespace
 }  // namespace qlx
