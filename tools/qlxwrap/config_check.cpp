@@ -9,6 +9,7 @@
 
 #include "instances/instance_filter.h"
 #include "redirect/log_rotation.h"
+#include "service/nearest_word.h"
 #include "service/stop_timeout.h"
 
 namespace qlx::wrap {
@@ -132,21 +133,6 @@ const ConfigKey* findKey(const std::string& word) {
   return nullptr;
 }
 
-size_t editDistance(const std::string& a, const std::string& b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
 void add(std::vector<ConfigFinding>& out, int line, Finding id,
          std::initializer_list<std::string> values = {}) {
   out.push_back(ConfigFinding{id, findingText(id).severity == Severity::Error, line,
@@ -206,7 +192,7 @@ std::string nearestKey(const std::string& word) {
   const ConfigKey* best = &kKeys.front();
   size_t bestDistance = SIZE_MAX;
   for (const ConfigKey& k : kKeys) {
-    const size_t d = editDistance(w, k.name);
+    const size_t d = editDistanceIgnoreCase(w, k.name);
     if (d < bestDistance) best = &k, bestDistance = d;
   }
   return best->name;

@@ -97,28 +97,12 @@ public final class ConfigKeys {
         Key best = KEYS.get(0);
         int bestDistance = Integer.MAX_VALUE;
         for (Key k : KEYS) {
-            int d = editDistance(w, k.name);
+            int d = ServiceSettings.editDistanceIgnoreCase(w, k.name);
             if (d < bestDistance) {
                 best = k;
                 bestDistance = d;
             }
         }
         return best.name;
-    }
-
-    private static int editDistance(String a, String b) {
-        int[] row = new int[b.length() + 1];
-        for (int j = 0; j <= b.length(); ++j) row[j] = j;
-        for (int i = 1; i <= a.length(); ++i) {
-            int diagonal = row[0];
-            row[0] = i;
-            for (int j = 1; j <= b.length(); ++j) {
-                int above = row[j];
-                row[j] = Math.min(Math.min(row[j] + 1, row[j - 1] + 1),
-                        diagonal + (a.charAt(i - 1) == b.charAt(j - 1) ? 0 : 1));
-                diagonal = above;
-            }
-        }
-        return row[b.length()];
     }
 }

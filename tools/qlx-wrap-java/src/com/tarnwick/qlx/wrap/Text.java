@@ -59,34 +59,11 @@ public final class Text {
     static String decodeUtf8Strict(String raw) {
         StringBuilder out = new StringBuilder(raw.length());
         int i = 0;
-        int n = raw.length();
-        while (i < n) {
-            int b = raw.charAt(i);
-            int extra;
-            int c;
-            int min;
-            if (b < 0x80) {
-                out.append((char) b);
-                ++i;
-                continue;
-            } else if ((b & 0xE0) == 0xC0) {
-                extra = 1; c = b & 0x1F; min = 0x80;
-            } else if ((b & 0xF0) == 0xE0) {
-                extra = 2; c = b & 0x0F; min = 0x800;
-            } else if ((b & 0xF8) == 0xF0) {
-                extra = 3; c = b & 0x07; min = 0x10000;
-            } else {
-                return null;
-            }
-            if (i + extra >= n) return null;
-            for (int k = 1; k <= extra; ++k) {
-                int next = raw.charAt(i + k);
-                if ((next & 0xC0) != 0x80) return null;
-                c = (c << 6) | (next & 0x3F);
-            }
-            if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return null;
-            out.appendCodePoint(c);
-            i += extra + 1;
+        while (i < raw.length()) {
+            long sequence = sequenceAt(raw, i);
+            if (sequence < 0) return null;
+            out.appendCodePoint((int) (sequence >>> 3));
+            i += (int) (sequence & 7);
         }
         return out.toString();
     }
@@ -94,18 +71,19 @@ public final class Text {
     /** Index of the first byte where strict decoding fails, or -1. */
     static int firstBadUtf8(String raw) {
         int i = 0;
-        int n = raw.length();
-        while (i < n) {
-            int next = sequenceEnd(raw, i);
-            if (next < 0) return i;
-            i = next;
+        while (i < raw.length()) {
+            long sequence = sequenceAt(raw, i);
+            if (sequence < 0) return i;
+            i += (int) (sequence & 7);
         }
         return -1;
     }
 
-    private static int sequenceEnd(String raw, int i) {
+    // The well-formed sequence at i: its code point shifted left by three,
+    // with its length in bytes in the low bits; -1 when it is not one.
+    private static long sequenceAt(String raw, int i) {
         int b = raw.charAt(i);
-        if (b < 0x80) return i + 1;
+        if (b < 0x80) return ((long) b << 3) | 1;
         int extra;
         int c;
         int min;
@@ -125,7 +103,7 @@ public final class Text {
             c = (c << 6) | (next & 0x3F);
         }
         if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return -1;
-        return i + extra + 1;
+        return ((long) c << 3) | (extra + 1);
     }
 
     /**
