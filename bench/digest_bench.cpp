@@ -96,7 +96,7 @@ void measureReading(const char* path) {
   qlx::PayloadLayout layout;  // the whole file but its last 16 bytes
   layout.fileSize = size;
   layout.digestOffset = static_cast<int64_t>(size) - 16;
-  const qlx::ReadAt read = [fd](uint64_t offset, uint8_t* out, size_t n) {
+  const auto read = [fd](uint64_t offset, uint8_t* out, size_t n) {
     return pread(fd, out, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
   };
   double best = bestSeconds(5, [&] {

@@ -19,7 +19,8 @@ int32_t readInt(const uint8_t* at) {
                               static_cast<uint32_t>(at[3]) << 24);
 }
 
-const char kHex[] = "0123456789abcdef";
+// A pointer to the literal, which the stub keeps once for all its users.
+constexpr const char* kHex = "0123456789abcdef";
 
 bool hidesText(uint16_t c) {
   return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x061c || c == 0x200e || c == 0x200f ||

@@ -198,7 +198,7 @@ Digest hashBytes(const uint8_t* data, uint64_t size) {
 
 Digest fileDigest(const uint8_t* data, const PayloadLayout& layout) {
   Hasher h;
-  const ReadAt fromMemory = [data](uint64_t offset, uint8_t* out, size_t size) {
+  const auto fromMemory = [data](uint64_t offset, uint8_t* out, size_t size) {
     std::memcpy(out, data + offset, size);  // only ever asked inside the checked limits
     return true;
   };

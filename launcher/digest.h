@@ -6,8 +6,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
+#include "launcher/function_ref.h"
 #include "launcher/payload.h"
 
 namespace qlx {
@@ -20,7 +20,8 @@ using Digest = std::array<uint8_t, kDigestSize>;
 Digest fileDigest(const uint8_t* data, const PayloadLayout& layout);
 
 // Reads exactly `size` bytes at `offset` into `out`; false when it cannot.
-using ReadAt = std::function<bool(uint64_t offset, uint8_t* out, size_t size)>;
+// Borrowed for the call it is passed to.
+using ReadAt = FunctionRef<bool(uint64_t offset, uint8_t* out, size_t size)>;
 
 // The same digest, over a file read piece by piece through a buffer. This
 // is how the launcher checks itself at every start: reading copies pages

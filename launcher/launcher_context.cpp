@@ -64,35 +64,35 @@ std::string homeOf(const std::string& path, LeadByteTest isLead) {
 
 void refreshStartDirectory(LauncherContext& context) { context.startDirectory = currentDirectory(); }
 
-void loadConfiguration(LauncherContext& context) {
-  context.startDirectory = currentDirectory();
-  context.applicationPath = executablePath(&context.applicationPathFaithful);
-  context.applicationHome = homeOf(context.applicationPath);
+namespace {
 
+// The steps of loading on their own, each with its own locals: together in
+// one frame they would put most of them out of reach of short offsets.
+
+// The configuration block of the payload, as stored.
+[[gnu::noinline]] std::string embeddedConfiguration(LauncherContext& context) {
   std::string embedded;
-  {
-    MappedFile file{OwnExecutable{}};
-    const int64_t archiveLength = archiveLengthFromSlot();
-    if (!file.valid()) {
-      context.payload = PayloadLayout{};
-      context.payloadStatus = PayloadStatus::Unreadable;
-    } else {
-      context.payloadStatus =
-          locatePayload(file.data(), file.size(), archiveLength, context.payload);
-      if (context.payload.rootJarLength) {
-        const uint64_t rootLength = context.payload.fileSize - context.payload.trailingLength;
-        setProcessEnvironment("_BROVANE_ROOT_JAR_LENGTH_", decimalText(rootLength));
-      }
-      if (context.payloadStatus == PayloadStatus::Ok)
-        embedded = readConfigBlock(file.data(), context.payload);
+  MappedFile file{OwnExecutable{}};
+  const int64_t archiveLength = archiveLengthFromSlot();
+  if (!file.valid()) {
+    context.payload = PayloadLayout{};
+    context.payloadStatus = PayloadStatus::Unreadable;
+  } else {
+    context.payloadStatus =
+        locatePayload(file.data(), file.size(), archiveLength, context.payload);
+    if (context.payload.rootJarLength) {
+      const uint64_t rootLength = context.payload.fileSize - context.payload.trailingLength;
+      setProcessEnvironment("_BROVANE_ROOT_JAR_LENGTH_", decimalText(rootLength));
     }
+    if (context.payloadStatus == PayloadStatus::Ok)
+      embedded = readConfigBlock(file.data(), context.payload);
   }
+  return embedded;
+}
 
-  std::string embeddedText;
-  appendConfigurationText(embeddedText, reinterpret_cast<const uint8_t*>(embedded.data()),
-                          embedded.size());
-
-  context.configText.clear();
+// The first external file found, into the configuration text.
+[[gnu::noinline]] void readExternalConfiguration(LauncherContext& context,
+                                                 const std::string& embeddedText) {
   std::string candidates[4];
   externalConfigCandidates(context.applicationPath, candidates);
   for (const std::string& candidate : candidates) {
@@ -107,6 +107,22 @@ void loadConfiguration(LauncherContext& context) {
     if (context.externalRepeatsEmbedded) context.configText.clear();
     break;
   }
+}
+
+}  // namespace
+
+void loadConfiguration(LauncherContext& context) {
+  context.startDirectory = currentDirectory();
+  context.applicationPath = executablePath(&context.applicationPathFaithful);
+  context.applicationHome = homeOf(context.applicationPath);
+
+  const std::string embedded = embeddedConfiguration(context);
+  std::string embeddedText;
+  appendConfigurationText(embeddedText, reinterpret_cast<const uint8_t*>(embedded.data()),
+                          embedded.size());
+
+  context.configText.clear();
+  readExternalConfiguration(context, embeddedText);
   if (!context.configText.empty()) context.configText.append("\r\n");
   context.externalLength = context.configText.size();
   context.configText.append(embeddedText);

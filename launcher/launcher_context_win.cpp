@@ -87,7 +87,11 @@ bool readConfigFile(const std::string& path, std::string& out) {
   ScopedKernelHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
-  DWORD size = GetFileSize(file.get(), nullptr);
+  // GetFileSizeEx, which the stub imports for other files anyway; only the
+  // low part counts, as GetFileSize without a high word gives it.
+  LARGE_INTEGER whole;
+  if (!GetFileSizeEx(file.get(), &whole)) return false;
+  const DWORD size = whole.LowPart;
   if (size == INVALID_FILE_SIZE) return false;
   out.assign(size, '\0');
   DWORD read = 0;

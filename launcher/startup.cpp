@@ -60,7 +60,7 @@ bool fileUnchanged(const LauncherContext& context) {
     return false;
   }
   Digest stored, digest;
-  const ReadAt read = [&file](uint64_t offset, uint8_t* out, size_t size) {
+  const auto read = [&file](uint64_t offset, uint8_t* out, size_t size) {
     return file.readAt(offset, out, size);
   };
   return file.readAt(static_cast<uint64_t>(layout.digestOffset), stored.data(), kDigestSize) &&
@@ -116,6 +116,44 @@ void applyRedirection(const LauncherContext& context, VmHost& vmHost) {
     fputs(rotationProblem.c_str(), stderr);
     fputc('\n', stderr);
   }
+}
+
+// Step 14 on its own, like the other steps with locals of their own, so
+// that the frame of the start-up stays small: whether another instance
+// holds the mutex.
+[[gnu::noinline]] bool claimSingleInstance(SingleInstanceMode mode,
+                                           const LauncherContext& context) {
+  bool otherInstance = false;
+  if (mode == SingleInstanceMode::True || mode == SingleInstanceMode::Handover) {
+    const std::string mutexName =
+        singleInstanceMutexName(appidValue(context), context.applicationPath);
+    otherInstance = !acquireSingleInstance(mutexName);
+    if (mode == SingleInstanceMode::Handover && !otherInstance) claimHandoverFirst();
+    traceSingleInstance(mode == SingleInstanceMode::True ? "true" : "handover", mutexName,
+                        otherInstance);
+    if (mode == SingleInstanceMode::True && otherInstance) reportFatal(kMsgAlreadyRunning);
+  } else if (mode == SingleInstanceMode::Custom) {
+    traceSingleInstance("custom", "", false);
+    startInstanceReceiver();
+  } else {
+    traceSingleInstance("", "", false);
+  }
+  return otherInstance;
+}
+
+// Step 15: the arguments with their wildcards expanded, in `rebuilt`, and
+// argc and argv pointing at them.
+[[gnu::noinline]] void expandWildcards(int wildcard, StringList& rebuilt,
+                                       std::vector<char*>& pointers, int& argc, char**& argv) {
+  Os& os = systemOs();
+  rebuilt = rebuildArguments(wildcard, rawCommandLine(argc, argv),
+                             [&os](const std::string& pattern, StringList& list) {
+                               findMatches(os, pattern, list);
+                             });
+  for (std::string& argument : rebuilt) pointers.push_back(&argument[0]);
+  pointers.push_back(nullptr);
+  argc = static_cast<int>(rebuilt.size());
+  argv = pointers.data();
 }
 
 // --- The tray at its steps ---------------------------------------------------
@@ -188,39 +226,15 @@ int runLauncher(int argc, char** argv) {
 
   // Step 14. The mutex of modes true and handover stays owned until the
   // process ends.
-  SingleInstanceMode mode =
+  const SingleInstanceMode mode =
       application ? singleInstanceMode(singleInstanceValue(context)) : SingleInstanceMode::None;
-  bool otherInstance = false;
-  if (mode == SingleInstanceMode::True || mode == SingleInstanceMode::Handover) {
-    const std::string mutexName =
-        singleInstanceMutexName(appidValue(context), context.applicationPath);
-    otherInstance = !acquireSingleInstance(mutexName);
-    if (mode == SingleInstanceMode::Handover && !otherInstance) claimHandoverFirst();
-    traceSingleInstance(mode == SingleInstanceMode::True ? "true" : "handover", mutexName,
-                        otherInstance);
-    if (mode == SingleInstanceMode::True && otherInstance) reportFatal(kMsgAlreadyRunning);
-  } else if (mode == SingleInstanceMode::Custom) {
-    traceSingleInstance("custom", "", false);
-    startInstanceReceiver();
-  } else {
-    traceSingleInstance("", "", false);
-  }
+  const bool otherInstance = claimSingleInstance(mode, context);
 
   // Step 15: the rebuilt vector replaces the runtime's for the rest of the run.
   StringList rebuilt;
   std::vector<char*> rebuiltPointers;
-  int wildcard = application ? wildcardMode(wildcardValue(context)) : 0;
-  if (wildcard != 0) {
-    Os& os = systemOs();
-    rebuilt = rebuildArguments(wildcard, rawCommandLine(argc, argv),
-                               [&os](const std::string& pattern, StringList& list) {
-                                 findMatches(os, pattern, list);
-                               });
-    for (std::string& argument : rebuilt) rebuiltPointers.push_back(&argument[0]);
-    rebuiltPointers.push_back(nullptr);
-    argc = static_cast<int>(rebuilt.size());
-    argv = rebuiltPointers.data();
-  }
+  const int wildcard = application ? wildcardMode(wildcardValue(context)) : 0;
+  if (wildcard != 0) expandWildcards(wildcard, rebuilt, rebuiltPointers, argc, argv);
 
   if (mode == SingleInstanceMode::Handover) {  // step 16
     startInstanceReceiver();

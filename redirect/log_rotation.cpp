@@ -214,7 +214,7 @@ std::string datedName(const std::string& path, const LocalDay& day, int number) 
 }
 
 std::vector<FileStep> numberedShift(const std::string& path, int keep,
-                                    const std::function<bool(const std::string&)>& exists) {
+                                    const FunctionRef<bool(const std::string&)>& exists) {
   std::vector<FileStep> steps;
   if (keep <= 0) {
     // Nothing is kept; the file is still renamed first so that a new one

@@ -10,10 +10,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "launcher/function_ref.h"
 
 namespace qlx {
 
@@ -72,7 +73,7 @@ struct FileStep {
 // Numbered rotation of `path`: make room for it as "path.1", dropping what
 // falls beyond `keep` (`exists` tells which numbered files are there).
 std::vector<FileStep> numberedShift(const std::string& path, int keep,
-                                    const std::function<bool(const std::string&)>& exists);
+                                    const FunctionRef<bool(const std::string&)>& exists);
 
 // A rotated file found beside the log: name relative to the folder and its
 // last write time.

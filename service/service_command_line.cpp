@@ -4,6 +4,7 @@
 #include "service/service_command_line.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "launcher/arguments.h"
 #include "launcher/config.h"
@@ -259,8 +260,8 @@ int installCommand(const SwitchParser& parser, const SwitchResult& install, int 
   if (reason == 0) {
     // The arguments after the switch (and its value) are the ones the
     // service receives when it starts.
-    r.imagePath = "\"" + executablePath() + "\" " +
-                  joinArguments(serviceArguments(parser, index, argc, argv));
+    r.imagePath.assign("\"").append(executablePath()).append("\" ");
+    r.imagePath.append(joinArguments(serviceArguments(parser, index, argc, argv)));
     reason = installService(r, [&](const char* setting, uint32_t code) {
       printLine(messageWith(kMsgSettingNotApplied, {r.name, setting, decimalText(code)}));
     });
@@ -343,12 +344,14 @@ int serviceCommandLine(int argc, char** argv) {
       return 0;
     }
     case Command::Install: {
-      ServiceRegistration registration;
-      registration.name = serviceName;
-      registration.displayName = messageText(kMsgServiceDisplayName);
-      registration.description = messageText(kMsgServiceDescription);
-      registration.dependencies = messageText(kMsgServiceDependencies) + "/";
-      return installCommand(parser, d.decided, d.index, argc, argv, registration);
+      // On the heap: in this frame it would put the other locals out of
+      // reach of short stack offsets.
+      const auto registration = std::make_unique<ServiceRegistration>();
+      registration->name = serviceName;
+      registration->displayName = messageText(kMsgServiceDisplayName);
+      registration->description = messageText(kMsgServiceDescription);
+      registration->dependencies = messageText(kMsgServiceDependencies) + "/";
+      return installCommand(parser, d.decided, d.index, argc, argv, *registration);
     }
     case Command::Uninstall:
       return uninstallCommand(serviceName);

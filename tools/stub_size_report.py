@@ -40,7 +40,8 @@ def link_command(build):
     block = re.search(r"^build launcher/qlx\.exe: (\S+) (.*?)$\n((?:  .*\n)+)", text, re.M)
     if not block:
         sys.exit(f"no link step of launcher/qlx.exe in {build}/build.ninja")
-    inputs = block.group(2).split(" || ")[0].split()
+    # Implicit ( | ) and order-only ( || ) dependencies are no inputs of the link.
+    inputs = block.group(2).split(" || ")[0].split(" | ")[0].split()
     variables = dict(re.findall(r"^  (\w+) = (.*)$", block.group(3), re.M))
     rule = re.search(r"^rule " + re.escape(block.group(1)) + r"\n  command = (.*)$", (
         build / "CMakeFiles" / "rules.ninja").read_text(), re.M).group(1)

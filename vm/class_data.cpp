@@ -20,11 +20,13 @@ namespace qlx {
 
 namespace {
 
-const char kClassPathOption[] = "-Djava.class.path=";
+// A pointer to the literal, which the stub keeps once for all its users.
+constexpr const char* kClassPathOption = "-Djava.class.path=";
 // Read by the VM itself, or by the java launcher that assembles the cache:
 // the assembly gets their options on its command line, filtered, instead.
-const char* const kAssemblyHiddenVariables[] = {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS",
-                                                "JDK_JAVA_OPTIONS", "CLASSPATH"};
+// One block of names, each ended by a zero, the block by an empty name.
+const char kAssemblyHiddenVariables[] =
+    "JAVA_TOOL_OPTIONS\0_JAVA_OPTIONS\0JDK_JAVA_OPTIONS\0CLASSPATH\0";
 
 // This run's archive work. The VM's exit and abort hooks carry no context,
 // so it is kept here, for the one VM of the process.
@@ -70,7 +72,8 @@ std::string payloadDigest(const LauncherContext& context) {
 
 std::string classPathOf(const VmHost& host) {
   for (const std::string& option : host.options()) {
-    if (startsWith(option, kClassPathOption)) return option.substr(sizeof kClassPathOption - 1);
+    if (startsWith(option, kClassPathOption))
+      return option.substr(std::strlen(kClassPathOption));
   }
   return {};
 }
@@ -220,24 +223,28 @@ KeyFacts gatherFacts(const ClassDataRun& run) {
   return facts;
 }
 
+void keepForAssembly(StringList& command, const StringList& options) {
+  for (const std::string& option : options) {
+    if (assemblyKeeps(option)) command.push_back(option);
+  }
+}
+
 // The assembly's command: the runtime's java writes a static archive with
 // the classes of the class list loaded and linked ahead of time, with the
 // run's own class path and the options that shape it.
 StringList assemblyCommand(const std::string& java, const VmHost& host, Os& os,
                            const std::string& classList, const std::string& output) {
-  StringList command{java, "-Xshare:dump", "-XX:SharedClassListFile=" + classList,
-                     "-XX:SharedArchiveFile=" + output, "-XX:+AOTClassLinking"};
+  // One element at a time: a braced list would build each string twice.
+  StringList command;
+  command.push_back(java);
+  command.emplace_back("-Xshare:dump");
+  command.emplace_back("-XX:SharedClassListFile=").append(classList);
+  command.emplace_back("-XX:SharedArchiveFile=").append(output);
+  command.emplace_back("-XX:+AOTClassLinking");
   // The VM takes JAVA_TOOL_OPTIONS first and _JAVA_OPTIONS last.
-  for (const std::string& option :
-       splitEnvironmentOptions(environmentText(os, "JAVA_TOOL_OPTIONS"))) {
-    if (assemblyKeeps(option)) command.push_back(option);
-  }
-  for (const std::string& option : host.options()) {
-    if (assemblyKeeps(option)) command.push_back(option);
-  }
-  for (const std::string& option : splitEnvironmentOptions(environmentText(os, "_JAVA_OPTIONS"))) {
-    if (assemblyKeeps(option)) command.push_back(option);
-  }
+  keepForAssembly(command, splitEnvironmentOptions(environmentText(os, "JAVA_TOOL_OPTIONS")));
+  keepForAssembly(command, host.options());
+  keepForAssembly(command, splitEnvironmentOptions(environmentText(os, "_JAVA_OPTIONS")));
   command.push_back("-cp");
   command.push_back(classPathOf(host));
   return command;
@@ -249,7 +256,9 @@ bool beginAssembly(ClassDataRun& run) {
   // Left by an earlier process of the same id: a record that is no longer needed.
   removeFile(log);
   removeFile(fileOf(run, CacheFile::CacheDump, number));
-  StringList hidden(std::begin(kAssemblyHiddenVariables), std::end(kAssemblyHiddenVariables));
+  StringList hidden;
+  for (const char* name = kAssemblyHiddenVariables; *name != '\0'; name += std::strlen(name) + 1)
+    hidden.emplace_back(name);
   const bool started = startAssembly(run.assembly, log, hidden);
   if (tracing())
     trace("classdata cache assembly ", started ? "started, log " : "cannot start, log ",
@@ -410,6 +419,49 @@ std::string runtimeHomeOf(const std::string& library) {
   return cut == std::string::npos ? std::string() : directory.substr(0, cut);
 }
 
+// This run's files and plan, once nothing refuses the archive. A step of
+// its own: its locals and those of the checks before it do not share one
+// frame.
+[[gnu::noinline]] void planRun(const LauncherContext& context, VmHost& host, Os& os,
+                               const std::string& library, const std::string& version,
+                               const std::string& key, const std::string& folder) {
+  const int feature = featureRelease(version);
+  ArchiveKind kind = feature >= kAotCacheSince ? ArchiveKind::AotCache : ArchiveKind::Dynamic;
+  const std::string java = joinPath(runtimeHomeOf(library), kJavaLauncher);
+  if (kind == ArchiveKind::AotCache && !os.exists(java)) {
+    kind = ArchiveKind::Dynamic;
+    if (tracing())
+      trace("classdata no java launcher beside the VM (", java.c_str(), "): dynamic archive");
+  }
+
+  // Field by field rather than from a fresh ClassDataRun, which would need
+  // a second one of its size in this frame.
+  ClassDataRun& run = classDataRun();
+  run.written.clear();
+  run.target.clear();
+  run.marker.clear();
+  run.clearRefusalOnFailure = run.settled = false;
+  run.assembly.clear();
+  run.folder = folder;
+  run.tag = programTag(context.applicationPath);
+  run.key = key;
+  run.base = joinPath(folder, run.tag);
+  run.base.append("-").append(key);
+  run.refusal = fileOf(run, CacheFile::Refusal);
+  if (tracing()) {
+    trace("classdata key ", key.c_str(), ", runtime ", version.c_str(),
+          kind == ArchiveKind::AotCache ? ", ahead-of-time cache" : ", dynamic archive");
+  }
+  const KeyFacts facts = gatherFacts(run);
+  const ClassDataPlan plan = planClassData(kind, facts);
+  run.step = plan.step;
+  if (plan.step == ClassDataStep::RecordClassList || plan.step == ClassDataStep::AssembleCache) {
+    run.assembly = assemblyCommand(java, host, os, fileOf(run, CacheFile::ClassList),
+                                   fileOf(run, CacheFile::CacheDump, currentProcessId()));
+  }
+  runPlan(run, plan, facts, host, feature);
+}
+
 }  // namespace
 
 void prepareClassData(const LauncherContext& context, VmHost& host, Os& os,
@@ -437,34 +489,7 @@ void prepareClassData(const LauncherContext& context, VmHost& host, Os& os,
     return;
   }
 
-  const int feature = featureRelease(version);
-  ArchiveKind kind = feature >= kAotCacheSince ? ArchiveKind::AotCache : ArchiveKind::Dynamic;
-  const std::string java = joinPath(runtimeHomeOf(library), kJavaLauncher);
-  if (kind == ArchiveKind::AotCache && !os.exists(java)) {
-    kind = ArchiveKind::Dynamic;
-    if (tracing())
-      trace("classdata no java launcher beside the VM (", java.c_str(), "): dynamic archive");
-  }
-
-  ClassDataRun& run = classDataRun();
-  run = ClassDataRun{};
-  run.folder = folder;
-  run.tag = programTag(context.applicationPath);
-  run.key = key;
-  run.base = joinPath(folder, run.tag + "-" + key);
-  run.refusal = fileOf(run, CacheFile::Refusal);
-  if (tracing()) {
-    trace("classdata key ", key.c_str(), ", runtime ", version.c_str(),
-          kind == ArchiveKind::AotCache ? ", ahead-of-time cache" : ", dynamic archive");
-  }
-  const KeyFacts facts = gatherFacts(run);
-  const ClassDataPlan plan = planClassData(kind, facts);
-  run.step = plan.step;
-  if (plan.step == ClassDataStep::RecordClassList || plan.step == ClassDataStep::AssembleCache) {
-    run.assembly = assemblyCommand(java, host, os, fileOf(run, CacheFile::ClassList),
-                                   fileOf(run, CacheFile::CacheDump, currentProcessId()));
-  }
-  runPlan(run, plan, facts, host, feature);
+  planRun(context, host, os, library, version, key, folder);
 }
 
 void classDataVmCreated(int result) {

@@ -3,6 +3,7 @@
 // normal priority, out of the program's job where the job lets it go. It
 // inherits one handle, its log, which it holds open without sharing write
 // access for as long as it runs.
+#include <cstring>
 #include <string>
 
 #include "launcher/arguments.h"
@@ -30,8 +31,8 @@ std::string environmentWithout(const StringList& names) {
   std::string block;
   char* strings = GetEnvironmentStringsA();
   for (const char* entry = strings; entry != nullptr && *entry != '\0';
-       entry += lstrlenA(entry) + 1) {
-    if (!hidden(entry, names)) block.append(entry, lstrlenA(entry) + 1);
+       entry += std::strlen(entry) + 1) {
+    if (!hidden(entry, names)) block.append(entry, std::strlen(entry) + 1);
   }
   if (strings != nullptr) FreeEnvironmentStringsA(strings);
   // A block ends with an empty entry; an empty block is two zeros.

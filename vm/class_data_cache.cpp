@@ -55,7 +55,7 @@ bool placesCache(ArchiveKind kind) { return kind == ArchiveKind::AotCache; }
 }  // namespace
 
 std::string programTag(const std::string& applicationPath) {
-  static const char kDigits[] = "0123456789abcdef";
+  constexpr const char* kDigits = "0123456789abcdef";  // the one shared literal
   const size_t cut = splitNarrowPath(applicationPath, isNarrowLeadByte).lastSeparator;
   std::string stem = cut == std::string::npos ? applicationPath : applicationPath.substr(cut + 1);
   const size_t dot = stem.rfind('.');

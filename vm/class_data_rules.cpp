@@ -94,22 +94,15 @@ bool mentionsClassSharing(const std::string& text) {
   // -Xshare:*, the switch of sharing itself, the archives' own options
   // (base, dynamic, automatic, class lists, jcmd's dump) and the AOT
   // cache's (AOTCache, AOTCacheOutput, AOTMode, AOTConfiguration, ...).
-  static const char* const kWords[] = {"-xshare",
-                                       "usesharedspaces",
-                                       "requiresharedspaces",
-                                       "sharedarchivefile",
-                                       "archiveclassesatexit",
-                                       "autocreatesharedarchive",
-                                       "sharedclasslistfile",
-                                       "dumploadedclasslist",
-                                       "dynamicdumpsharedspaces",
-                                       "recorddynamicdumpinfo",
-                                       "aotcache",
-                                       "aotmode",
-                                       "aotconfiguration",
-                                       "aotclasslinking"};
+  // One block of words, each ended by a zero, the block by an empty word:
+  // a table of pointers would cost a pointer and a relocation per word.
+  static const char kWords[] =
+      "-xshare\0usesharedspaces\0requiresharedspaces\0sharedarchivefile\0"
+      "archiveclassesatexit\0autocreatesharedarchive\0sharedclasslistfile\0"
+      "dumploadedclasslist\0dynamicdumpsharedspaces\0recorddynamicdumpinfo\0"
+      "aotcache\0aotmode\0aotconfiguration\0aotclasslinking\0";
   const std::string lower = asciiLower(text);
-  for (const char* word : kWords) {
+  for (const char* word = kWords; *word != '\0'; word += std::strlen(word) + 1) {
     if (lower.find(word) != std::string::npos) return true;
   }
   return false;
@@ -177,15 +170,14 @@ bool shapesArchive(const std::string& option) {
 bool assemblyKeeps(const std::string& option) {
   if (!shapesArchive(option)) return false;
   // The class path goes as -cp; the rest acts outside the VM's classes.
-  static const char* const kOutside[] = {
-      "-djava.class.path=", "-xlog",         "-xloggc",
-      "-verbose",           "-agentlib",     "-agentpath",
-      "-javaagent",         "-xrun",         "-xdebug",
-      "-xx:+logvmoutput",   "-xx:logfile",   "-xx:startflightrecording",
-      "-xx:flightrecorder", "-xx:+heapdump", "-xx:heapdumppath",
-      "-xx:errorfile",      "-xx:onerror",   "-xx:onoutofmemoryerror"};
+  // One block of prefixes, as the words of mentionsClassSharing.
+  static const char kOutside[] =
+      "-djava.class.path=\0-xlog\0-xloggc\0-verbose\0-agentlib\0-agentpath\0-javaagent\0"
+      "-xrun\0-xdebug\0-xx:+logvmoutput\0-xx:logfile\0-xx:startflightrecording\0"
+      "-xx:flightrecorder\0-xx:+heapdump\0-xx:heapdumppath\0-xx:errorfile\0-xx:onerror\0"
+      "-xx:onoutofmemoryerror\0";
   const std::string lower = asciiLower(option);
-  for (const char* prefix : kOutside) {
+  for (const char* prefix = kOutside; *prefix != '\0'; prefix += std::strlen(prefix) + 1) {
     if (startsWith(lower, prefix)) return false;
   }
   return true;
@@ -247,7 +239,7 @@ KeyBuilder& KeyBuilder::add(const FileStamp& stamp) {
 }
 
 std::string KeyBuilder::hex() const {
-  static const char kDigits[] = "0123456789abcdef";
+  constexpr const char* kDigits = "0123456789abcdef";  // the one shared literal
   const Digest digest = hashBytes(reinterpret_cast<const uint8_t*>(bytes_.data()), bytes_.size());
   std::string out;
   for (const uint8_t byte : digest) {

@@ -22,7 +22,7 @@ namespace qlx {
 
 namespace {
 
-const char kToolOptions[] = "JAVA_TOOL_OPTIONS";
+constexpr const char* kToolOptions = "JAVA_TOOL_OPTIONS";  // one literal with its other uses
 
 void applyExports(LauncherContext& context, Os& os) {
   StringList lines;

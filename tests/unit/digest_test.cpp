@@ -172,7 +172,7 @@ TEST(DigestTest, StreamedDigestMatchesTheMappedOne) {
   for (const Case& c : cases) {
     const PayloadLayout layout = layoutFor(c.file.size(), c.digestOffset, c.trailing);
     size_t reads = 0;
-    const ReadAt read = [&](uint64_t offset, uint8_t* out, size_t size) {
+    const auto read = [&](uint64_t offset, uint8_t* out, size_t size) {
       ++reads;
       if (offset + size > c.file.size()) return false;
       std::memcpy(out, c.file.data() + offset, size);
@@ -188,7 +188,7 @@ TEST(DigestTest, StreamedDigestMatchesTheMappedOne) {
   Bytes file = pattern(64);
   for (auto [digestOffset, trailing] :
        std::vector<std::pair<int64_t, int64_t>>{{-1, 0}, {60, 0}, {0, 70}, {50, -3}, {64, 0}}) {
-    const ReadAt read = [&](uint64_t offset, uint8_t* out, size_t size) {
+    const auto read = [&](uint64_t offset, uint8_t* out, size_t size) {
       if (offset + size > file.size()) return false;
       std::memcpy(out, file.data() + offset, size);
       return true;
@@ -199,7 +199,7 @@ TEST(DigestTest, StreamedDigestMatchesTheMappedOne) {
   }
 
   Bytes big = pattern(600 * 1024);
-  const ReadAt failing = [&](uint64_t offset, uint8_t* out, size_t size) {
+  const auto failing = [&](uint64_t offset, uint8_t* out, size_t size) {
     if (offset + size > 500 * 1024) return false;  // the file shrank under the reader
     std::memcpy(out, big.data() + offset, size);
     return true;
