@@ -203,7 +203,7 @@ def test_service_commands_leave_the_running_services_logs_alone(service):
     assert command(s, "/stop") == (0, [f"Service '{name}' stopped."])
     err = (s.dir / "err.log").read_text(errors="replace")
     stamp = r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d qlx: Service '" + re.escape(name) + "' "
-    expected = [r"starting: version not set, qlx " + re.escape(VERSION) + ", account \S.*, runtime "
+    expected = [r"starting: version not set, qlx " + re.escape(VERSION) + r", account \S.*, runtime "
                 + re.escape(qlxtest.wine_path(qlxtest.AVIAN / "jvm.dll")) + r", Java 1\.8\.0_avian\.",
                 r"stop requested \(stop\)\.", r"stop finished in \d+\.\d s\.", r"ended, exit code 0\."]
     for line in expected:

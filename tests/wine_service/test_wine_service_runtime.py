@@ -56,7 +56,9 @@ def test_fallback_reports_running_and_mainargv_orders_the_arguments(service):
     assert running["accepted"] == 0x105  # no handler: no pause and continue
     assert s.control("stop")["state"] == 3
     seen = s.watched()
-    assert states(seen) == [2, 4, 3, 1]
+    # With no hook to wait for, the pending stop (the reply above shows it)
+    # can pass between two of the watcher's looks on a loaded machine.
+    assert states(seen) in ([2, 4, 3, 1], [2, 4, 1])
     started = next(x["t"] for x in seen if x["state"] == 2)
     assert next(x["t"] for x in seen if x["state"] == 4) - started >= 2500
     assert s.record() == ["main a,b,x", "isRunAsService true", "commandLine x same=true",
