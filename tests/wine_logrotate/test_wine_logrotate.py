@@ -175,7 +175,9 @@ def test_a_process_holding_a_lock_name_cannot_hang_the_program(make_flood, holdm
     try:
         assert qlxtest.wait_for(ready.exists, 60)
         began = time.monotonic()
-        result = app.run("a", 3000)
+        # Paced, so the log is past its size while the program still runs:
+        # output left in the pipe at the end is written without rotating.
+        result = app.run("a", 3000, "pace", 100)
         assert result.returncode == 0, app.errors()
         assert time.monotonic() - began < 120
     finally:
