@@ -65,10 +65,10 @@ def test_size_rotation_keeps_every_line_once_and_in_order(make_flood, flood, end
     result = run_flood(app, flood, "a", 20000, *ending)
     assert (result.returncode, result.stdout) == (code, b"")
     files = rotated_in_order(app.dir / "app.log")
-    assert len(files) >= 10
+    assert len(files) >= 8  # about 1 MB in files of at most 128 KB
     for f in files[:-1]:
         # Rotation waits for a line end, so a file passes the size by at
-        # most one read of the pipe.
+        # most one read of the pipe (a loaded machine reads larger ones).
         assert 64 * 1024 <= f.stat().st_size <= 128 * 1024, f
     assert numbers(files, "a") == expected(20000)
     assert "Cannot rotate" not in app.log()
