@@ -211,6 +211,16 @@ def test_nobody_can_hold_the_rotation_lock_for_long(make_flood, flood, shared_di
         assert taken.returncode != 0
 
 
+EXCHANGE_WITH_LINK = """
+import ctypes, os, sys
+os.symlink(sys.argv[1], "moved")
+libc = ctypes.CDLL(None, use_errno=True)
+AT_FDCWD, RENAME_EXCHANGE = -100, 2
+if libc.renameat2(AT_FDCWD, b"app.log", AT_FDCWD, b"moved", RENAME_EXCHANGE) != 0:
+    sys.exit(os.strerror(ctypes.get_errno()))
+"""
+
+
 @pytest.fixture
 def root_only_file(tmp_path):
     secret = tmp_path / "root-only"
@@ -228,7 +238,9 @@ def test_a_link_planted_after_a_rename_is_not_followed(make_flood, flood, shared
                             "100"], cwd=shared_dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     try:
         assert qlxtest.wait_for(lambda: log.exists() and log.stat().st_size > 20000, 60)
-        swap = run_as(other, ["/bin/sh", "-c", f"mv app.log moved && ln -s {root_only_file} app.log"],
+        # The link and the log change places in one step, so the program cannot
+        # create a new log between a move and the link.
+        swap = run_as(other, ["/usr/bin/python3", "-c", EXCHANGE_WITH_LINK, str(root_only_file)],
                       cwd=shared_dir)
         assert swap.returncode == 0, swap.stderr
         run.communicate(timeout=120)
