@@ -193,7 +193,8 @@ def test_nobody_can_hold_the_rotation_lock_for_long(make_flood, flood, shared_di
         assert qlxtest.wait_for(target.exists, 10)
         time.sleep(0.5)  # the holder has its lock
         began = time.monotonic()
-        result = run_flood(app, flood, "a", 3000)
+        # Paced, so the pump keeps up and meets each size while the program runs.
+        result = run_flood(app, flood, "a", 3000, "pace", 100)
         assert result.returncode == 0, app.log()
         assert time.monotonic() - began < 40
         files = rotated_in_order(app.dir / "app.log")
