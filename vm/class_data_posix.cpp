@@ -1,5 +1,5 @@
 // File work of the class-data archive on Linux: the XDG cache folder,
-// stat(), private folders and files checked by owner and mode, a link()
+// stat(), private folders and files checked by owner and mode, a move
 // that never replaces, rename() that does.
 #include <fcntl.h>
 #include <grp.h>
@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -183,8 +184,12 @@ size_t readHead(const std::string& path, uint8_t* buffer, size_t size) {
 
 bool moveFile(const std::string& from, const std::string& to, bool replace) {
   if (replace) return rename(from.c_str(), to.c_str()) == 0;
-  // link() fails when `to` exists: of two runs that finish at once, the
-  // first one's file stays.
+  // Of two runs that finish at once, the first one's file stays. The
+  // exclusive rename leaves no moment with two names for the file; a
+  // second run that met one would take the file for foreign and replace it.
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+  // A file system without it: link() fails as well when `to` exists.
   if (link(from.c_str(), to.c_str()) != 0) return false;
   unlink(from.c_str());
   return true;
