@@ -43,6 +43,7 @@ struct ClassDataRun {
   bool clearRefusalOnFailure = false;
   bool settled = false;
   StringList assembly;  // the java launcher and its arguments
+  uint32_t assemblyNumber = 0;  // the try it is: its log's and output's number
 };
 ClassDataRun gRun;
 ClassDataRun& classDataRun() { return gRun; }  // the one run of the process
@@ -208,6 +209,7 @@ KeyFacts gatherFacts(const ClassDataRun& run) {
         facts.classList = filePrivate(path);
         break;
       case CacheFile::AssemblyLog:
+        if (entry.number > facts.lastAssembly) facts.lastAssembly = entry.number;
         if (assemblyRunning(path)) {
           facts.assembling = true;
         } else if (headWhole(fileOf(run, CacheFile::CacheDump, entry.number), cacheHeadValid)) {
@@ -251,17 +253,16 @@ StringList assemblyCommand(const std::string& java, const VmHost& host, Os& os,
 }
 
 bool beginAssembly(ClassDataRun& run) {
-  const uint32_t number = currentProcessId();
-  const std::string log = fileOf(run, CacheFile::AssemblyLog, number);
-  // Left by an earlier process of the same id: a record that is no longer needed.
-  removeFile(log);
-  removeFile(fileOf(run, CacheFile::CacheDump, number));
+  // The log is created new: of two runs that would start the same try at
+  // once, one creates it and the other leaves the assembly to it.
+  const std::string log = fileOf(run, CacheFile::AssemblyLog, run.assemblyNumber);
   StringList hidden;
   for (const char* name = kAssemblyHiddenVariables; *name != '\0'; name += std::strlen(name) + 1)
     hidden.emplace_back(name);
   const bool started = startAssembly(run.assembly, log, hidden);
   if (tracing())
-    trace("classdata cache assembly ", started ? "started, log " : "cannot start, log ",
+    trace("classdata cache assembly ",
+          started ? "started, log " : "cannot start (or another run has this try), log ",
           log.c_str());
   return started;
 }
@@ -456,8 +457,9 @@ std::string runtimeHomeOf(const std::string& library) {
   const ClassDataPlan plan = planClassData(kind, facts);
   run.step = plan.step;
   if (plan.step == ClassDataStep::RecordClassList || plan.step == ClassDataStep::AssembleCache) {
+    run.assemblyNumber = facts.lastAssembly + 1;
     run.assembly = assemblyCommand(java, host, os, fileOf(run, CacheFile::ClassList),
-                                   fileOf(run, CacheFile::CacheDump, currentProcessId()));
+                                   fileOf(run, CacheFile::CacheDump, run.assemblyNumber));
   }
   runPlan(run, plan, facts, host, feature);
 }

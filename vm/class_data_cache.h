@@ -20,7 +20,7 @@ enum class CacheFile {
   Refusal,        // <base>.refused: a VM ended while it was created with the archive options
   ArchiveDump,    // <base>.jsa.<pid>.tmp: a run's dynamic archive until it is moved into place
   ClassListDump,  // <base>.classlist.<pid>.tmp: a run's class list until it is moved
-  CacheDump,      // <base>.aot.<n>.tmp: an assembly's output until a start takes it
+  CacheDump,      // <base>.aot.<n>.tmp: the n-th try's output until a start takes it
   AssemblyLog,    // <base>.aot.<n>.log: that assembly's output; held open while it runs
   StartMarker,    // <base>.<pid>.start: a VM being created with the archive options
   Unknown,
@@ -49,6 +49,7 @@ struct KeyFacts {
   bool classList = false;      // a recorded class list that only the user can change
   bool assembling = false;     // an assembly still runs
   int failedAssemblies = 0;    // assemblies that ended without a whole cache
+  uint32_t lastAssembly = 0;   // the highest number of an assembly's log: the next try's is one more
 };
 
 // After this many assemblies that left no cache, the program gets the
