@@ -33,7 +33,18 @@ struct Target {
   bool isPipe = false;
   std::unique_ptr<LogPump> pump;  // rotated file targets: fd is the pump's pipe
   std::string problem;  // why the file could not be opened
+  // Where standard error goes: a rotated file's warnings go there, unless
+  // that is this very file.
+  const Target* const* errorTarget = nullptr;
 };
+
+bool warnOnStandardError(void* context, const std::string& line) {
+  const auto* self = static_cast<const Target*>(context);
+  if (*self->errorTarget == self) return false;  // it goes into this very log
+  ssize_t ignored = write(2, line.data(), line.size());
+  (void)ignored;
+  return true;
+}
 
 // How long the last drain of a rotated log may take at the process's end.
 constexpr uint32_t kFinalDrainMs = 5000;
@@ -172,16 +183,9 @@ class Redirector {
       target->isPipe = true;
       target->fd = openPipeTarget(text.substr(1));
     } else if (rotation_.enabled()) {
-      Target* self = target.get();
-      target->pump = LogPump::start(
-          text, rotation_,
-          [this, self](const std::string& line) {
-            if (stderr_.target == self) return false;  // it goes into this very log
-            ssize_t ignored = write(2, line.data(), line.size());
-            (void)ignored;
-            return true;
-          },
-          target->problem);
+      target->errorTarget = &stderr_.target;
+      target->pump =
+          LogPump::start(text, rotation_, {warnOnStandardError, target.get()}, target->problem);
       if (target->pump) target->fd = static_cast<int>(target->pump->writeEnd());
     } else {
       // Close-on-exec: only the copies on 1 and 2 are meant to reach children.

@@ -36,7 +36,19 @@ struct RedirectTarget {
   // A rotated file: `handle` is the pump's pipe, owned by the pump.
   std::unique_ptr<LogPump> pump;
   std::string problem;  // why the file could not be opened
+  // Where standard error goes: a rotated file's warnings go there, unless
+  // that is this very file.
+  const RedirectTarget* const* errorTarget = nullptr;
 };
+
+bool warnOnStandardError(void* context, const std::string& line) {
+  const auto* self = static_cast<const RedirectTarget*>(context);
+  if (*self->errorTarget == self) return false;  // it goes into this very log
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
+            nullptr);
+  return true;
+}
 
 // How long the last drain of a rotated log may take at the process's end.
 constexpr uint32_t kFinalDrainMs = 5000;
@@ -162,17 +174,9 @@ class StreamRedirector {
     if (target->pipe) {
       target->handle = openPipeTarget(text.substr(1));
     } else if (rotation_.enabled()) {
-      RedirectTarget* self = target.get();
-      target->pump = LogPump::start(
-          text, rotation_,
-          [this, self](const std::string& line) {
-            if (error_.target == self) return false;  // it goes into this very log
-            DWORD written = 0;
-            WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(),
-                      static_cast<DWORD>(line.size()), &written, nullptr);
-            return true;
-          },
-          target->problem);
+      target->errorTarget = &error_.target;
+      target->pump =
+          LogPump::start(text, rotation_, {warnOnStandardError, target.get()}, target->problem);
       if (target->pump) target->handle = reinterpret_cast<HANDLE>(target->pump->writeEnd());
     } else {
       OpenedLog opened = openLogForAppend(text, FinalLink::FollowOwn);

@@ -40,7 +40,7 @@ uint64_t lineEndsIn(const char* data, size_t length) {
 
 RotatingLog::RotatingLog(LogFileSystem& files, std::string path, const RotationPolicy& policy,
                          Warn warn)
-    : files_(files), path_(std::move(path)), policy_(policy), warn_(std::move(warn)) {}
+    : files_(files), path_(std::move(path)), policy_(policy), warn_(warn) {}
 
 std::string RotatingLog::start() {
   std::string why = files_.open();
@@ -348,7 +348,7 @@ void RotatingLog::warn(const std::string& text, bool& said, bool intoFile) {
   if (said) return;
   said = true;
   const std::string line = text + files_.lineEnd();
-  if ((!warn_ || !warn_(line)) && intoFile) notice_ = line;
+  if ((warn_.deliver == nullptr || !warn_.deliver(warn_.context, line)) && intoFile) notice_ = line;
 }
 
 }  // namespace qlx

@@ -12,7 +12,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,8 +66,13 @@ class RotatingLog {
   // Delivers a line that says something went wrong with this log (a
   // rotation that cannot happen, output that cannot be written); false
   // when that line belongs into this log itself (standard error is this
-  // file), where it is then written between two lines.
-  using Warn = std::function<bool(const std::string& line)>;
+  // file), where it is then written between two lines. With no `deliver`
+  // every such line goes into the log. A function and its context rather
+  // than a callable object: the log keeps it, and the stub stays small.
+  struct Warn {
+    bool (*deliver)(void* context, const std::string& line) = nullptr;
+    void* context = nullptr;
+  };
 
   // `path` as given to the file system.
   RotatingLog(LogFileSystem& files, std::string path, const RotationPolicy& policy, Warn warn);

@@ -232,7 +232,7 @@ void handOverToCat(int readFd, int file) {
 
 struct LogPump::State {
   State(const std::string& path, const RotationPolicy& policy, RotatingLog::Warn warn)
-      : files(path), log(files, path, policy, std::move(warn)) {}
+      : files(path), log(files, path, policy, warn) {}
 
   // Reads what the pipe holds right now, without waiting, until `deadline`
   // at the latest. Called with `guard` held, so that the thread and
@@ -292,7 +292,7 @@ struct LogPump::State {
 
 std::unique_ptr<LogPump> LogPump::start(const std::string& path, const RotationPolicy& policy,
                                         RotatingLog::Warn warn, std::string& problem) {
-  std::unique_ptr<State> state(new State(path, policy, std::move(warn)));
+  std::unique_ptr<State> state(new State(path, policy, warn));
   problem = state->log.start();
   if (!problem.empty()) return nullptr;
   int data[2], wake[2];

@@ -216,7 +216,7 @@ class WinLogFiles : public LogFileSystem {
 
 struct LogPump::State {
   State(const std::string& path, const RotationPolicy& policy, RotatingLog::Warn warn)
-      : files(path), log(files, path, policy, std::move(warn)) {
+      : files(path), log(files, path, policy, warn) {
     InitializeCriticalSection(&guard);
   }
   ~State() { DeleteCriticalSection(&guard); }
@@ -297,7 +297,7 @@ struct LogPump::State {
 
 std::unique_ptr<LogPump> LogPump::start(const std::string& path, const RotationPolicy& policy,
                                         RotatingLog::Warn warn, std::string& problem) {
-  std::unique_ptr<State> state(new State(path, policy, std::move(warn)));
+  std::unique_ptr<State> state(new State(path, policy, warn));
   problem = state->log.start();
   if (!problem.empty()) return nullptr;
 

@@ -325,6 +325,22 @@ std::string lines(int from, int to) {
   return out;
 }
 
+// A log's warnings delivered to `callable`, which must outlive the log.
+template <typename F>
+RotatingLog::Warn warnTo(F& callable) {
+  return {[](void* context, const std::string& line) { return (*static_cast<F*>(context))(line); },
+          &callable};
+}
+
+// Every warning kept in `lines`, none into the log.
+RotatingLog::Warn collectInto(std::vector<std::string>& lines) {
+  return {[](void* context, const std::string& line) {
+            static_cast<std::vector<std::string>*>(context)->push_back(line);
+            return true;
+          },
+          &lines};
+}
+
 // Size rotation with its numbered names and retention, and chunks that end
 // in the middle of a line: every line whole in one file, in order.
 TEST(RotatingLogTest, RotatesBySizeBetweenLinesOnly) {
@@ -333,7 +349,7 @@ TEST(RotatingLogTest, RotatesBySizeBetweenLinesOnly) {
   RotationPolicy policy;
   policy.maxBytes = 100;
   policy.keep = 3;
-  RotatingLog log(files, "/l/app.log", policy, nullptr);
+  RotatingLog log(files, "/l/app.log", policy, {});
   ASSERT_EQ(log.start(), "");
   const std::string all = lines(0, 60);
   for (size_t at = 0; at < all.size(); at += 37) log.write(all.data() + at, std::min<size_t>(37, all.size() - at));
@@ -360,8 +376,8 @@ TEST(RotatingLogTest, HoldsTheStartOfALineUntilItsEnd) {
   MemoryFiles mine(disk), theirs(disk);
   RotationPolicy policy;
   policy.maxBytes = 1 << 30;
-  RotatingLog a(mine, "/l/app.log", policy, nullptr);
-  RotatingLog b(theirs, "/l/app.log", policy, nullptr);
+  RotatingLog a(mine, "/l/app.log", policy, {});
+  RotatingLog b(theirs, "/l/app.log", policy, {});
   ASSERT_EQ(a.start(), "");
   ASSERT_EQ(b.start(), "");
   a.write("a1\na2 sta", 9);
@@ -413,10 +429,11 @@ TEST(RotatingLogTest, BlockedRotationWarnsOnceAndRetries) {
     RotationPolicy policy;
     policy.maxBytes = 50;
     std::vector<std::string> warnings;
-    RotatingLog log(files, "/l/app.log", policy, [&](const std::string& line) {
+    auto warn = [&](const std::string& line) {
       warnings.push_back(line);
       return c.warnElsewhere;
-    });
+    };
+    RotatingLog log(files, "/l/app.log", policy, warnTo(warn));
     ASSERT_EQ(log.start(), "");
     files.heldElsewhere = c.heldElsewhere;
     files.lockProblem = c.lockProblem;
@@ -451,10 +468,7 @@ TEST(RotatingLogTest, ARefusedNewFileIsNotFollowed) {
   RotationPolicy policy;
   policy.maxBytes = 1 << 20;
   std::vector<std::string> warnings;
-  RotatingLog log(files, "/l/app.log", policy, [&](const std::string& line) {
-    warnings.push_back(line);
-    return true;
-  });
+  RotatingLog log(files, "/l/app.log", policy, collectInto(warnings));
   ASSERT_EQ(log.start(), "");
   log.write("before\n", 7);
   files.replaceOnDisk("/l/moved");
@@ -491,7 +505,7 @@ TEST(RotatingLogTest, OutputWithoutLineFeedsIsCutPastTheSlack) {
     RotationPolicy policy;
     policy.maxBytes = 1000;
     policy.keep = 1000;
-    RotatingLog log(files, "/l/app.log", policy, nullptr);
+    RotatingLog log(files, "/l/app.log", policy, {});
     ASSERT_EQ(log.start(), "");
     std::string all;
     while (all.size() < 600 * 1024) all += c.unit;
@@ -535,10 +549,7 @@ TEST(RotatingLogTest, AFullDiskLosesWholeLinesAndSaysHowMany) {
     RotationPolicy policy;
     policy.maxBytes = 1 << 30;
     std::vector<std::string> warnings;
-    RotatingLog log(files, "/l/app.log", policy, [&](const std::string& line) {
-      warnings.push_back(line);
-      return true;
-    });
+    RotatingLog log(files, "/l/app.log", policy, collectInto(warnings));
     ASSERT_EQ(log.start(), "");
     files.capacity = c.capacity;
     files.canTakeBack = c.canTakeBack;
@@ -596,8 +607,8 @@ TEST(RotatingLogTest, FollowsARotationByAnotherProcess) {
   MemoryFiles mine(disk), theirs(disk);
   RotationPolicy policy;
   policy.maxBytes = 1000;
-  RotatingLog a(mine, "/l/app.log", policy, nullptr);
-  RotatingLog b(theirs, "/l/app.log", policy, nullptr);
+  RotatingLog a(mine, "/l/app.log", policy, {});
+  RotatingLog b(theirs, "/l/app.log", policy, {});
   ASSERT_EQ(a.start(), "");
   ASSERT_EQ(b.start(), "");
   a.write("a1\n", 3);
@@ -633,7 +644,7 @@ TEST(RotatingLogTest, DailyAndAtStart) {
     RotationPolicy policy;
     policy.daily = c.daily;
     policy.atStart = c.atStart;
-    RotatingLog log(files, "/l/app.log", policy, nullptr);
+    RotatingLog log(files, "/l/app.log", policy, {});
     ASSERT_EQ(log.start(), "");
     std::vector<std::string> rotated;
     for (auto& entry : disk) {
