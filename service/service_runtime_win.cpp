@@ -30,6 +30,9 @@ namespace qlx {
 namespace {
 
 std::atomic<SERVICE_STATUS_HANDLE> gStatusHandle{nullptr};
+// The stopped state was reported from the process's end in order
+// (System.exit), whose thread goes on to end the process.
+std::atomic<bool> gEndingThroughExit{false};
 
 // Preshutdown exists from Windows Vista on; an older manager would refuse
 // the whole record for the unknown bit.
@@ -126,6 +129,7 @@ void writeStartLine(JNIEnv* env) {
 // A stop that came while the service was starting may end the process
 // before main ran: the run still gets its first line (no Java asked then).
 void onVmExit(int code) {
+  gEndingThroughExit = true;
   writeStartLine(nullptr);
   serviceBridge().processEnding(true, code);
   // What is still on its way into a rotated log, the line just written
@@ -189,6 +193,7 @@ void onProcessExit() {
 }
 
 void JNICALL exitHook(jint code) {
+  gEndingThroughExit = true;
   writeStartLine(nullptr);
   serviceExitHook(code);
 }
@@ -278,7 +283,15 @@ bool startServiceDispatcher(const std::string& serviceName) {
   SERVICE_TABLE_ENTRYA table[2] = {};
   table[0].lpServiceName = &name[0];
   table[0].lpServiceProc = serviceMain;
-  return StartServiceCtrlDispatcherA(table) != FALSE;
+  const bool served = StartServiceCtrlDispatcherA(table) != FALSE;
+  // The dispatcher returns once the stopped state is reported. When the
+  // VM's exit reported it, that thread is still on its way out through the
+  // VM: destroying the VM or unloading its library here, under it, could
+  // crash the process at its end. That thread ends the process.
+  if (served && gEndingThroughExit) {
+    for (;;) Sleep(INFINITE);
+  }
+  return served;
 }
 
 }  // namespace qlx

@@ -95,6 +95,8 @@ jvalue invokeMethod(JNIEnv* env, jobject target, const Method& m, const jvalue* 
       logLine("exit hook %ld", (long)args[0].i);
       hook(args[0].i);
     }
+    // The VM's own exit goes on after the hook; a test may make that take long.
+    Sleep((DWORD)strtoul(envValue("QLX_JVM_EXIT_DELAY").c_str(), nullptr, 10));
     ExitProcess((UINT)args[0].i);
   }
   if (m.isStatic && m.name == "main" && m.signature == "([Ljava/lang/String;)V") {

@@ -88,7 +88,10 @@ def test_a_failed_launch_stops_with_its_message_id(service):
 
 def test_exit_hook_reports_the_exit_code_with_exact_calls(service):
     # The stand-in VM calls the "exit" hook as HotSpot does (Avian does not).
-    s = service("export QLX_JVM_SCRIPT=log running;sleep 3500;exit 3\n", double=True)
+    # Its exit then takes a while: the dispatcher, which returns once the
+    # stopped state is reported, must leave the VM to the exiting thread.
+    s = service("export QLX_JVM_SCRIPT=log running;sleep 3500;exit 3\n"
+                "export QLX_JVM_EXIT_DELAY=1500\n", double=True)
     s.start(watch_ms=40000)
     seen = s.watched()
     assert states(seen) == [2, 4, 1]
