@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t chunk = 1 + data[2] % 64;
   data += 3;
   size -= 3;
-  RotatingLog log(files, files.path, policy, nullptr);
+  RotatingLog log(files, files.path, policy, {});
   if (!log.start().empty()) std::abort();
   for (size_t at = 0, step = 0; at < size; at += chunk, ++step) {
     if (fills) files.capacity = step % 7 == 3 ? 5 : SIZE_MAX;
