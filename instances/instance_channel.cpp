@@ -179,13 +179,14 @@ void InstanceChannel::pass(bool changed) {
   uint32_t slotSender = 0;  // waits to post its next chunk once the slot is free
   Bytes message;
   if (table.slotBusy.load() != 0) {
-    const uint32_t target = table.targetProcessId.load(std::memory_order_acquire);
-    slotSender = table.senderProcessId.load();
+    const HeldChunk seen = slotChunk();
+    const uint32_t target = seen.target;
+    slotSender = seen.sender;
     if (target == own) {
       completed = takeChunk(sender, message);
       pulse = true;
     } else if (table.waitRounds.load() > 10) {
-      table.slotBusy.store(0);
+      dropSlotChunk(seen, true);
       pulse = true;
     } else if (target == 0 || platform_->isAlive(target)) {
       // Waiting for its target (or, with target 0, for its claimant to fill
@@ -201,7 +202,7 @@ void InstanceChannel::pass(bool changed) {
       if (!releaseHeldSlot()) return;
       pulse = true;
     } else {
-      table.slotBusy.store(0);  // its target has ended
+      dropSlotChunk(seen, false);  // its target has ended
       pulse = true;
     }
   }
@@ -228,10 +229,34 @@ void InstanceChannel::pass(bool changed) {
   }
 }
 
-bool InstanceChannel::releaseHeldSlot() {
+InstanceChannel::HeldChunk InstanceChannel::slotChunk() {
   InstanceTable& table = *platform_->table();
-  const HeldChunk seen{table.chunkNumber.load(), table.messageSerial.load(),
-                       table.senderProcessId.load(), table.targetProcessId.load()};
+  // The target last: it is published last, so the fields read before it
+  // may be older but never newer than the chunk it names.
+  HeldChunk chunk{};
+  chunk.number = table.chunkNumber.load();
+  chunk.serial = table.messageSerial.load();
+  chunk.sender = table.senderProcessId.load();
+  chunk.target = table.targetProcessId.load(std::memory_order_acquire);
+  return chunk;
+}
+
+bool InstanceChannel::dropSlotChunk(const HeldChunk& seen, bool waitedOut) {
+  InstanceTable& table = *platform_->table();
+  // Every instance looks at the slot: between this one's look and the drop
+  // another may have dropped the same chunk and posted its next one, which
+  // must not go with it. Under the slot mutex nothing is claimed or dropped
+  // meanwhile, and a claim changes the target (to 0) and the rounds.
+  const bool locked = platform_->lockSlot();
+  const bool drop = table.slotBusy.load() != 0 && slotChunk() == seen &&
+                    (!waitedOut || table.waitRounds.load() > 10);
+  if (drop) table.slotBusy.store(0);
+  if (locked) platform_->unlockSlot();
+  return drop;
+}
+
+bool InstanceChannel::releaseHeldSlot() {
+  const HeldChunk seen = slotChunk();
   const uint64_t now = nowMs();
   if (!holding_ || !(seen == held_)) {
     held_ = seen;
@@ -241,14 +266,7 @@ bool InstanceChannel::releaseHeldSlot() {
   }
   if (now - heldSinceMs_ < kSlotHoldMs) return false;
   holding_ = false;
-  // Under the slot mutex, so a chunk posted since is not the one dropped.
-  const bool locked = platform_->lockSlot();
-  const HeldChunk still{table.chunkNumber.load(), table.messageSerial.load(),
-                        table.senderProcessId.load(), table.targetProcessId.load()};
-  const bool release = table.slotBusy.load() != 0 && still == seen;
-  if (release) table.slotBusy.store(0);
-  if (locked) platform_->unlockSlot();
-  return release;
+  return dropSlotChunk(seen, false);
 }
 
 bool InstanceChannel::takeChunk(uint32_t& sender, Bytes& message) {

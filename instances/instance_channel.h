@@ -113,6 +113,17 @@ class InstanceChannel {
   // Returns the chunk's target.
   uint32_t postChunk();
   void deliver(uint32_t sender, Bytes message);
+  struct HeldChunk {
+    int32_t number;
+    uint32_t serial, sender, target;
+    bool operator==(const HeldChunk& o) const {
+      return number == o.number && serial == o.serial && sender == o.sender && target == o.target;
+    }
+  };
+  HeldChunk slotChunk();
+  // Frees the slot if it still holds `seen` (and, when `waitedOut`, it has
+  // still waited too many rounds); false when it holds another chunk.
+  bool dropSlotChunk(const HeldChunk& seen, bool waitedOut);
   // Drops a chunk that has waited in the slot longer than kSlotHoldMs.
   bool releaseHeldSlot();
   // Starts a new delivery thread when the current one overruns its bound.
@@ -138,13 +149,6 @@ class InstanceChannel {
   Deliveries* deliveries_ = new Deliveries;
   bool deliveriesLeft_ = false;
   // The chunk last seen waiting in the slot, and since when.
-  struct HeldChunk {
-    int32_t number;
-    uint32_t serial, sender, target;
-    bool operator==(const HeldChunk& o) const {
-      return number == o.number && serial == o.serial && sender == o.sender && target == o.target;
-    }
-  };
   uint64_t lastWaitRoundMs_ = 0;
   HeldChunk held_{};
   uint64_t heldSinceMs_ = 0;

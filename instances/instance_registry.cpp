@@ -93,7 +93,10 @@ bool InstanceRegistry::claimSlot() {
   if (!platform_.lockSlot()) return false;
   bool claimed = false;
   if (table.slotBusy.load() == 0) {
+    // A new claim is never taken for the chunk an instance is about to
+    // drop: it has another target and no rounds yet.
     table.targetProcessId.store(0);
+    table.waitRounds.store(0);
     table.slotBusy.store(1);
     claimed = true;
   }

@@ -1,12 +1,14 @@
 // How long a started receiver waits for a change: without a time limit when
 // it has nothing to watch (an idle instance must cost nothing), bounded
 // while a chunk, a partial message, a queued message or an owner that
-// cannot wake it needs a look now and then.
+// cannot wake it needs a look now and then. And the slot that every
+// instance looks at: a chunk is dropped only while it is still the one seen.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -19,6 +21,7 @@ namespace {
 
 constexpr uint32_t kOwn = 100;
 constexpr uint32_t kOther = 500;
+constexpr uint32_t kEnded = 300;
 
 // Records every wait and blocks in it until woken, as a quiet system would.
 struct WaitingPlatform : InstancePlatform {
@@ -29,11 +32,18 @@ struct WaitingPlatform : InstancePlatform {
   std::condition_variable changed;
   std::vector<uint32_t> waits;
   bool woken = false;
+  bool slotMutex = false;
+  // Another instance's turn, once: at this instance's next look at an ended
+  // process or at the slot mutex, as a rival that got there first.
+  std::function<void()> rival;
 
   explicit WaitingPlatform(InstanceTable* table) : memory(table) {}
   InstanceTable* table() override { return memory; }
   uint32_t ownProcessId() override { return kOwn; }
-  bool isAlive(uint32_t id) override { return alive.count(id) != 0; }
+  bool isAlive(uint32_t id) override {
+    if (id == kEnded) rivalTurn();
+    return alive.count(id) != 0;
+  }
   bool hasSyncObjects() override { return true; }
   void createSyncObjects() override {}
   void publishedValues(uint64_t& m, uint64_t& e) override { m = 1, e = 2; }
@@ -41,7 +51,10 @@ struct WaitingPlatform : InstancePlatform {
   bool attachedOwnerRunning() override { return true; }
   bool watchesOwner() override { return ownerWatched; }
   void detachOwner() override {}
-  bool lockSlot() override { return false; }  // the slot is never claimed here
+  bool lockSlot() override {
+    rivalTurn();
+    return slotMutex;
+  }
   void unlockSlot() override {}
   void signalChange() override { memory->changeCounter.fetch_add(1); }
   void waitForChange(int32_t, uint32_t timeoutMs) override {
@@ -58,6 +71,11 @@ struct WaitingPlatform : InstancePlatform {
     changed.notify_all();
   }
   void releaseTable() override {}
+  void rivalTurn() {
+    std::function<void()> turn;
+    turn.swap(rival);
+    if (turn) turn();
+  }
 
   // The time limit of the receiver's first wait (0 if it never waited).
   uint32_t firstWait() {
@@ -113,6 +131,51 @@ TEST(InstanceChannel, ReceiverWaitsWithoutLimitOnlyWhenNothingNeedsALook) {
     channel.startReceiver(&handler);
     EXPECT_EQ(platform.firstWait(), row.expected) << row.what;
     if (row.slotFor == kOwn) EXPECT_EQ(table->slotBusy.load(), 0) << "taken: " << row.what;
+    EXPECT_TRUE(channel.stop()) << row.what;
+  }
+}
+
+// Puts a chunk from 600 into the slot.
+void postIntoSlot(InstanceTable* table, int32_t number, uint32_t target, int32_t rounds) {
+  table->senderProcessId.store(600);
+  table->messageSerial.store(static_cast<uint32_t>(number));
+  table->chunkNumber.store(number);
+  table->chunkIndex.store(0);
+  table->lastChunkIndex.store(0);
+  table->messageSize.store(16);
+  table->chunkLength.store(16);
+  table->waitRounds.store(rounds);
+  table->slotBusy.store(1);
+  table->targetProcessId.store(target);
+}
+
+TEST(InstanceChannel, AChunkIsDroppedOnlyWhileItIsTheOneSeen) {
+  // This instance finds a chunk it may drop; before it does, another
+  // instance drops it too and posts its next one, which must stay.
+  struct Row {
+    const char* what;
+    uint32_t target;
+    int32_t rounds;
+  } rows[] = {
+      {"a chunk whose target has ended", kEnded, 0},
+      {"a chunk that waited too many rounds", kOther, 11},
+  };
+  for (const Row& row : rows) {
+    alignas(8) static unsigned char memory[4096];
+    std::memset(memory, 0, sizeof(memory));
+    InstanceTable* table = tableAt(memory);
+    auto owned = std::make_unique<WaitingPlatform>(table);
+    WaitingPlatform& platform = *owned;
+    NoHandler handler;
+    InstanceChannel channel(std::move(owned));
+    platform.slotMutex = true;
+    postIntoSlot(table, 1, row.target, row.rounds);
+    platform.rival = [table] { postIntoSlot(table, 2, kOther, 0); };
+    platform.signalChange();
+    channel.startReceiver(&handler);
+    platform.firstWait();
+    EXPECT_EQ(table->slotBusy.load(), 1) << row.what;
+    EXPECT_EQ(table->chunkNumber.load(), 2) << row.what;
     EXPECT_TRUE(channel.stop()) << row.what;
   }
 }
