@@ -159,6 +159,18 @@ class LinuxTable:
         while self.get(48) != 0 and time.monotonic() < end:
             time.sleep(0.01)
 
+    def wait_quiet(self, quiet=1.0, timeout=60.0):
+        """Waits until the slot has stayed free for `quiet` seconds: an
+        instance with chunks queued posts the next as soon as it is free."""
+        end = time.monotonic() + timeout
+        free_since = time.monotonic()
+        while time.monotonic() < end:
+            if self.get(48) != 0:
+                free_since = time.monotonic()
+            elif time.monotonic() - free_since >= quiet:
+                return
+            time.sleep(0.01)
+
     def send(self, target, sender, payload, reply_id=1, kind=0):
         """A message (by default an object, kind 0) chunk by chunk; returns
         once the last is taken."""

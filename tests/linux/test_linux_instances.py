@@ -145,6 +145,10 @@ def test_a_hostile_peer_cannot_run_code_or_stop_messaging(program, tmp_path, hos
             table.send(target, os.getpid(), hostile_streams[name])
         assert wait_lines(log, lambda _: len(refusals(log)) >= len(HOSTILE), timeout=60), \
             refusals(log)
+        # Each refusal's null reply goes to this process, which never takes
+        # it, so each holds the slot for its bound: the sender below starts
+        # once they are gone and has its whole wait for its own replies.
+        table.wait_quiet()
     finally:
         table.close()
     marker = tmp_path / "sent-gadget-ran"
