@@ -231,8 +231,8 @@ void InstanceChannel::pass(bool changed) {
 
 InstanceChannel::HeldChunk InstanceChannel::slotChunk() {
   InstanceTable& table = *platform_->table();
-  // The target last: it is published last, so the fields read before it
-  // may be older but never newer than the chunk it names.
+  // Chunk numbers are never reused, so two looks that agree saw one chunk.
+  // The target with acquire: a chunk for this process is read after it.
   HeldChunk chunk{};
   chunk.number = table.chunkNumber.load();
   chunk.serial = table.messageSerial.load();
