@@ -89,6 +89,21 @@ struct NoHandler : MessageHandler {
   void onMessage(uint32_t, const Bytes&) override {}
 };
 
+// Puts chunk 0 of a message from 600 into the slot, as its sender would.
+void postIntoSlot(InstanceTable* table, int32_t number, uint32_t target, int32_t rounds,
+                  int32_t lastIndex = 0) {
+  table->senderProcessId.store(600);
+  table->messageSerial.store(static_cast<uint32_t>(number));
+  table->chunkNumber.store(number);
+  table->chunkIndex.store(0);
+  table->lastChunkIndex.store(lastIndex);
+  table->messageSize.store(kChunkCapacity * (lastIndex + 1));
+  table->chunkLength.store(kChunkCapacity);
+  table->waitRounds.store(rounds);
+  table->slotBusy.store(1);
+  table->targetProcessId.store(target);
+}
+
 TEST(InstanceChannel, ReceiverWaitsWithoutLimitOnlyWhenNothingNeedsALook) {
   struct Row {
     const char* what;
@@ -118,14 +133,7 @@ TEST(InstanceChannel, ReceiverWaitsWithoutLimitOnlyWhenNothingNeedsALook) {
     InstanceChannel channel(std::move(owned));
     if (row.queued) channel.post(kOther, Bytes(16, 1));
     if (row.slotFor != 0) {
-      table->senderProcessId.store(600);
-      table->messageSerial.store(7);
-      table->chunkIndex.store(0);
-      table->lastChunkIndex.store(row.lastIndex);
-      table->messageSize.store(kChunkCapacity * (row.lastIndex + 1));
-      table->chunkLength.store(kChunkCapacity);
-      table->slotBusy.store(1);
-      table->targetProcessId.store(row.slotFor);
+      postIntoSlot(table, 7, row.slotFor, 0, row.lastIndex);
       platform.signalChange();
     }
     channel.startReceiver(&handler);
@@ -133,20 +141,6 @@ TEST(InstanceChannel, ReceiverWaitsWithoutLimitOnlyWhenNothingNeedsALook) {
     if (row.slotFor == kOwn) EXPECT_EQ(table->slotBusy.load(), 0) << "taken: " << row.what;
     EXPECT_TRUE(channel.stop()) << row.what;
   }
-}
-
-// Puts a chunk from 600 into the slot.
-void postIntoSlot(InstanceTable* table, int32_t number, uint32_t target, int32_t rounds) {
-  table->senderProcessId.store(600);
-  table->messageSerial.store(static_cast<uint32_t>(number));
-  table->chunkNumber.store(number);
-  table->chunkIndex.store(0);
-  table->lastChunkIndex.store(0);
-  table->messageSize.store(16);
-  table->chunkLength.store(16);
-  table->waitRounds.store(rounds);
-  table->slotBusy.store(1);
-  table->targetProcessId.store(target);
 }
 
 TEST(InstanceChannel, AChunkIsDroppedOnlyWhileItIsTheOneSeen) {
